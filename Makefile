@@ -1,0 +1,35 @@
+# The front door: `make run` and `make test` do all of their own set-up.
+SHELL := /bin/bash
+PRESET ?= default
+JOBS ?= $(shell nproc)
+APP_DIR = build/$(PRESET)/bin
+
+.PHONY: run test deps configure build test-default test-asan clean
+
+run: deps
+	@$(MAKE) --no-print-directory build PRESET=default
+	@build/default/bin/VeltraneCryptoServer -console -debug
+
+test: deps
+	@$(MAKE) --no-print-directory test-default
+	@$(MAKE) --no-print-directory test-asan
+
+test-default:
+	@$(MAKE) --no-print-directory build PRESET=default
+	ctest --preset default -j $(JOBS)
+
+test-asan:
+	@$(MAKE) --no-print-directory build PRESET=asan
+	ctest --preset asan -j $(JOBS)
+
+deps:
+	@scripts/install-deps.sh
+
+configure:
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+clean:
+	rm -rf build

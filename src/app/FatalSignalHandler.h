@@ -1,0 +1,4 @@
+#pragma once
+
+// SIGSEGV, SIGILL and SIGFPE: the critical log line, then abort.
+void installFatalSignalHandler();

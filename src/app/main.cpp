@@ -1,0 +1,14 @@
+#include "app/CStartup.h"
+#include "app/FatalSignalHandler.h"
+#include "common/QueuedCallTypes.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char *argv[])
+{
+    installFatalSignalHandler();
+    registerQueuedCallTypes();
+    CStartup startup(argc, argv);
+    // Detaching from a console has no meaning here; a service manager owns our streams.
+    return QCoreApplication::exec();
+}

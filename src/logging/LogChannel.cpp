@@ -1,0 +1,143 @@
+#include "LogChannel.h"
+
+#include "MessageFilter.h"
+
+#include <QDebug>
+
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/spdlog.h>
+
+namespace {
+constexpr char kLinePattern[] = "%Y-%m-%d %T:%e [%P:%t] %^%l%$ %v";
+
+spdlog::level::level_enum toSpdlogLevel(int level)
+{
+    return static_cast<spdlog::level::level_enum>(qBound(0, level, 6));
+}
+} // namespace
+
+LogChannel::LogChannel(QString name) : m_oName(std::move(name)) {}
+
+LogChannel::~LogChannel() = default;
+
+QMutex &LogChannel::processLock()
+{
+    static QMutex lock;
+    return lock;
+}
+
+void LogChannel::setConsoleOutput(bool enabled, int consoleLevel)
+{
+    QMutexLocker locker(&processLock());
+    m_bConsoleOutput = enabled;
+    m_iConsoleLevel = consoleLevel;
+}
+
+bool LogChannel::initialize(int level, qint64 maxSize, const QString &filePath)
+{
+    try {
+        SinkList sinks;
+        bool console = false;
+        int consoleLevel = 0;
+        {
+            QMutexLocker locker(&processLock());
+            console = m_bConsoleOutput;
+            consoleLevel = m_iConsoleLevel;
+        }
+        if (console) {
+            auto consoleSink = std::make_shared<spdlog::sinks::stderr_color_sink_mt>();
+            consoleSink->set_level(toSpdlogLevel(consoleLevel));
+            sinks.push_back(consoleSink);
+        }
+        auto fileSink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+            filePath.toStdString(), static_cast<std::size_t>(qMax<qint64>(maxSize, 1)), 1, false);
+        fileSink->set_level(toSpdlogLevel(level));
+        sinks.push_back(fileSink);
+        initializeWithSinks(level, maxSize, filePath, std::move(sinks));
+        return true;
+    } catch (const std::exception &e) {
+        qDebug().noquote() << "Cannot initialize logger! " << e.what();
+        return false;
+    }
+}
+
+void LogChannel::initializeWithSinks(int level, qint64 maxSize, const QString &filePath, SinkList sinks)
+{
+    QMutexLocker locker(&processLock());
+    installLocked(level, maxSize, filePath, std::move(sinks));
+}
+
+void LogChannel::installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks)
+{
+    const std::string loggerName = m_oName.isEmpty() ? std::string("Logger") : m_oName.toStdString();
+    auto logger = std::make_shared<spdlog::logger>(loggerName, sinks.begin(), sinks.end());
+    logger->set_pattern(kLinePattern, spdlog::pattern_time_type::local);
+    logger->set_level(spdlog::level::trace);
+    // Every line reaches the file at once: people tail this log while the server runs,
+    // and a crash must not swallow its last lines.
+    logger->flush_on(spdlog::level::trace);
+    m_oLogger = std::move(logger);
+    m_oSinks = std::move(sinks);
+    m_iLevel = level;
+    m_iMaxSize = maxSize;
+    m_oFilePath = filePath;
+    m_bInitialized = true;
+}
+
+void LogChannel::attach(LogChannel &other)
+{
+    QMutexLocker locker(&processLock());
+    if (!m_bInitialized)
+        return;
+    other.installLocked(m_iLevel, m_iMaxSize, m_oFilePath, m_oSinks);
+}
+
+void LogChannel::reset()
+{
+    QMutexLocker locker(&processLock());
+    if (m_oLogger)
+        m_oLogger->flush();
+    m_oLogger.reset();
+    m_oSinks.clear();
+    m_bInitialized = false;
+}
+
+bool LogChannel::isInitialized() const
+{
+    QMutexLocker locker(&processLock());
+    return m_bInitialized;
+}
+
+int LogChannel::level() const
+{
+    QMutexLocker locker(&processLock());
+    return m_iLevel;
+}
+
+qint64 LogChannel::maxSize() const
+{
+    QMutexLocker locker(&processLock());
+    return m_iMaxSize;
+}
+
+QString LogChannel::filePath() const
+{
+    QMutexLocker locker(&processLock());
+    return m_oFilePath;
+}
+
+void LogChannel::write(LogLevel level, const QString &composedText)
+{
+    QMutexLocker locker(&processLock());
+    if (!m_bInitialized || !m_oLogger) {
+        qDebug("Logger not initialized!");
+        return;
+    }
+    const QString text = filterLogMessage(composedText).left(kMaxLogMessageLength);
+    try {
+        m_oLogger->log(toSpdlogLevel(static_cast<int>(level)), "{}", text.toStdString());
+    } catch (...) {
+        // An output that fails must not take the caller down with it.
+    }
+}

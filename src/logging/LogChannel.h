@@ -1,0 +1,67 @@
+#pragma once
+
+#include "LogLevel.h"
+
+#include <QMutex>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace spdlog {
+class logger;
+namespace sinks {
+class sink;
+}
+} // namespace spdlog
+
+// A named channel into the shared log outputs. Every hand-over runs under one
+// process-wide lock, so lines of all channels and threads never interleave.
+class LogChannel
+{
+public:
+    using SinkList = std::vector<std::shared_ptr<spdlog::sinks::sink>>;
+
+    explicit LogChannel(QString name);
+    ~LogChannel();
+    LogChannel(const LogChannel &) = delete;
+    LogChannel &operator=(const LogChannel &) = delete;
+
+    const QString &name() const { return m_oName; }
+
+    // Takes effect at the next initialisation.
+    void setConsoleOutput(bool enabled, int consoleLevel);
+
+    // Console (when enabled) plus a size-rotating file with one backup.
+    bool initialize(int level, qint64 maxSize, const QString &filePath);
+    // Writes to the given outputs; lets tests watch a channel without files.
+    void initializeWithSinks(int level, qint64 maxSize, const QString &filePath, SinkList sinks);
+    // The other channel writes to this channel's outputs.
+    void attach(LogChannel &other);
+    void reset();
+
+    bool isInitialized() const;
+    int level() const;
+    qint64 maxSize() const;
+    QString filePath() const;
+
+    // The level operation: filter, cut to 300 characters, hand to the outputs.
+    void write(LogLevel level, const QString &composedText);
+
+    // The process-wide log lock (also taken by the fatal-signal handler).
+    static QMutex &processLock();
+
+private:
+    void installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks);
+
+    const QString m_oName;
+    // Guarded by processLock(); touched from every thread that logs.
+    std::shared_ptr<spdlog::logger> m_oLogger;
+    SinkList m_oSinks;
+    bool m_bInitialized = false;
+    bool m_bConsoleOutput = false;
+    int m_iConsoleLevel = static_cast<int>(LogLevel::Info);
+    int m_iLevel = static_cast<int>(LogLevel::Info);
+    qint64 m_iMaxSize = 0;
+    QString m_oFilePath;
+};
