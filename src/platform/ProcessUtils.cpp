@@ -1,0 +1,3 @@
+#include "ProcessUtils.h"
+
+ProcessUtils::~ProcessUtils() = default;
