@@ -1,0 +1,96 @@
+#include "support/QtPrinters.h"
+#include "support/ServerProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+QStringList messagesOf(const QStringList &lines)
+{
+    QStringList messages;
+    for (const QString &line : lines)
+        messages.append(logMessageOf(line));
+    return messages;
+}
+
+TEST(Startup, Start_DefaultSettings_BannerLinesInLog)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(server.waitForLogLine("MaxFileSize: "));
+    const QStringList messages = messagesOf(server.logLines());
+    ASSERT_GE(messages.size(), 4);
+    EXPECT_EQ(messages.mid(0, 4),
+              (QStringList{"[VYR-server]:ServerLogger::writeBanner: ## Starting Veltrane Crypto Provider Server ver.  "
+                           "6.6.10.168 ##",
+                           "[VYR-server]:ServerLogger::writeBanner: WindowsServerMode: false",
+                           "[VYR-server]:ServerLogger::writeBanner: LogLevel: INFO",
+                           "[VYR-server]:ServerLogger::writeBanner: MaxFileSize: 5242880"}));
+}
+
+TEST(Startup, Start_SettingsChanged_BannerFollowsThem)
+{
+    ServerProcess server;
+    server.setIniValue("listener/windowsServerMode", "TRUE");
+    server.setIniValue("logging/logLevel", "1");
+    server.setIniValue("logging/maxSize", "1048576");
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(server.waitForLogLine("MaxFileSize: "));
+    const QStringList messages = messagesOf(server.logLines());
+    ASSERT_GE(messages.size(), 4);
+    EXPECT_EQ(messages[1], "[VYR-server]:ServerLogger::writeBanner: WindowsServerMode: true");
+    EXPECT_EQ(messages[2], "[VYR-server]:ServerLogger::writeBanner: LogLevel: DEBUG");
+    EXPECT_EQ(messages[3], "[VYR-server]:ServerLogger::writeBanner: MaxFileSize: 1048576");
+}
+
+class StartupSignalTest : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(StartupSignalTest, Signal_RunningServer_CriticalLineAndExitZero)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(server.waitForLogLine("MaxFileSize: "));
+    EXPECT_EQ(server.stopWithSignal(GetParam()), 0);
+    QString level;
+    QString criticalMessage;
+    for (const QString &line : server.logLines()) {
+        QString lineLevel;
+        const QString message = logMessageOf(line, &lineLevel);
+        if (lineLevel == "critical")
+            criticalMessage = message;
+    }
+    EXPECT_EQ(criticalMessage,
+              QStringLiteral("[VYR-server]:signalHandler: !!! APPLICATION TERMINATED !!! signal:%1").arg(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(TermAndInt, StartupSignalTest, ::testing::Values(SIGTERM, SIGINT));
+
+TEST(Startup, Start_WithoutIni_MessageOnStandardErrorAndExitZero)
+{
+    ServerProcess server;
+    server.removeIni();
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(server.waitForExit(), 0);
+    EXPECT_EQ(server.standardError(), "Exit(0): ini file not found\n");
+}
+
+TEST(Startup, Console_WithAndWithoutDebug_LogReachesStandardErrorOnlyWithDebug)
+{
+    ServerProcess quiet;
+    ASSERT_TRUE(quiet.start({"-console"}));
+    ASSERT_TRUE(quiet.waitForLogLine("MaxFileSize: "));
+    EXPECT_EQ(quiet.stopWithSignal(SIGTERM), 0);
+    EXPECT_EQ(quiet.standardError(), ("Log file: " + quiet.logFilePath() + "\n").toUtf8());
+
+    ServerProcess verbose;
+    ASSERT_TRUE(verbose.start({"-console", "-debug"}));
+    ASSERT_TRUE(verbose.waitForLogLine("MaxFileSize: "));
+    EXPECT_EQ(verbose.stopWithSignal(SIGTERM), 0);
+    EXPECT_TRUE(verbose.standardError().contains("WindowsServerMode: false"));
+}
+
+} // namespace

@@ -1,0 +1,153 @@
+#include "ServerProcess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QThread>
+
+#include <csignal>
+#include <sys/types.h>
+
+namespace {
+QString builtAppDir()
+{
+    return qEnvironmentVariable("VYR_APP_DIR");
+}
+} // namespace
+
+bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
+{
+    QDeadlineTimer deadline(timeout);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+QString logMessageOf(const QString &line, QString *level)
+{
+    static const QRegularExpression shape(
+        QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3} \[\d+:\d+\] (\w+) (.*)$)"));
+    const QRegularExpressionMatch match = shape.match(line);
+    if (!match.hasMatch())
+        return {};
+    if (level)
+        *level = match.captured(1);
+    return match.captured(2);
+}
+
+ServerProcess::ServerProcess()
+{
+    QFile::copy(builtAppDir() + "/VeltraneCryptoServer", appDir() + "/VeltraneCryptoServer");
+    QDir(appDir()).mkpath(QStringLiteral("xdg/config"));
+    QDir(appDir()).mkpath(QStringLiteral("xdg/data"));
+    QDir(appDir()).mkpath(QStringLiteral("xdg/runtime"));
+    QFile::setPermissions(appDir() + "/xdg/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+ServerProcess::~ServerProcess()
+{
+    if (m_oProcess.state() != QProcess::NotRunning) {
+        ::kill(static_cast<pid_t>(m_oProcess.processId()), SIGKILL);
+        m_oProcess.waitForFinished(10000);
+    }
+}
+
+void ServerProcess::setIniValue(const QString &groupAndKey, const QString &value)
+{
+    m_oIniValues.insert(groupAndKey, value);
+}
+
+void ServerProcess::writeIni() const
+{
+    const QString path = appDir() + "/VeltraneCryptoProvider.ini";
+    QFile::remove(path);
+    QFile::copy(builtAppDir() + "/VeltraneCryptoProvider.ini", path);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
+    QSettings ini(path, QSettings::IniFormat);
+    for (auto it = m_oIniValues.cbegin(); it != m_oIniValues.cend(); ++it)
+        ini.setValue(it.key(), it.value());
+    ini.sync();
+}
+
+bool ServerProcess::start(const QStringList &arguments)
+{
+    if (m_bWriteIni)
+        writeIni();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), appDir() + "/xdg/config");
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), appDir() + "/xdg/data");
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), appDir() + "/xdg/runtime");
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    m_oProcess.setProcessEnvironment(environment);
+    m_oProcess.setProgram(appDir() + "/VeltraneCryptoServer");
+    m_oProcess.setArguments(arguments);
+    m_oProcess.setProcessChannelMode(QProcess::SeparateChannels);
+    m_oProcess.start();
+    return m_oProcess.waitForStarted(10000);
+}
+
+int ServerProcess::waitForExit(std::chrono::milliseconds timeout)
+{
+    if (!m_oProcess.waitForFinished(static_cast<int>(timeout.count())))
+        return -1;
+    return m_oProcess.exitStatus() == QProcess::NormalExit ? m_oProcess.exitCode() : -1;
+}
+
+int ServerProcess::stopWithSignal(int signalNumber)
+{
+    ::kill(static_cast<pid_t>(m_oProcess.processId()), signalNumber);
+    return waitForExit();
+}
+
+qint64 ServerProcess::pid() const
+{
+    return m_oProcess.processId();
+}
+
+bool ServerProcess::isRunning() const
+{
+    return m_oProcess.state() != QProcess::NotRunning;
+}
+
+QString ServerProcess::configHome() const
+{
+    return appDir() + "/xdg/config";
+}
+
+QString ServerProcess::logFilePath() const
+{
+    return configHome() + "/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log";
+}
+
+QString ServerProcess::logText() const
+{
+    QFile file(logFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+QStringList ServerProcess::logLines() const
+{
+    return logText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool ServerProcess::waitForLogLine(const QString &fragment, std::chrono::milliseconds timeout) const
+{
+    return waitUntil([&] { return logText().contains(fragment); }, timeout);
+}
+
+QByteArray ServerProcess::standardError()
+{
+    m_oStandardError += m_oProcess.readAllStandardError();
+    return m_oStandardError;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+
+// The real server executable in a temporary application directory of its own (INI,
+// certificates, modules) with its own XDG directories, so its log and state files never
+// mix with another test's. The destructor ends the process by pid.
+class ServerProcess
+{
+public:
+    ServerProcess();
+    ~ServerProcess();
+    ServerProcess(const ServerProcess &) = delete;
+    ServerProcess &operator=(const ServerProcess &) = delete;
+
+    // "group/key" = value, written over the INI template at start().
+    void setIniValue(const QString &groupAndKey, const QString &value);
+    void removeIni() { m_bWriteIni = false; }
+
+    bool start(const QStringList &arguments = {QStringLiteral("-console")});
+    // Exit code after the process ended; -1 when it did not end in time.
+    int waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    int stopWithSignal(int signalNumber);
+    qint64 pid() const;
+    bool isRunning() const;
+
+    QString appDir() const { return m_oAppDir.path(); }
+    QString configHome() const;
+    QString logFilePath() const;
+    QString logText() const;
+    QStringList logLines() const;
+    bool waitForLogLine(const QString &fragment, std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+    QByteArray standardError();
+
+private:
+    void writeIni() const;
+
+    QTemporaryDir m_oAppDir;
+    QMap<QString, QString> m_oIniValues;
+    bool m_bWriteIni = true;
+    QProcess m_oProcess;
+    QByteArray m_oStandardError;
+};
+
+// Polls a condition until it holds or the deadline passes; never a fixed sleep.
+bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
+
+// The message part of a log line ("[channel]:Class::method: text"), after the time,
+// process/thread ids and level; empty when the line does not have the log's shape.
+QString logMessageOf(const QString &line, QString *level = nullptr);
