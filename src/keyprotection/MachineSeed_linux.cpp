@@ -1,0 +1,112 @@
+#include "MachineSeed.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// The seed is 16 letters; anything far larger is not a seed of ours.
+constexpr qint64 kMaxSeedFileSize = 4096;
+
+class UniqueFd
+{
+public:
+    explicit UniqueFd(int fd) : m_iFd(fd) {}
+    ~UniqueFd()
+    {
+        if (m_iFd >= 0)
+            ::close(m_iFd);
+    }
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    int get() const { return m_iFd; }
+
+private:
+    int m_iFd;
+};
+
+// Removes the temporary file on every path; a successful link or rename leaves nothing to remove.
+class TemporaryPath
+{
+public:
+    explicit TemporaryPath(QByteArray path) : m_oPath(std::move(path)) {}
+    ~TemporaryPath() { ::unlink(m_oPath.constData()); }
+    TemporaryPath(const TemporaryPath &) = delete;
+    TemporaryPath &operator=(const TemporaryPath &) = delete;
+    const char *get() const { return m_oPath.constData(); }
+
+private:
+    QByteArray m_oPath;
+};
+
+bool ensureDirectory(const QString &directory)
+{
+    if (QFileInfo(directory).isDir())
+        return true;
+    if (!QDir().mkpath(directory))
+        return false;
+    // mkpath honours the umask; the seed directory must be listable by every account.
+    return ::chmod(QFile::encodeName(directory).constData(), 0755) == 0;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+// A complete, world-readable file under a temporary name, so no reader ever sees half a seed.
+bool writeTemporary(int fd, const QByteArray &seed)
+{
+    return writeAll(fd, seed) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+}
+
+bool publish(const char *temporary, const QString &path)
+{
+    const QByteArray target = QFile::encodeName(path);
+    if (::link(temporary, target.constData()) == 0)
+        return true;
+    if (errno != EEXIST)
+        return false;
+    // Someone else's seed wins; only an empty leftover file is replaced.
+    if (!MachineSeed::read(path).isEmpty())
+        return true;
+    return ::rename(temporary, target.constData()) == 0;
+}
+} // namespace
+
+QByteArray MachineSeed::read(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(kMaxSeedFileSize);
+}
+
+bool MachineSeed::writeIfMissing(const QString &path, const QByteArray &seed)
+{
+    const QString directory = QFileInfo(path).absolutePath();
+    if (!ensureDirectory(directory))
+        return false;
+    QByteArray pattern = QFile::encodeName(directory + QStringLiteral("/.seed.XXXXXX"));
+    UniqueFd fd(::mkstemp(pattern.data()));
+    if (fd.get() < 0)
+        return false;
+    TemporaryPath temporary(pattern);
+    if (!writeTemporary(fd.get(), seed))
+        return false;
+    return publish(temporary.get(), path);
+}

@@ -1,0 +1,98 @@
+#include "AtomicFileWriter.h"
+
+#include "CertGenException.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+class UniqueFd
+{
+public:
+    explicit UniqueFd(int fd) : m_iFd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    int get() const { return m_iFd; }
+    // close() reports write-back failures; the caller must see them.
+    bool reset()
+    {
+        const bool ok = m_iFd < 0 || ::close(m_iFd) == 0;
+        m_iFd = -1;
+        return ok;
+    }
+
+private:
+    int m_iFd;
+};
+
+// Unlinks the temporary file unless it was renamed into place.
+class TemporaryFile
+{
+public:
+    explicit TemporaryFile(QByteArray path) : m_oPath(std::move(path)) {}
+    ~TemporaryFile()
+    {
+        if (!m_bKept)
+            ::unlink(m_oPath.constData());
+    }
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+    const char *path() const { return m_oPath.constData(); }
+    void keep() { m_bKept = true; }
+
+private:
+    QByteArray m_oPath;
+    bool m_bKept = false;
+};
+
+CertGenException systemError(const QString &what, const QString &path)
+{
+    return CertGenException(QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno))));
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
+}
+} // namespace
+
+void AtomicFileWriter::write(const QString &path, const QByteArray &bytes, mode_t mode)
+{
+    QByteArray pattern = QFile::encodeName(path + QStringLiteral(".XXXXXX"));
+    UniqueFd fd(::mkstemp(pattern.data()));
+    if (fd.get() < 0)
+        throw systemError(QStringLiteral("Cannot create a file beside"), path);
+    TemporaryFile temporary(pattern);
+    if (::fchmod(fd.get(), mode) != 0 || !writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.reset())
+        throw systemError(QStringLiteral("Cannot write"), path);
+    if (::rename(temporary.path(), QFile::encodeName(path).constData()) != 0)
+        throw systemError(QStringLiteral("Cannot replace"), path);
+    temporary.keep();
+}
+
+void AtomicFileWriter::ensureDirectory(const QString &path, mode_t mode)
+{
+    if (QFileInfo(path).isDir())
+        return;
+    if (!QDir().mkpath(path))
+        throw systemError(QStringLiteral("Cannot create the directory"), path);
+    if (::chmod(QFile::encodeName(path).constData(), mode) != 0)
+        throw systemError(QStringLiteral("Cannot set the permissions of"), path);
+}
