@@ -1,0 +1,3 @@
+#include "CommandRunner.h"
+
+CommandRunner::~CommandRunner() = default;

@@ -1,0 +1,3 @@
+#include "EventLogWriter.h"
+
+EventLogWriter::~EventLogWriter() = default;

@@ -1,0 +1,3 @@
+#include "FileVersion.h"
+
+FileVersion::~FileVersion() = default;

@@ -1,0 +1,386 @@
+#include "ProcessUtilsLinuxImpl.h"
+
+#include "LogindSessionSource_linux.h"
+#include "ProcessUtilsExceptions.h"
+#include "QProcessCommandRunner.h"
+#include "SocketOwnerLookup_linux.h"
+#include "SyslogEventLogWriter_linux.h"
+#include "UserDatabase_linux.h"
+#include "UtmpSessionSource_linux.h"
+#include "logging/LogStatement.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdlib>
+#include <functional>
+#include <unistd.h>
+
+namespace {
+
+const QString kNoConsoleSession = QStringLiteral("<NO ACTIVE CONSOLE SESSION>");
+const QString kUnknown = QStringLiteral("<UNKNOWN>");
+
+// Logged under the operation's name before it leaves the layer.
+[[noreturn]] void raiseLogged(const char *method, const ProcessUtilsImplException &exception)
+{
+    LogStatement(processUtilsLogChannel(), LogLevel::Error, QStringLiteral("ProcessUtilsLinuxImpl"),
+                 QString::fromLatin1(method))
+        << "Exception: " << exception.getStackTrace();
+    exception.raise();
+    std::abort(); // raise() always throws
+}
+
+std::shared_ptr<SessionSource> systemSessionSource(const std::shared_ptr<CommandRunner> &runner)
+{
+    // logind keeps this directory while it runs; without it the login records are all there is.
+    if (QFileInfo::exists(QStringLiteral("/run/systemd/seats")))
+        return std::make_shared<LogindSessionSource>(runner);
+    return std::make_shared<UtmpSessionSource>();
+}
+
+QStringList defaultApplicationDirs()
+{
+    return {QDir::homePath() + QStringLiteral("/.local/share/applications"),
+            QStringLiteral("/usr/local/share/applications"), QStringLiteral("/usr/share/applications")};
+}
+
+QString stationName(const LoginSession &session)
+{
+    return session.seat.isEmpty() ? session.tty : session.seat;
+}
+
+} // namespace
+
+ProcessUtilsLinuxImpl::ProcessUtilsLinuxImpl(const QString &procRoot, const QString &etcRoot,
+                                             Dependencies dependencies)
+    : m_oProcFs(procRoot), m_oEtcRoot(etcRoot), m_oDependencies(std::move(dependencies))
+{
+    if (!m_oDependencies.runner)
+        m_oDependencies.runner = std::make_shared<QProcessCommandRunner>();
+    if (!m_oDependencies.sessionSource)
+        m_oDependencies.sessionSource = systemSessionSource(m_oDependencies.runner);
+    if (!m_oDependencies.eventLogWriter)
+        m_oDependencies.eventLogWriter = std::make_shared<SyslogEventLogWriter>();
+    if (m_oDependencies.applicationDirs.isEmpty())
+        m_oDependencies.applicationDirs = defaultApplicationDirs();
+}
+
+QList<TcpRow> ProcessUtilsLinuxImpl::readTcpTable(const char *method, const QString &errorText) const
+{
+    const auto table = TcpTable::read(m_oProcFs.root());
+    if (!table.ok())
+        raiseLogged(method, GetExtendedTcpTableException(errorText.arg(table.error)));
+    return table.value;
+}
+
+QList<qint64> ProcessUtilsLinuxImpl::allPids(const char *method, const QString &errorText) const
+{
+    const auto pids = m_oProcFs.pids();
+    if (!pids.ok())
+        raiseLogged(method, EnumProcessesException(errorText.arg(pids.error)));
+    return pids.value;
+}
+
+uid_t ProcessUtilsLinuxImpl::ownerUid(qint64 pid, const char *method) const
+{
+    const auto uid = m_oProcFs.ownerUid(pid);
+    if (!uid.ok())
+        raiseLogged(method, OpenProcessException(QStringLiteral("OpenProcess with pid: %1 Error: %2").arg(pid).arg(uid.error)));
+    return uid.value;
+}
+
+QString ProcessUtilsLinuxImpl::userName(uid_t uid, bool withDomain, const char *method) const
+{
+    const auto name = UserDatabase::userName(uid);
+    if (!name.ok()) {
+        raiseLogged(method, LookupAccountSidException(
+                                QStringLiteral("ProcessUtilsWinImpl::getDomainAndUserNameFromSID LookupAccountSid Error: %1")
+                                    .arg(name.error)));
+    }
+    return withDomain ? UserDatabase::accountText(name.value) : name.value;
+}
+
+qint64 ProcessUtilsLinuxImpl::getPidOfProcessAtPort(quint16 port)
+{
+    const QList<TcpRow> rows =
+        readTcpTable(__func__, QStringLiteral("ProcessUtilsWinImpl::getPidOfProcessAtPort GetExtendedTcpTable Error: %1"));
+    for (const TcpRow &row : rows) {
+        // Closed sockets waiting out TIME_WAIT keep the port but have no socket (inode 0).
+        if (row.localPort != port || row.inode == 0)
+            continue;
+        const qint64 pid = SocketOwnerLookup(m_oProcFs).ownerOf(row.inode, row.uid);
+        VYR_LOG(processUtilsLogChannel(), Debug) << "Got client pid(" << pid << ")";
+        return pid;
+    }
+    return 0;
+}
+
+quint16 ProcessUtilsLinuxImpl::getPortOfProcessWithPID(qint64 pid, quint16 minPort)
+{
+    const QList<TcpRow> rows =
+        readTcpTable(__func__, QStringLiteral("ProcessUtilsWinImpl::getPortOfProcessWithPID GetExtendedTcpTable Error: %1"));
+    const QSet<quint64> inodes = m_oProcFs.socketInodes(pid);
+    for (const TcpRow &row : rows) {
+        if (row.state == TcpTable::kStateListen && row.localPort >= minPort && inodes.contains(row.inode))
+            return row.localPort;
+    }
+    return 0;
+}
+
+quint16 ProcessUtilsLinuxImpl::getPortOfUserProcess(const QString &account, const QString &processName, quint16 minPort)
+{
+    const QList<qint64> pids =
+        allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPortOfUserProcess EnumProcesses Error: %1"));
+    for (const qint64 pid : pids) {
+        if (getProcessNameForPid(pid).compare(processName, Qt::CaseInsensitive) != 0)
+            continue;
+        QString owner;
+        try {
+            owner = getDomainAndUsernameForPid(pid);
+        } catch (const ProcessUtilsImplException &) {
+            continue; // ended since the enumeration
+        }
+        if (owner.compare(account, Qt::CaseInsensitive) != 0)
+            continue;
+        if (const quint16 port = getPortOfProcessWithPID(pid, minPort); port != 0) {
+            VYR_LOG(processUtilsLogChannel(), Info) << "Found application with pid(" << pid << ") on port(" << port << ")";
+            return port;
+        }
+    }
+    return 0;
+}
+
+QString ProcessUtilsLinuxImpl::getProcessNameForPid(qint64 pid)
+{
+    const QString name = pid > 0 ? m_oProcFs.processName(pid) : QString();
+    return name.isEmpty() ? QStringLiteral("<unknown>") : name;
+}
+
+QString ProcessUtilsLinuxImpl::getDomainAndUsernameForPid(qint64 pid)
+{
+    return userName(ownerUid(pid, __func__), true, __func__);
+}
+
+QString ProcessUtilsLinuxImpl::getUsernameForPid(qint64 pid)
+{
+    return userName(ownerUid(pid, __func__), false, __func__);
+}
+
+bool ProcessUtilsLinuxImpl::isSystemProcess(qint64 pid)
+{
+    return ownerUid(pid, __func__) == 0;
+}
+
+bool ProcessUtilsLinuxImpl::isProcessElevated(qint64 pid)
+{
+    ownerUid(pid, __func__);
+    const auto uid = m_oProcFs.effectiveUid(pid);
+    if (!uid.ok()) {
+        raiseLogged(__func__, GetTokenInformationException(
+                                  QStringLiteral("ProcessUtilsWinImpl::createProcessTokenElevation GetTokenInformation Error: %1")
+                                      .arg(uid.error)));
+    }
+    return uid.value == 0;
+}
+
+bool ProcessUtilsLinuxImpl::isProcessOnConsoleUser(qint64 pid)
+{
+    return getDomainAndUsernameForPid(pid).compare(getActiveConsoleSessionID(), Qt::CaseInsensitive) == 0;
+}
+
+QString ProcessUtilsLinuxImpl::getDomainAndUsernameForSystemAccount()
+{
+    const auto name = UserDatabase::userName(0);
+    if (!name.ok()) {
+        VYR_LOG(processUtilsLogChannel(), Error) << "Can't obtain system SID!";
+        return kUnknown;
+    }
+    VYR_LOG(processUtilsLogChannel(), Debug) << "system SID obtained";
+    return UserDatabase::accountText(name.value);
+}
+
+bool ProcessUtilsLinuxImpl::isUserAdmin()
+{
+    const uid_t uid = geteuid();
+    return uid == 0 || UserDatabase::isMemberOfAnyGroup(uid, {QStringLiteral("sudo"), QStringLiteral("wheel")});
+}
+
+qint64 ProcessUtilsLinuxImpl::getLifetimeForPids(qint64 pid)
+{
+    ownerUid(pid, __func__);
+    const auto stat = m_oProcFs.stat(pid);
+    if (!stat.ok()) {
+        raiseLogged(__func__, GetProcessTimesException(
+                                  QStringLiteral("ProcessUtilsWinImpl::getLifetimeForPids: GetProcessTimes Error: %1").arg(stat.error)));
+    }
+    const auto uptime = m_oProcFs.uptimeMs();
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    if (!uptime.ok() || ticksPerSecond <= 0) {
+        raiseLogged(__func__, FileTimeToSystemTimeException(
+                                  QStringLiteral("ProcessUtilsWinImpl::getLifetimeForPids: FileTimeToSystemTime Error: %1")
+                                      .arg(uptime.ok() ? EINVAL : uptime.error)));
+    }
+    // Both counted from boot, so the wall clock's jumps do not matter.
+    const qint64 startedMs = qint64(stat.value.startTicks * 1000 / quint64(ticksPerSecond));
+    return std::max<qint64>(0, uptime.value - startedMs);
+}
+
+namespace {
+
+// Pids whose owner satisfies the predicate; processes that end meanwhile are left out.
+QList<qint64> pidsWhere(const ProcFs &procFs, const QList<qint64> &pids, const std::function<bool(qint64, uid_t)> &predicate)
+{
+    QList<qint64> result;
+    for (const qint64 pid : pids) {
+        const auto uid = procFs.ownerUid(pid);
+        if (uid.ok() && predicate(pid, uid.value))
+            result.append(pid);
+    }
+    return result;
+}
+
+QString userNameOrEmpty(uid_t uid)
+{
+    const auto name = UserDatabase::userName(uid);
+    return name.ok() ? name.value : QString();
+}
+
+} // namespace
+
+QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfAllProcesses()
+{
+    return allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfAllProcesses EnumProcesses Error: %1"));
+}
+
+QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfCurrentUserProcesses()
+{
+    const QString ownAccount = getDomainAndUsernameForPid(getpid());
+    VYR_LOG(processUtilsLogChannel(), Debug) << "current domain and user name is: " << ownAccount;
+    const QList<qint64> pids =
+        allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfCurrentUserProcesses EnumProcesses Error: %1"));
+    return pidsWhere(m_oProcFs, pids, [&ownAccount](qint64, uid_t uid) {
+        const QString name = userNameOrEmpty(uid);
+        return !name.isEmpty() && UserDatabase::accountText(name) == ownAccount;
+    });
+}
+
+QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfSystemProcesses()
+{
+    const QList<qint64> pids =
+        allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfSystemProcesses EnumProcesses Error: %1"));
+    return pidsWhere(m_oProcFs, pids, [](qint64, uid_t uid) { return uid == 0; });
+}
+
+QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfProcessesMatching(const QString &filter)
+{
+    const QList<qint64> pids =
+        allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfProcessesMatching EnumProcesses Error: %1"));
+    const auto matches = [&filter](const QString &text) { return text.compare(filter, Qt::CaseInsensitive) == 0; };
+    return pidsWhere(m_oProcFs, pids, [&](qint64 pid, uid_t uid) {
+        const QString name = userNameOrEmpty(uid);
+        return (!name.isEmpty() && (matches(name) || matches(UserDatabase::accountText(name)))) ||
+               matches(m_oProcFs.processName(pid));
+    });
+}
+
+QList<LoginSession> ProcessUtilsLinuxImpl::getActiveSessionsIDs()
+{
+    const SessionQuery query = m_oDependencies.sessionSource->querySessions();
+    if (!query.ok) {
+        raiseLogged(__func__, WTSEnumerateSessionsException(
+                                  QStringLiteral("ProcessUtilsWinImpl::getActiveSessionsIDs WTSEnumerateSessions Error: %1")
+                                      .arg(query.errorCode)));
+    }
+    VYR_LOG(processUtilsLogChannel(), Debug) << "Found " << query.sessions.size() << " WTS sessions on host";
+    QList<LoginSession> active;
+    for (qsizetype index = 0; index < query.sessions.size(); ++index) {
+        const LoginSession &session = query.sessions.at(index);
+        VYR_LOG(processUtilsLogChannel(), Debug) << "sessionId=" << session.id << ", stationName = " << stationName(session);
+        logSessionDetails(session);
+        if (!session.active)
+            continue;
+        active.append(session);
+        VYR_LOG(processUtilsLogChannel(), Debug)
+            << "Found active session on <" << index << "> position in list; sessionID: " << session.id;
+    }
+    return active;
+}
+
+void ProcessUtilsLinuxImpl::logSessionDetails(const LoginSession &session) const
+{
+    const QList<std::pair<const char *, QString>> details{
+        {"WTSSessionId", session.id},
+        {"WTSUserName", session.userName},
+        {"WTSWinStationName", stationName(session)},
+        {"WTSDomainName", UserDatabase::hostName()},
+        {"WTSConnectState", session.active ? QStringLiteral("active") : QStringLiteral("inactive")},
+    };
+    for (const auto &[name, value] : details) {
+        VYR_LOG(processUtilsLogChannel(), Debug)
+            << "WTSQuerySessionInformation - session " << session.id << " " << name << " - returned:" << value;
+    }
+}
+
+namespace {
+
+QString sessionAccount(const LoginSession &session)
+{
+    if (session.userName.isEmpty()) {
+        const WTSQuerySessionInformationException exception(
+            QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSessionID WTSQuerySessionInformation Error: %1")
+                .arg(ENOENT));
+        raiseLogged("getDomainAndUsernameForSessionID", exception);
+    }
+    return UserDatabase::accountText(session.userName);
+}
+
+} // namespace
+
+QString ProcessUtilsLinuxImpl::getDomainAndUsernameForSingleActiveSession()
+{
+    const QList<LoginSession> sessions = getActiveSessionsIDs();
+    if (sessions.size() > 1) {
+        VYR_LOG(processUtilsLogChannel(), Warning)
+            << "Found more than one active session. Software may be running on Windows Server OS";
+        raiseLogged(__func__, ActiveSessionException(QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession "
+                                                                    "ActiveSession Error: More than one active session"),
+                                                     QStringLiteral("More than one user already logged in.")));
+    }
+    if (sessions.isEmpty()) {
+        raiseLogged(__func__, ActiveSessionException(QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession "
+                                                                    "ActiveSession Error: Active session not found"),
+                                                     QStringLiteral("Could not find active session.")));
+    }
+    VYR_LOG(processUtilsLogChannel(), Debug) << "dwActiveSessionID=" << sessions.first().id;
+    return sessionAccount(sessions.first());
+}
+
+QStringList ProcessUtilsLinuxImpl::getDomainAndUsernamesForActiveSessions()
+{
+    QStringList accounts;
+    for (const LoginSession &session : getActiveSessionsIDs())
+        accounts.append(sessionAccount(session));
+    return accounts;
+}
+
+QString ProcessUtilsLinuxImpl::getActiveConsoleSessionID()
+{
+    const SessionQuery query = m_oDependencies.sessionSource->querySessions();
+    for (const LoginSession &session : query.sessions) {
+        if (!session.active || session.seat != QLatin1String("seat0") || session.userName.isEmpty())
+            continue;
+        VYR_LOG(processUtilsLogChannel(), Debug) << "ActiveConsoleSessionID = " << session.id;
+        return UserDatabase::accountText(session.userName);
+    }
+    return kNoConsoleSession;
+}
+
+void ProcessUtilsLinuxImpl::writeEventLog(const QString &source, const QString &message)
+{
+    // An entry without a source could not be told apart from anyone else's.
+    if (source.isEmpty())
+        return;
+    m_oDependencies.eventLogWriter->writeError(source, message);
+}

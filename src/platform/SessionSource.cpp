@@ -1,0 +1,3 @@
+#include "SessionSource.h"
+
+SessionSource::~SessionSource() = default;
