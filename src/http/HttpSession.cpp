@@ -1,0 +1,133 @@
+#include "HttpSession.h"
+
+#include "logging/LogStatement.h"
+
+#include <QDateTime>
+#include <QReadWriteLock>
+#include <QUuid>
+
+struct HttpSession::Data
+{
+    QByteArray id;
+    QMap<QByteArray, QVariant> values;
+    qint64 lastAccess = 0;
+    qint32 refCount = 1;
+    mutable QReadWriteLock lock;
+};
+
+HttpSession::HttpSession(bool create)
+{
+    if (!create)
+        return;
+    m_pData = new Data;
+    m_pData->id = QUuid::createUuid().toString(QUuid::WithBraces).toLocal8Bit();
+    m_pData->lastAccess = QDateTime::currentMSecsSinceEpoch();
+}
+
+HttpSession::HttpSession(const HttpSession &other) : m_pData(other.m_pData)
+{
+    if (m_pData) {
+        QWriteLocker locker(&m_pData->lock);
+        ++m_pData->refCount;
+    }
+}
+
+HttpSession &HttpSession::operator=(const HttpSession &other)
+{
+    // Take the new reference before dropping the old one, so self-assignment is harmless.
+    Data *const previous = m_pData;
+    if (other.m_pData) {
+        QWriteLocker locker(&other.m_pData->lock);
+        ++other.m_pData->refCount;
+        other.m_pData->lastAccess = QDateTime::currentMSecsSinceEpoch();
+    }
+    m_pData = other.m_pData;
+    if (previous) {
+        HttpSession old;
+        old.m_pData = previous;
+        old.release("HttpSession: deleting old data");
+    }
+    return *this;
+}
+
+HttpSession::~HttpSession()
+{
+    release("HttpSession: deleting data");
+}
+
+void HttpSession::release(const char *message)
+{
+    if (!m_pData)
+        return;
+    qint32 remaining = 0;
+    {
+        QWriteLocker locker(&m_pData->lock);
+        remaining = --m_pData->refCount;
+    }
+    if (remaining == 0) {
+        VYR_LOG_SERVER(Debug) << message;
+        delete m_pData;
+    }
+    m_pData = nullptr;
+}
+
+QByteArray HttpSession::getId() const
+{
+    if (!m_pData)
+        return QByteArray();
+    QReadLocker locker(&m_pData->lock);
+    return m_pData->id;
+}
+
+void HttpSession::set(const QByteArray &key, const QVariant &value)
+{
+    if (!m_pData)
+        return;
+    QWriteLocker locker(&m_pData->lock);
+    m_pData->values.insert(key, value);
+}
+
+QVariant HttpSession::get(const QByteArray &key) const
+{
+    if (!m_pData)
+        return QVariant();
+    QReadLocker locker(&m_pData->lock);
+    return m_pData->values.value(key);
+}
+
+bool HttpSession::contains(const QByteArray &key) const
+{
+    if (!m_pData)
+        return false;
+    QReadLocker locker(&m_pData->lock);
+    return m_pData->values.contains(key);
+}
+
+QMap<QByteArray, QVariant> HttpSession::getAll() const
+{
+    if (!m_pData)
+        return {};
+    QReadLocker locker(&m_pData->lock);
+    return m_pData->values;
+}
+
+qint64 HttpSession::getLastAccess() const
+{
+    if (!m_pData)
+        return 0;
+    QReadLocker locker(&m_pData->lock);
+    return m_pData->lastAccess;
+}
+
+void HttpSession::setLastAccess()
+{
+    setLastAccess(QDateTime::currentMSecsSinceEpoch());
+}
+
+void HttpSession::setLastAccess(qint64 msecsSinceEpoch)
+{
+    if (!m_pData)
+        return;
+    QWriteLocker locker(&m_pData->lock);
+    m_pData->lastAccess = msecsSinceEpoch;
+}
