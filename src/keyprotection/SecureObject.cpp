@@ -46,9 +46,14 @@ const char *SecureObject::constData() const
     return m_oBlock ? m_oBlock->bytes().constData() : "";
 }
 
-QByteArray SecureObject::bytes() const
+QByteArray SecureObject::bytes() const &
 {
     return QByteArray::fromRawData(constData(), size());
+}
+
+QByteArray SecureObject::toByteArray() const
+{
+    return QByteArray(constData(), size());
 }
 
 void SecureObject::wipe(QByteArray &bytes)

@@ -22,8 +22,12 @@ public:
     bool isEmpty() const;
     qsizetype size() const;
     const char *constData() const;
-    // A view, not a copy: valid only while this object (or a copy of it) is alive.
-    QByteArray bytes() const;
+    // A view, not a copy: valid only while this object (or a copy of it) is alive, hence
+    // not offered on a temporary. Copying the returned array shares the view.
+    QByteArray bytes() const &;
+    QByteArray bytes() const && = delete;
+    // A deep copy the caller owns; wipe it when done.
+    QByteArray toByteArray() const;
 
     // Overwrites in a way the optimiser may not drop. A shared array is detached first,
     // so only this holder's copy is wiped; wipe buffers that nobody else holds.
