@@ -1,0 +1,178 @@
+#include "DllManager.h"
+
+#include "logging/LogStatement.h"
+#include "settings/CSettings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+constexpr char kVariant[] = "qt6";
+} // namespace
+
+DllManager *DllManager::instance()
+{
+    // Settings before the manager mutex, as the lock order demands.
+    CSettings *settings = CSettings::instance();
+    QMutexLocker locker(&s_oMutex);
+    if (!s_poInstance) {
+        s_poInstance = std::make_unique<DllManager>(settings);
+        if (QCoreApplication::instance())
+            s_poInstance->moveToThread(QCoreApplication::instance()->thread());
+    }
+    return s_poInstance.get();
+}
+
+DllManager::DllManager(const CSettings *settings, QObject *parent) : QObject(parent)
+{
+    if (!settings) {
+        VYR_LOG_SERVER(Error) << "Problem with Settings module.";
+        m_oWindowsServerMode = [] { return false; };
+        return;
+    }
+    m_oWindowsServerMode = [settings] { return settings->ReadWindowsServerMode(); };
+    start(settings->ReadDllDirPaths());
+}
+
+DllManager::DllManager(const QStringList &moduleDirectories, bool windowsServerMode, QObject *parent)
+    : QObject(parent), m_oWindowsServerMode([windowsServerMode] { return windowsServerMode; })
+{
+    start(moduleDirectories);
+}
+
+void DllManager::start(const QStringList &moduleDirectories)
+{
+    m_oModuleDirectories = moduleDirectories;
+    VYR_LOG_SERVER(Info) << "Dlls directories = [" << moduleDirectories.join(QStringLiteral(", ")) << "]";
+    VYR_LOG_SERVER(Debug) << "DllLoader created";
+    connect(this, &DllManager::unloadModule, this, &DllManager::unloadModuleExecutor, Qt::QueuedConnection);
+}
+
+DllManager::~DllManager()
+{
+    VYR_LOG_SERVER(Debug) << "DllLoader destroyed";
+    for (auto &[name, module] : m_oModules) {
+        module->clearSessions();
+        module->unload();
+    }
+    m_oModules.clear();
+}
+
+QString DllManager::getModuleFilepath(const QString &directory, const QByteArray &moduleName)
+{
+    const QString name = QString::fromUtf8(moduleName);
+    const QString variantDirectory = directory + QDir::separator() + QLatin1String(kVariant);
+    const QFileInfo candidate(variantDirectory + QDir::separator() + name + QLatin1String(DllModule::kLibrarySuffix));
+    QString baseDirectory = directory;
+    if (candidate.exists() && candidate.isFile()) {
+        VYR_LOG_SERVER(Debug) << "Using " << kVariant << " variant";
+        baseDirectory = variantDirectory;
+    } else {
+        VYR_LOG_SERVER(Debug) << "No variant for " << kVariant;
+    }
+    return baseDirectory + QDir::separator() + name;
+}
+
+bool DllManager::loadModuleForSession(const QByteArray &moduleName, const QByteArray &sessionId)
+{
+    // Settings before the manager mutex, as the lock order demands.
+    const bool windowsServerMode = m_oWindowsServerMode();
+    QMutexLocker locker(&s_oMutex);
+    VYR_LOG_SERVER(Debug) << "v_oModuleName=" << moduleName << " v_oSessionID=" << sessionId;
+    DllModule *module = createModule(moduleName, windowsServerMode);
+    if (!module)
+        return false;
+    module->addSession(sessionId);
+    if (!m_oSessionModules.contains(sessionId, moduleName))
+        m_oSessionModules.insert(sessionId, moduleName);
+    return true;
+}
+
+DllModule *DllManager::createModule(const QByteArray &moduleName, bool windowsServerMode)
+{
+    VYR_LOG_SERVER(Debug) << "v_oModuleName=" << moduleName;
+    if (DllModule *loaded = getModulePriv(moduleName)) {
+        VYR_LOG_SERVER(Debug) << "Module " << moduleName << " already loaded";
+        return loaded;
+    }
+    for (const QString &directory : std::as_const(m_oModuleDirectories)) {
+        const QString path = getModuleFilepath(directory, moduleName);
+        VYR_LOG_SERVER(Info) << "Loading module: " << path;
+        // A fresh object per directory: a refused load may leave a library behind, which
+        // the object's destruction releases.
+        auto module = std::make_unique<DllModule>(moduleName, windowsServerMode);
+        const bool loaded = module->load(path);
+        VYR_LOG_SERVER(Debug) << "bLoaded=" << loaded;
+        if (loaded) {
+            VYR_LOG_SERVER(Info) << "Module " << moduleName << " loaded";
+            DllModule *result = module.get();
+            m_oModules[moduleName] = std::move(module);
+            return result;
+        }
+    }
+    VYR_LOG_SERVER(Error) << "Module " << moduleName << " not found";
+    return nullptr;
+}
+
+DllModule *DllManager::getModule(const QByteArray &moduleName)
+{
+    QMutexLocker locker(&s_oMutex);
+    VYR_LOG_SERVER(Debug) << "v_oModuleName=" << moduleName;
+    return getModulePriv(moduleName);
+}
+
+DllModule *DllManager::getModulePriv(const QByteArray &moduleName) const
+{
+    const auto found = m_oModules.find(moduleName);
+    return found == m_oModules.end() ? nullptr : found->second.get();
+}
+
+void DllManager::unloadAllModulesForSession(const QByteArray &sessionId)
+{
+    VYR_LOG_SERVER(Debug) << "v_oSessionId=" << sessionId;
+    Q_EMIT unloadModule(sessionId);
+}
+
+QList<QByteArray> DllManager::getModulesNames(const QByteArray &sessionId)
+{
+    QMutexLocker locker(&s_oMutex);
+    return getModulesNamesPriv(sessionId);
+}
+
+QList<QByteArray> DllManager::getModulesNamesPriv(const QByteArray &sessionId) const
+{
+    return m_oSessionModules.values(sessionId);
+}
+
+void DllManager::unloadModuleExecutor(const QByteArray &sessionId)
+{
+    QMutexLocker locker(&s_oMutex);
+    bool allUnloaded = true;
+    for (const QByteArray &name : getModulesNamesPriv(sessionId)) {
+        const bool unloaded = unloadModuleForSessionPriv(name, sessionId);
+        VYR_LOG_SERVER(Debug) << "Module <" << name << "> unloaded =" << unloaded;
+        allUnloaded = allUnloaded && unloaded;
+    }
+    VYR_LOG_SERVER(Debug) << "bAllModulesUnloaded=" << allUnloaded;
+}
+
+bool DllManager::unloadModuleForSessionPriv(const QByteArray &moduleName, const QByteArray &sessionId)
+{
+    if (!m_oSessionModules.contains(sessionId, moduleName)) {
+        VYR_LOG_SERVER(Warning) << "Module " << moduleName << " not loaded for sessionId=" << sessionId;
+        return false;
+    }
+    DllModule *module = getModulePriv(moduleName);
+    if (!module) {
+        VYR_LOG_SERVER(Warning) << "Module " << moduleName << " not loaded. Don't need to unload";
+        return false;
+    }
+    module->removeSession(sessionId);
+    const bool unloaded = module->unload();
+    m_oSessionModules.remove(sessionId, moduleName);
+    if (unloaded)
+        m_oModules.erase(moduleName);
+    VYR_LOG_SERVER(Debug) << "bUnloaded=" << unloaded;
+    return unloaded;
+}

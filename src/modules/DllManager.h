@@ -1,0 +1,68 @@
+#pragma once
+
+#include "DllModule.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMultiMap>
+#include <QMutex>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+class CSettings;
+
+// Owns every loaded module of the process and shares each among the client sessions that
+// use it; a module's own session list is its reference count. Lives in the main thread:
+// session teardown only posts unloadModule, and the modules are let go there, so no caller
+// ever waits for a module's DeInit.
+class DllManager : public QObject
+{
+    Q_OBJECT
+public:
+    // The process's manager, reading the settings; created on first use.
+    static DllManager *instance();
+
+    // Directories and windowsServerMode from the settings; null settings leave both unset.
+    explicit DllManager(const CSettings *settings, QObject *parent = nullptr);
+    // Fixed directories, for tests and tools.
+    explicit DllManager(const QStringList &moduleDirectories, bool windowsServerMode = false,
+                        QObject *parent = nullptr);
+    ~DllManager() override;
+
+    bool loadModuleForSession(const QByteArray &moduleName, const QByteArray &sessionId);
+    DllModule *getModule(const QByteArray &moduleName);
+    // Returns at once; the modules are let go in the manager's thread.
+    void unloadAllModulesForSession(const QByteArray &sessionId);
+    QList<QByteArray> getModulesNames(const QByteArray &sessionId);
+    QStringList getModuleDirectories() const { return m_oModuleDirectories; }
+
+    // The module's path without suffix; prefers the "qt6" build beside the plain one.
+    static QString getModuleFilepath(const QString &directory, const QByteArray &moduleName);
+
+Q_SIGNALS:
+    void unloadModule(const QByteArray &sessionId);
+
+private Q_SLOTS:
+    void unloadModuleExecutor(const QByteArray &sessionId);
+
+private:
+    void start(const QStringList &moduleDirectories);
+    DllModule *createModule(const QByteArray &moduleName, bool windowsServerMode);
+    DllModule *getModulePriv(const QByteArray &moduleName) const;
+    QList<QByteArray> getModulesNamesPriv(const QByteArray &sessionId) const;
+    bool unloadModuleForSessionPriv(const QByteArray &moduleName, const QByteArray &sessionId);
+
+    QStringList m_oModuleDirectories;
+    std::map<QByteArray, std::unique_ptr<DllModule>> m_oModules;
+    QMultiMap<QByteArray, QByteArray> m_oSessionModules;
+    std::function<bool()> m_oWindowsServerMode;
+
+    // The manager mutex: one for the process, taken before the modules' class-wide mutex.
+    static inline QMutex s_oMutex;
+    static inline std::unique_ptr<DllManager> s_poInstance;
+};

@@ -1,0 +1,430 @@
+#include "DllModule.h"
+
+#include "ModuleReader.h"
+#include "logging/LogStatement.h"
+#include "platform/ProcessUtilsFactory.h"
+#include "settings/CSettings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
+
+namespace {
+
+constexpr char kUpdaterName[] = "updater";
+constexpr char kUpgraderName[] = "moduleupgrader";
+
+using tpQueryFun = bool (*)(tpfun);
+using tpTerminalFun = bool (*)();
+
+// The steps of load report under the operation's own name.
+LogStatement loadLog(LogLevel level)
+{
+    return LogStatement(serverLogChannel(), level, QStringLiteral("DllModule"), QStringLiteral("load"));
+}
+
+// An exception thrown by Init, DeInit or a query export must not unwind through the
+// server's locks: it is logged and the export's default answer stands.
+template <class Call>
+bool callIntoModule(const QByteArray &module, const char *exportName, bool fallback, Call call)
+{
+    try {
+        return call();
+    } catch (const std::exception &e) {
+        VYR_LOG_SERVER(Error) << exportName << " of module " << module << " threw: " << e.what();
+    } catch (...) {
+        VYR_LOG_SERVER(Error) << exportName << " of module " << module << " threw an unknown exception";
+    }
+    return fallback;
+}
+
+void writeEventLog(const QString &text)
+{
+    try {
+        createProcessUtils()->writeEventLog(QCoreApplication::applicationName(), text);
+    } catch (const std::exception &e) {
+        VYR_LOG_SERVER(Warning) << "Cannot write the event log: " << e.what();
+    }
+}
+
+} // namespace
+
+class DllModule::LockedCallScope
+{
+public:
+    explicit LockedCallScope(quint64 &counter) : m_riCounter(counter) { ++m_riCounter; }
+    ~LockedCallScope() { --m_riCounter; }
+    LockedCallScope(const LockedCallScope &) = delete;
+    LockedCallScope &operator=(const LockedCallScope &) = delete;
+
+private:
+    quint64 &m_riCounter;
+};
+
+void DllModule::DeferredDelete::operator()(QLibrary *library) const
+{
+    if (QCoreApplication::instance())
+        library->deleteLater();
+    else
+        delete library;
+}
+
+DllModule::DllModule(const QByteArray &moduleName, std::optional<bool> windowsServerMode)
+    : m_oWindowsServerMode(windowsServerMode)
+{
+    setModuleName(moduleName);
+}
+
+DllModule::~DllModule()
+{
+    clearSessions();
+    if (isLoaded())
+        unload();
+}
+
+QString DllModule::libraryFilePath(const QString &modulePath)
+{
+    const QFileInfo info(modulePath);
+    return info.absolutePath() + QDir::separator() + info.fileName() + QLatin1String(kLibrarySuffix);
+}
+
+bool DllModule::load(const QString &modulePath)
+{
+    // Read before the class-wide mutex: the settings lock comes first in the lock order.
+    const bool serverMode = serverModeSetting();
+    QMutexLocker locker(&s_oClassMutex);
+    return loadLocked(modulePath, serverMode);
+}
+
+bool DllModule::loadLocked(const QString &modulePath, bool serverMode)
+{
+    loadLog(LogLevel::Debug) << "v_oModulePath=" << modulePath;
+    if (m_bLoaded) {
+        loadLog(LogLevel::Warning) << "Module " << m_oModuleName << " is loaded already";
+        return false;
+    }
+    QString path = modulePath;
+    QString libraryFile;
+    if (!locateLibraryFile(path, libraryFile) || !isLibrarySigned(libraryFile))
+        return false;
+    loadLog(LogLevel::Info) << "Module " << m_oModuleName << " verified.";
+    addAdditionalLibPathIfNeeded(QFileInfo(libraryFile));
+    m_poLibrary.reset(new QLibrary(libraryFile));
+    // Owned by the main thread, whose loop runs the deferred deletion even when the
+    // loading thread has none.
+    if (QCoreApplication::instance())
+        m_poLibrary->moveToThread(QCoreApplication::instance()->thread());
+    return loadCommandFile(path) && loadLibrary(serverMode);
+}
+
+bool DllModule::locateLibraryFile(QString &modulePath, QString &libraryFile)
+{
+    libraryFile = libraryFilePath(modulePath);
+    if (!QFileInfo::exists(libraryFile) && modulePath.endsWith(QLatin1String(kUpdaterName), Qt::CaseInsensitive)) {
+        loadLog(LogLevel::Info) << "Using other module name for compatibility";
+        const qsizetype at = modulePath.lastIndexOf(QLatin1String(kUpdaterName));
+        if (at >= 0)
+            modulePath.replace(at, qsizetype(qstrlen(kUpdaterName)), QLatin1String(kUpgraderName));
+        m_oModuleName = kUpgraderName;
+        libraryFile = libraryFilePath(modulePath);
+        loadLog(LogLevel::Info) << "modulePath: " << libraryFile;
+    }
+    if (!QFileInfo::exists(libraryFile)) {
+        loadLog(LogLevel::Error) << "File " << libraryFile << " not found!";
+        return false;
+    }
+    loadLog(LogLevel::Info) << "Module " << m_oModuleName << " found. File=" << libraryFile;
+    return true;
+}
+
+bool DllModule::isLibrarySigned(const QString &libraryFile)
+{
+    ModuleReader reader(libraryFile, true);
+    if (reader.verify())
+        return true;
+    VYR_LOG_SERVER(Error) << "Verification error";
+    const QString text = QStringLiteral("File ") + libraryFile + QStringLiteral(" is not verified module file!!!");
+    loadLog(LogLevel::Error) << text;
+    writeEventLog(text);
+    return false;
+}
+
+bool DllModule::loadCommandFile(const QString &modulePath)
+{
+    m_bXmlLoaded = false;
+    const QString commandFile =
+        QFileInfo(modulePath).suffix().isEmpty() ? modulePath + QStringLiteral(".xml") : modulePath;
+    if (!QFileInfo::exists(commandFile)) {
+        loadLog(LogLevel::Info) << "Module " << m_oModuleName << " loaded without Xml file.";
+        return true;
+    }
+    if (!loadXmlFile(modulePath)) {
+        m_poLibrary.reset();
+        loadLog(LogLevel::Error) << "Error when parsing xml file for module " << m_oModuleName;
+        return false;
+    }
+    loadLog(LogLevel::Info) << "Xml file for module " << m_oModuleName << " loaded.";
+    return true;
+}
+
+bool DllModule::loadXmlFile(const QString &path)
+{
+    const QString commandFile = QFileInfo(path).suffix().isEmpty() ? path + QStringLiteral(".xml") : path;
+    m_poXmlReader = std::make_unique<CXmlReader>();
+    m_bXmlLoaded = m_poXmlReader->ReadFile(commandFile);
+    VYR_LOG_SERVER(Debug) << "bFileLoaded=" << m_bXmlLoaded;
+    return m_bXmlLoaded;
+}
+
+bool DllModule::loadLibrary(bool serverMode)
+{
+    if (!m_poLibrary->load()) {
+        loadLog(LogLevel::Error) << "Module library loading by QLibrary failed! Error description: "
+                                 << m_poLibrary->errorString();
+        m_bLoaded = false;
+        return false;
+    }
+    loadLog(LogLevel::Info) << "Module library loaded by QLibrary.";
+    m_bLoaded = true;
+    runInitFunction();
+    return serverMode ? canUseOnTerminalServicesPriv() : true;
+}
+
+void DllModule::addAdditionalLibPathIfNeeded(const QFileInfo &libraryFile)
+{
+    // Beside the library and named like it without the suffix; the module's run path
+    // ($ORIGIN/<name>) points at the same directory.
+    const QString directory = libraryFile.absolutePath() + QLatin1Char('/') + libraryFile.completeBaseName();
+    if (!QFileInfo(directory).isDir()) {
+        VYR_LOG_SERVER(Debug) << "Module lib doesn't have any additional libs";
+        return;
+    }
+    try {
+        const auto utils = createProcessUtils();
+        const QByteArray path = utils->getPathVariable();
+        if (path.contains(directory.toUtf8())) {
+            VYR_LOG_SERVER(Info) << "Module has additional libraries and path to them has been already added: "
+                                 << directory;
+            return;
+        }
+        VYR_LOG_SERVER(Info) << "Adding library path to support additional module libs: " << directory;
+        utils->setPathVariable(path.isEmpty() ? directory
+                                              : QString::fromUtf8(path) + QDir::listSeparator() + directory);
+    } catch (const std::exception &e) {
+        VYR_LOG_SERVER(Warning) << "Cannot extend PATH: " << e.what();
+    }
+}
+
+bool DllModule::unload()
+{
+    QMutexLocker locker(&s_oClassMutex);
+    if (!m_bLoaded || !m_poLibrary) {
+        VYR_LOG_SERVER(Warning) << "Module " << m_oModuleName << " not loaded!";
+        return false;
+    }
+    if (m_iCallsInProgress != 0 || !m_oSessions.isEmpty()) {
+        VYR_LOG_SERVER(Info) << "Module " << m_oModuleName << " can't be unloaded. Module in use!";
+        return false;
+    }
+    if (m_poLibrary->isLoaded()) {
+        runDeinitFunction();
+        if (!m_poLibrary->unload()) {
+            VYR_LOG_SERVER(Error) << "Module " << m_oModuleName
+                                  << " can't be unloaded. Error: " << m_poLibrary->errorString();
+            return false;
+        }
+    }
+    m_bLoaded = false;
+    m_poLibrary.reset();
+    VYR_LOG_SERVER(Info) << "Module " << m_oModuleName << " unloaded";
+    return true;
+}
+
+void DllModule::addSession(const QByteArray &sessionId)
+{
+    QMutexLocker locker(&s_oClassMutex);
+    if (m_oSessions.contains(sessionId)) {
+        VYR_LOG_SERVER(Debug) << "Module " << m_oModuleName << " already in session " << sessionId;
+        return;
+    }
+    m_oSessions.append(sessionId);
+    VYR_LOG_SERVER(Debug) << "session <" << sessionId << "> appended to module <" << m_oModuleName << ">";
+}
+
+void DllModule::removeSession(const QByteArray &sessionId)
+{
+    QMutexLocker locker(&s_oClassMutex);
+    if (!m_oSessions.removeOne(sessionId)) {
+        VYR_LOG_SERVER(Debug) << "Module " << m_oModuleName << " not used in session " << sessionId;
+        return;
+    }
+    VYR_LOG_SERVER(Debug) << "session <" << sessionId << "> removed from module <" << m_oModuleName << ">";
+}
+
+void DllModule::clearSessions()
+{
+    QMutexLocker locker(&s_oClassMutex);
+    m_oSessions.clear();
+    VYR_LOG_SERVER(Debug) << "session list cleared";
+}
+
+bool DllModule::isCommandValid(const QString &command)
+{
+    QMutexLocker locker(&s_oClassMutex);
+    if (!m_bXmlLoaded || m_poXmlReader->getCommands().contains(command))
+        return true;
+    VYR_LOG_SERVER(Warning) << "Command \"" << command << "\" in module \"" << m_oModuleName << "\" not found.";
+    return false;
+}
+
+QStringList DllModule::getRequestParams(const QString &command)
+{
+    QMutexLocker locker(&s_oClassMutex);
+    return m_bXmlLoaded ? m_poXmlReader->getRequestParams().values(command) : QStringList();
+}
+
+tpfun DllModule::getFunction(const QString &command)
+{
+    QMutexLocker locker(&s_oClassMutex);
+    const QString functionName = m_bXmlLoaded ? m_poXmlReader->getCommands().value(command) : command;
+    VYR_LOG_SERVER(Debug) << "function name <" << functionName << "> for command <" << command << ">";
+    initIfNotLoaded();
+    return reinterpret_cast<tpfun>(getFunctionPriv(functionName));
+}
+
+QFunctionPointer DllModule::getFunctionPriv(const QString &name)
+{
+    const QFunctionPointer function = m_poLibrary ? m_poLibrary->resolve(name.toUtf8().constData()) : nullptr;
+    if (!function)
+        VYR_LOG_SERVER(Error) << "Problem with resolving function \"" << name << "\" from module \""
+                              << m_oModuleName << "\". Error: "
+                              << (m_poLibrary ? m_poLibrary->errorString() : QStringLiteral("not loaded"));
+    return function;
+}
+
+bool DllModule::isGuiFunction(tpfun function)
+{
+    QMutexLocker locker(&s_oClassMutex);
+    const auto query = reinterpret_cast<tpQueryFun>(m_poLibrary ? m_poLibrary->resolve("IsGuiFunction") : nullptr);
+    initIfNotLoaded();
+    if (!query)
+        return true;
+    LockedCallScope call(m_iCallsInProgress);
+    const bool answer = callIntoModule(m_oModuleName, "IsGuiFunction", true, [&] { return query(function); });
+    VYR_LOG_SERVER(Debug) << "bGuiFunction (from module)=" << answer;
+    return answer;
+}
+
+bool DllModule::canUnprivilegedRun(tpfun function)
+{
+    QMutexLocker locker(&s_oClassMutex);
+    const auto query =
+        reinterpret_cast<tpQueryFun>(m_poLibrary ? m_poLibrary->resolve("CanUnprivilegedRun") : nullptr);
+    initIfNotLoaded();
+    if (!query)
+        return false;
+    LockedCallScope call(m_iCallsInProgress);
+    const bool answer = callIntoModule(m_oModuleName, "CanUnprivilegedRun", false, [&] { return query(function); });
+    VYR_LOG_SERVER(Debug) << "bCanUnprivilegedRun (from module)=" << answer;
+    return answer;
+}
+
+bool DllModule::canUseOnTerminalServices()
+{
+    QMutexLocker locker(&s_oClassMutex);
+    return canUseOnTerminalServicesPriv();
+}
+
+bool DllModule::canUseOnTerminalServicesPriv()
+{
+    const auto query =
+        reinterpret_cast<tpTerminalFun>(m_poLibrary ? m_poLibrary->resolve("CanUseOnTerminalServices") : nullptr);
+    initIfNotLoaded();
+    if (!query)
+        return false;
+    LockedCallScope call(m_iCallsInProgress);
+    const bool answer = callIntoModule(m_oModuleName, "CanUseOnTerminalServices", false, [&] { return query(); });
+    if (!answer)
+        VYR_LOG_SERVER(Info) << "bCanUseOnTerminalServices (from module)=" << answer;
+    return answer;
+}
+
+void DllModule::initIfNotLoaded()
+{
+    if (!m_poLibrary || !m_poLibrary->isLoaded())
+        runInitFunction();
+}
+
+void DllModule::runInitFunction()
+{
+    const auto init = reinterpret_cast<tpInitFun>(m_poLibrary ? m_poLibrary->resolve("Init") : nullptr);
+    if (!init)
+        return;
+    LockedCallScope call(m_iCallsInProgress);
+    callIntoModule(m_oModuleName, "Init", false, [&] {
+        init();
+        return true;
+    });
+}
+
+void DllModule::runDeinitFunction()
+{
+    const auto deinit = reinterpret_cast<tpInitFun>(m_poLibrary ? m_poLibrary->resolve("DeInit") : nullptr);
+    if (!deinit)
+        return;
+    LockedCallScope call(m_iCallsInProgress);
+    callIntoModule(m_oModuleName, "DeInit", false, [&] {
+        deinit();
+        return true;
+    });
+}
+
+void DllModule::setModuleName(const QByteArray &name)
+{
+    QMutexLocker locker(&s_oClassMutex);
+    m_oModuleName = name;
+}
+
+QByteArray DllModule::getModuleName() const
+{
+    QMutexLocker locker(&s_oClassMutex);
+    return m_oModuleName;
+}
+
+QList<QByteArray> DllModule::getSessions() const
+{
+    QMutexLocker locker(&s_oClassMutex);
+    return m_oSessions;
+}
+
+bool DllModule::isLoaded() const
+{
+    QMutexLocker locker(&s_oClassMutex);
+    return m_bLoaded;
+}
+
+quint64 DllModule::getCallsInProgress() const
+{
+    QMutexLocker locker(&s_oClassMutex);
+    return m_iCallsInProgress;
+}
+
+void DllModule::beginCall()
+{
+    QMutexLocker locker(&s_oClassMutex);
+    ++m_iCallsInProgress;
+}
+
+void DllModule::endCall()
+{
+    QMutexLocker locker(&s_oClassMutex);
+    if (m_iCallsInProgress > 0)
+        --m_iCallsInProgress;
+}
+
+bool DllModule::serverModeSetting() const
+{
+    if (m_oWindowsServerMode)
+        return *m_oWindowsServerMode;
+    return CSettings::instance()->ReadWindowsServerMode();
+}

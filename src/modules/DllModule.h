@@ -1,0 +1,109 @@
+#pragma once
+
+#include "CXmlReader.h"
+#include "common/SharedTypes.h"
+
+#include <QByteArray>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+// One plug-in module for the whole process: its verified library, its command file and the
+// client sessions that use it. Any thread may call it. One class-wide mutex (shared by all
+// modules, not recursive) serialises every operation, the calls into Init, DeInit and the
+// query exports included; command functions run outside it, counted by beginCall/endCall.
+class DllModule
+{
+public:
+    static constexpr char kLibrarySuffix[] = ".so";
+
+    // windowsServerMode: whether the server refuses modules that cannot run on terminal
+    // services; read from the settings at load when not given.
+    explicit DllModule(const QByteArray &moduleName, std::optional<bool> windowsServerMode = std::nullopt);
+    virtual ~DllModule();
+    DllModule(const DllModule &) = delete;
+    DllModule &operator=(const DllModule &) = delete;
+
+    // modulePath: the module's path without the library suffix.
+    bool load(const QString &modulePath);
+    // Refused while a session is listed or a call is in progress.
+    bool unload();
+
+    void addSession(const QByteArray &sessionId);
+    void removeSession(const QByteArray &sessionId);
+    void clearSessions();
+
+    bool isCommandValid(const QString &command);
+    // Required request parameters of the command, newest entry of the command file first.
+    QStringList getRequestParams(const QString &command);
+    // The command's export, or null.
+    tpfun getFunction(const QString &command);
+    bool isGuiFunction(tpfun function);
+    bool canUnprivilegedRun(tpfun function);
+    bool canUseOnTerminalServices();
+
+    void setModuleName(const QByteArray &name);
+    QByteArray getModuleName() const;
+    QList<QByteArray> getSessions() const;
+    bool isLoaded() const;
+    quint64 getCallsInProgress() const;
+
+    // The worker brackets every command function call with these.
+    void beginCall();
+    void endCall();
+
+    // beginCall/endCall for one scope, so the count drops also when the function throws.
+    class CallScope
+    {
+    public:
+        explicit CallScope(DllModule &module) : m_oModule(module) { m_oModule.beginCall(); }
+        ~CallScope() { m_oModule.endCall(); }
+        CallScope(const CallScope &) = delete;
+        CallScope &operator=(const CallScope &) = delete;
+
+    private:
+        DllModule &m_oModule;
+    };
+
+    static QString libraryFilePath(const QString &modulePath);
+
+private:
+    // Deferred deletion through the event loop; at once when there is no application.
+    struct DeferredDelete
+    {
+        void operator()(QLibrary *library) const;
+    };
+    // Raises the call count for one call made while the class-wide mutex is held.
+    class LockedCallScope;
+
+    bool loadLocked(const QString &modulePath, bool serverMode);
+    bool locateLibraryFile(QString &modulePath, QString &libraryFile);
+    bool isLibrarySigned(const QString &libraryFile);
+    bool loadCommandFile(const QString &modulePath);
+    bool loadLibrary(bool serverMode);
+    QFunctionPointer getFunctionPriv(const QString &name);
+    bool loadXmlFile(const QString &path);
+    void addAdditionalLibPathIfNeeded(const QFileInfo &libraryFile);
+    void runInitFunction();
+    void runDeinitFunction();
+    void initIfNotLoaded();
+    bool canUseOnTerminalServicesPriv();
+    bool serverModeSetting() const;
+
+    QList<QByteArray> m_oSessions;
+    QByteArray m_oModuleName;
+    std::unique_ptr<QLibrary, DeferredDelete> m_poLibrary;
+    std::unique_ptr<CXmlReader> m_poXmlReader;
+    bool m_bXmlLoaded = false;
+    bool m_bLoaded = false;
+    quint64 m_iCallsInProgress = 0;
+    const std::optional<bool> m_oWindowsServerMode;
+
+    static inline QMutex s_oClassMutex;
+};

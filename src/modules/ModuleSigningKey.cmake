@@ -1,0 +1,85 @@
+# The key pair that signs the bundled modules and whose public half the server trusts.
+#
+# VYR_MODULE_SIGNING_KEY names the maker's PEM private key. Without it a development pair
+# is made once per build tree, so a default build never trusts a key that anyone can read
+# from the repository. Either way the public half is compiled in, masked.
+
+set(VYR_MODULE_SIGNING_KEY "" CACHE FILEPATH
+    "PEM private key (RSA 2048, unencrypted) that signs the bundled modules; empty: a development key in the build tree")
+
+find_program(VYR_OPENSSL_EXECUTABLE openssl REQUIRED)
+
+function(_vyr_run_openssl)
+  execute_process(COMMAND ${VYR_OPENSSL_EXECUTABLE} ${ARGN}
+                  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE error)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "openssl ${ARGN} failed: ${error}")
+  endif()
+  set(_vyr_openssl_output "${output}" PARENT_SCOPE)
+endfunction()
+
+function(_vyr_module_signing_key_files private_out public_out)
+  set(key_dir ${CMAKE_BINARY_DIR}/module-signing)
+  file(MAKE_DIRECTORY ${key_dir})
+  if(VYR_MODULE_SIGNING_KEY)
+    get_filename_component(private_key "${VYR_MODULE_SIGNING_KEY}" ABSOLUTE)
+    if(NOT EXISTS ${private_key})
+      message(FATAL_ERROR "VYR_MODULE_SIGNING_KEY: ${private_key} does not exist")
+    endif()
+    set(public_key ${key_dir}/signing-public.pem)
+  else()
+    set(private_key ${key_dir}/dev-private.pem)
+    set(public_key ${key_dir}/dev-public.pem)
+    if(NOT EXISTS ${private_key})
+      message(STATUS "Generating a development module-signing key in ${key_dir}")
+      _vyr_run_openssl(genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out ${private_key})
+      file(CHMOD ${private_key} PERMISSIONS OWNER_READ OWNER_WRITE)
+    endif()
+  endif()
+  # A replaced key file must re-sign the modules and change the compiled-in key.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${private_key})
+  if(NOT EXISTS ${public_key} OR ${private_key} IS_NEWER_THAN ${public_key})
+    _vyr_run_openssl(pkey -in ${private_key} -passin pass: -pubout -out ${public_key})
+  endif()
+  set(${private_out} ${private_key} PARENT_SCOPE)
+  set(${public_out} ${public_key} PARENT_SCOPE)
+endfunction()
+
+# Writes the .cpp that holds the public modulus XOR-masked; the mask is derived from the
+# modulus itself, so the same key always yields the same file.
+function(_vyr_generate_built_in_key public_key output)
+  _vyr_run_openssl(rsa -pubin -in ${public_key} -noout -modulus)
+  string(REGEX MATCH "Modulus=([0-9A-Fa-f]+)" matched "${_vyr_openssl_output}")
+  set(modulus "${CMAKE_MATCH_1}")
+  string(LENGTH "${modulus}" modulus_length)
+  if(NOT modulus_length EQUAL 512)
+    message(FATAL_ERROR "The module-signing key must be an RSA key of 2048 bits (${public_key})")
+  endif()
+  _vyr_run_openssl(rsa -pubin -in ${public_key} -noout -text)
+  if(NOT _vyr_openssl_output MATCHES "Exponent: 65537 ")
+    message(FATAL_ERROR "The module-signing key must use the public exponent 65537 (${public_key})")
+  endif()
+  set(mask "")
+  foreach(block RANGE 7)
+    string(SHA256 digest "veltrane-module-key-${block}-${modulus}")
+    string(APPEND mask "${digest}")
+  endforeach()
+  set(masked_bytes "")
+  set(mask_bytes "")
+  foreach(index RANGE 255)
+    math(EXPR offset "${index} * 2")
+    string(SUBSTRING "${modulus}" ${offset} 2 modulus_byte)
+    string(SUBSTRING "${mask}" ${offset} 2 mask_byte)
+    math(EXPR masked "0x${modulus_byte} ^ 0x${mask_byte}" OUTPUT_FORMAT HEXADECIMAL)
+    string(APPEND masked_bytes "${masked},")
+    string(APPEND mask_bytes "0x${mask_byte},")
+  endforeach()
+  set(VYR_MASKED_MODULUS_BYTES "${masked_bytes}")
+  set(VYR_MODULUS_MASK_BYTES "${mask_bytes}")
+  configure_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/BuiltInModuleKey.cpp.in ${output} @ONLY)
+endfunction()
+
+_vyr_module_signing_key_files(_vyr_private_key _vyr_public_key)
+set(VYR_MODULE_SIGNING_PRIVATE_KEY_FILE ${_vyr_private_key} CACHE INTERNAL "Key that signs the bundled modules")
+set(VYR_MODULE_SIGNING_PUBLIC_KEY_FILE ${_vyr_public_key} CACHE INTERNAL "Public half, compiled into the server")
+_vyr_generate_built_in_key(${_vyr_public_key} ${CMAKE_CURRENT_BINARY_DIR}/generated/BuiltInModuleKey.cpp)
