@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 
 namespace {
 
@@ -55,17 +54,14 @@ TEST_P(HttpRequestStateTest, Receive_Input_ReachesState)
 INSTANTIATE_TEST_SUITE_P(
     Cases, HttpRequestStateTest,
     ::testing::Values(
-        StateCase{"Nothing", "", HttpRequest::WaitingForRequestLine},
         StateCase{"BlankLinesOnly", "\r\n\r\n\n", HttpRequest::WaitingForRequestLine},
         StateCase{"UnterminatedRequestLine", "GET / HTTP/1.1", HttpRequest::WaitingForRequestLine},
         StateCase{"CarriageReturnAwaitsLineFeed", "GET / HTTP/1.1\r", HttpRequest::WaitingForRequestLine},
         StateCase{"RequestLine", "\r\nGET / HTTP/1.1\r\n", HttpRequest::WaitingForHeaders},
-        StateCase{"SomeHeaders", "GET / HTTP/1.1\r\nHost: a\r\n", HttpRequest::WaitingForHeaders},
         StateCase{"NoBody", "GET / HTTP/1.1\r\nHost: a\r\n\r\n", HttpRequest::Complete},
         StateCase{"LineFeedsOnly", "GET / HTTP/1.0\nHost: a\n\n", HttpRequest::Complete},
         StateCase{"PartOfBody", "POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nabcd", HttpRequest::WaitingForBody},
         StateCase{"WholeBody", "POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nabcde", HttpRequest::Complete},
-        StateCase{"LengthNotANumber", "POST / HTTP/1.1\r\nContent-Length: x\r\n\r\n", HttpRequest::Complete},
         StateCase{"NegativeLength", "POST / HTTP/1.1\r\nContent-Length: -4\r\n\r\n", HttpRequest::Complete},
         StateCase{"HugeLength", "POST / HTTP/1.1\r\nContent-Length: 99999999999\r\n\r\n", HttpRequest::Aborted}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -94,7 +90,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, HttpRequestBrokenLineTest,
                                            BrokenLineCase{"FourPieces", "GET / HTTP/1.1 x"},
                                            BrokenLineCase{"DoubleBlank", "GET  / HTTP/1.1"},
                                            BrokenLineCase{"NoHttp", "GET / FTP/1.0"},
-                                           BrokenLineCase{"TabSeparated", "GET\t/\tHTTP/1.1"},
                                            BrokenLineCase{"Binary", QByteArray("G\0T /\0HTTP", 10)}),
                          [](const auto &info) { return std::string(info.param.name); });
 
@@ -149,42 +144,43 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"x-a", "one"}, {"x-a", "one two three"}},
                    "x-a",
                    "one two three"},
-        HeaderCase{"ContinuationAfterDuplicate",
-                   "X-A: 1\r\nX-A: 2\r\n more\r\n",
-                   {{"x-a", "1"}, {"x-a", "2"}, {"x-a", "2 more"}},
-                   "x-a",
-                   "2 more"},
         HeaderCase{"LeadingColonContinues", "X-A: v\r\n:w\r\n", {{"x-a", "v"}, {"x-a", "v :w"}}, "x-a", "v :w"},
-        HeaderCase{"ContinuationWithoutHeaderIgnored", "orphan\r\nX-B: b\r\n", {{"x-b", "b"}}, "orphan", ""},
-        HeaderCase{"ValueWithColons", "Host: a:8630\r\n", {{"host", "a:8630"}}, "host", "a:8630"},
-        HeaderCase{"NameKeepsInnerBlank", "X-A : v\r\n", {{"x-a ", "v"}}, "x-a", ""},
-        HeaderCase{"EmptyValue", "X-A:\r\n", {{"x-a", ""}}, "x-a", ""}),
+        HeaderCase{"OrphanContinuationIgnored", "orphan\r\nX-B: b\r\n", {{"x-b", "b"}}, "orphan", ""},
+        HeaderCase{"NameKeepsInnerBlank", "X-A : a:1\r\n", {{"x-a ", "a:1"}}, "x-a", ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- limits -------------------------------------------------------------------------
 
-// The request line plus padding header make the head exactly headSize bytes long.
-QByteArray headOfSize(qsizetype headSize, const QByteArray &extraHeaders)
+// A head of exactly headSize bytes, padded by one header.
+QByteArray headOfSize(qsizetype headSize, const QByteArray &extraHeaders = QByteArray())
 {
     const QByteArray start = "POST /x HTTP/1.1\r\n" + extraHeaders + "X-Pad: ";
-    const QByteArray end = "\r\n\r\n";
-    return start + QByteArray(headSize - start.size() - end.size(), 'p') + end;
+    return start + QByteArray(headSize - start.size() - 4, 'p') + "\r\n\r\n";
 }
 
-QByteArray multipartBody(const QByteArray &boundary, qsizetype size)
+QByteArray withBody(qsizetype headSize, const QByteArray &type, qsizetype declared, const QByteArray &body)
 {
-    const QByteArray start = "--" + boundary +
-                             "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"f.bin\"\r\n\r\n";
-    const QByteArray end = "\r\n--" + boundary + "--\r\n";
+    return headOfSize(headSize, type + "Content-Length: " + QByteArray::number(declared) + "\r\n") + body;
+}
+
+// A multipart body of exactly size bytes: one file part and the closing boundary.
+QByteArray multipartOfSize(qsizetype size)
+{
+    const QByteArray start = "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"f.bin\"\r\n\r\n";
+    const QByteArray end = "\r\n--XyZ--\r\n";
     return start + QByteArray(size - start.size() - end.size(), 'd') + end;
 }
+
+const QByteArray kMultipart = "Content-Type: multipart/form-data; boundary=\"XyZ\"\r\n";
+const QByteArray kBigField = "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" + QByteArray(800, 'v') +
+                             "\r\n--XyZ--\r\n";
 
 struct LimitCase
 {
     const char *name;
-    qint32 maxSize;
+    qint32 maxSize; // written to the settings unless it is the default
     qint32 maxMultiPartSize;
-    std::function<QByteArray(qint32 maxSize, qint32 maxMultiPartSize)> build;
+    QByteArray input;
     HttpRequest::RequestStatus expected;
     const char *warning; // last log line's message, empty when none
     qsizetype unreadBytes;
@@ -203,66 +199,39 @@ TEST_P(HttpRequestLimitTest, Receive_SizeAtOrPastLimit_AcceptedOrAborted)
         ini.settings().setValue(QStringLiteral("maxMultiPartSize"), GetParam().maxMultiPartSize);
     HttpRequest request(ini.settings());
     TrickleDevice device;
-    device.feed(GetParam().build(GetParam().maxSize, GetParam().maxMultiPartSize));
+    device.feed(GetParam().input);
     request.receive(device);
 
     EXPECT_EQ(request.status(), GetParam().expected);
     EXPECT_EQ(device.remaining().size(), GetParam().unreadBytes);
     const QString warning = QString::fromLatin1(GetParam().warning);
-    if (!warning.isEmpty()) {
-        EXPECT_TRUE(logLines().last().endsWith(QStringLiteral(": ") + warning)) << logLines().last().toStdString();
-    } else {
-        EXPECT_FALSE(logLines().join('\n').contains(QStringLiteral("too")));
-    }
-}
-
-const QByteArray kMultipartType = "Content-Type: multipart/form-data; boundary=\"XyZ\"\r\n";
-
-QByteArray declaredBody(qsizetype headSize, qsizetype bodySize)
-{
-    const QByteArray length = "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
-    return headOfSize(headSize, length) + QByteArray(bodySize, 'b');
-}
-
-QByteArray declaredMultipart(qsizetype declared, qsizetype actual)
-{
-    const QByteArray length = "Content-Length: " + QByteArray::number(declared) + "\r\n";
-    return headOfSize(200, kMultipartType + length) + multipartBody("XyZ", actual);
+    EXPECT_EQ(logLines().last().endsWith(QStringLiteral(": ") + warning), !warning.isEmpty()) << logLines().last().toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HttpRequestLimitTest,
     ::testing::Values(
-        LimitCase{"HeadAtLimit", 16000, 1000000, [](qint32 max, qint32) { return headOfSize(max, ""); },
+        LimitCase{"HeadAtLimit", 16000, 1000000, headOfSize(16000), HttpRequest::Complete, "", 0},
+        LimitCase{"HeadPastLimit", 16000, 1000000, headOfSize(16001), HttpRequest::Aborted,
+                  "HttpRequest: received too many bytes", 0},
+        // Reading stops one byte past the budget.
+        LimitCase{"EndlessLine", 300, 1000, QByteArray(350, 'G'), HttpRequest::Aborted,
+                  "HttpRequest: received too many bytes", 49},
+        LimitCase{"ConfiguredHeadAtLimit", 300, 1000, headOfSize(300), HttpRequest::Complete, "", 0},
+        LimitCase{"BodyAtLimit", 16000, 1000000, withBody(15900, "", 100, QByteArray(100, 'b')),
                   HttpRequest::Complete, "", 0},
-        LimitCase{"HeadPastLimit", 16000, 1000000, [](qint32 max, qint32) { return headOfSize(max + 1, ""); },
-                  HttpRequest::Aborted, "HttpRequest: received too many bytes", 0},
-        LimitCase{"EndlessLine", 300, 1000, [](qint32 max, qint32) { return QByteArray(max + 50, 'G'); },
-                  HttpRequest::Aborted, "HttpRequest: received too many bytes", 49},
-        LimitCase{"ConfiguredHeadAtLimit", 300, 1000, [](qint32 max, qint32) { return headOfSize(max, ""); },
+        LimitCase{"BodyPastLimit", 16000, 1000000, withBody(15900, "", 101, QByteArray(101, 'b')),
+                  HttpRequest::Aborted, "HttpRequest: expected body is too large", 101},
+        LimitCase{"MultipartBelowLimit", 16000, 1000000, withBody(200, kMultipart, 999999, multipartOfSize(999999)),
                   HttpRequest::Complete, "", 0},
-        LimitCase{"BodyAtLimit", 16000, 1000000, [](qint32 max, qint32) { return declaredBody(max - 100, 100); },
-                  HttpRequest::Complete, "", 0},
-        LimitCase{"BodyPastLimit", 16000, 1000000,
-                  [](qint32 max, qint32) { return declaredBody(max - 100, 101); }, HttpRequest::Aborted,
-                  "HttpRequest: expected body is too large", 101},
-        LimitCase{"MultipartBelowLimit", 16000, 1000000,
-                  [](qint32, qint32 max) { return declaredMultipart(max - 1, max - 1); }, HttpRequest::Complete,
-                  "", 0},
         LimitCase{"MultipartAtLimit", 16000, 1000000,
-                  [](qint32, qint32 max) { return declaredMultipart(max, max); }, HttpRequest::Aborted,
+                  withBody(200, kMultipart, 1000000, multipartOfSize(1000000)), HttpRequest::Aborted,
                   "HttpRequest: received too many multipart bytes", 0},
         LimitCase{"MultipartDeclaredPastLimit", 16000, 1000000,
-                  [](qint32, qint32 max) { return declaredMultipart(max + 1, max + 1); }, HttpRequest::Aborted,
+                  withBody(200, kMultipart, 1000001, multipartOfSize(1000001)), HttpRequest::Aborted,
                   "HttpRequest: expected multipart body is too large", 1000001},
-        LimitCase{"MultipartFieldsPastLimit", 16000, 1000,
-                  [](qint32, qint32) {
-                      const QByteArray field = "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" +
-                                               QByteArray(800, 'v') + "\r\n--XyZ--\r\n";
-                      return headOfSize(300, kMultipartType + "Content-Length: " +
-                                                 QByteArray::number(field.size()) + "\r\n") +
-                             field;
-                  },
+        // Form fields are held in memory, so they count against the multipart limit too.
+        LimitCase{"MultipartFieldsPastLimit", 16000, 1000, withBody(300, kMultipart, kBigField.size(), kBigField),
                   HttpRequest::Aborted, "HttpRequest: received too many bytes", 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -297,11 +266,9 @@ TEST_P(HttpRequestParameterTest, Receive_QueryAndBody_DecodedIntoParameters)
 INSTANTIATE_TEST_SUITE_P(
     Cases, HttpRequestParameterTest,
     ::testing::Values(
-        ParameterCase{"QueryPieces", "/p?a=%41b+c&bare&&x=1", "", "", {{"a", "Ab c"}, {"bare", ""}, {"x", "1"}}, "/p"},
-        ParameterCase{"DuplicatesKept", "/p?k=1&k=2", "", "", {{"k", "1"}, {"k", "2"}}, "/p"},
+        ParameterCase{"QueryPieces", "/p?a=%41b+c&bare&&k=1&k=2?", "", "",
+                      {{"a", "Ab c"}, {"bare", ""}, {"k", "1"}, {"k", "2?"}}, "/p"},
         ParameterCase{"TrimmedThenDecoded", "/p?+a+=%20b%20", "", "", {{" a ", " b "}}, "/p"},
-        ParameterCase{"OnlyFirstQuestionMark", "/p?a=b?c=d", "", "", {{"a", "b?c=d"}}, "/p"},
-        ParameterCase{"EmptyName", "/p?=v", "", "", {{"", "v"}}, "/p"},
         ParameterCase{"FormBody", "/p?q=2", "application/x-www-form-urlencoded; charset=UTF-8", "f=1%2B1",
                       {{"q", "2"}, {"f", "1+1"}}, "/p"},
         ParameterCase{"BodyWithoutType", "/p", "", "a=1&b", {{"a", "1"}, {"b", ""}}, "/p"},
@@ -360,10 +327,9 @@ INSTANTIATE_TEST_SUITE_P(
         CookieCase{"QuotedSemicolon", {"a=1; b=\"x;y\""}, {{"a", "1"}, {"b", "x;y"}}},
         CookieCase{"BareName", {"flag"}, {{"flag", ""}}},
         CookieCase{"LeadingEquals", {" =x "}, {{"=x", ""}}},
-        CookieCase{"ValueWithEquals", {"a=b=c"}, {{"a", "b=c"}}},
         CookieCase{"BlanksAndEmptyPieces", {" a = 1 ;; b=2 ;"}, {{"a", "1"}, {"b", "2"}}},
         CookieCase{"LaterHeaderWins", {"a=1; c=3", "a=2"}, {{"a", "2"}, {"c", "3"}}},
-        CookieCase{"CommaIsNoSeparator", {"a=1, b=2"}, {{"a", "1, b=2"}}}),
+        CookieCase{"ValueWithEquals", {"a=b=c, d"}, {{"a", "b=c, d"}}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- multipart ----------------------------------------------------------------------

