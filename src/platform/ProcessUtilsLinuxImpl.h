@@ -89,7 +89,7 @@ private:
     bool openSystemService(const QString &serviceName);
     QString serviceState(const QString &serviceName);
     bool waitForServiceStop(const QString &serviceName, qint64 startedMs);
-    bool startDetachedLogged(const QString &program, const QStringList &arguments);
+    bool startForDesktopUser(const QString &program, const QStringList &arguments);
 
     QByteArray osReleaseFacts(const QStringList &keys) const;
     QString browserVersion(const QString &executable);

@@ -143,25 +143,24 @@ QString ProcessUtilsLinuxImpl::activeDesktopUser()
     return activeUsers.size() == 1 ? activeUsers.first() : QString();
 }
 
-bool ProcessUtilsLinuxImpl::startDetachedLogged(const QString &program, const QStringList &arguments)
+bool ProcessUtilsLinuxImpl::startForDesktopUser(const QString &program, const QStringList &arguments)
 {
-    VYR_LOG(processUtilsLogChannel(), Info) << "---= STARTING NEW PROCESS WITH NAME: <" << program
-                                            << "> AND ARGUMENTS: <" << arguments.join(QLatin1Char(',')) << "> =---";
     // A root instance starts programs for the person at the desktop, not for itself.
     const QString desktopUser = activeDesktopUser();
     const auto ownName = UserDatabase::userName(geteuid());
-    const bool bAsDesktopUser = !desktopUser.isEmpty() && ownName.ok() && desktopUser != ownName.value;
-    const bool bStarted = bAsDesktopUser ? m_oDependencies.runner->startDetached(QStringLiteral("runuser"),
-                                                                                 asUser(desktopUser, program, arguments))
-                                         : m_oDependencies.runner->startDetached(program, arguments);
-    if (bStarted)
-        VYR_LOG(processUtilsLogChannel(), Info) << "---= STARTED NEW PROCESS WITH NAME: <" << program << "> =---";
-    return bStarted;
+    if (!desktopUser.isEmpty() && ownName.ok() && desktopUser != ownName.value)
+        return m_oDependencies.runner->startDetached(QStringLiteral("runuser"), asUser(desktopUser, program, arguments));
+    return m_oDependencies.runner->startDetached(program, arguments);
 }
 
 bool ProcessUtilsLinuxImpl::StartProcess(const QString &program, const QStringList &arguments)
 {
-    return startDetachedLogged(program, arguments);
+    VYR_LOG(processUtilsLogChannel(), Info) << "---= STARTING NEW PROCESS WITH NAME: <" << program
+                                            << "> AND ARGUMENTS: <" << arguments.join(QLatin1Char(',')) << "> =---";
+    const bool bStarted = startForDesktopUser(program, arguments);
+    if (bStarted)
+        VYR_LOG(processUtilsLogChannel(), Info) << "---= STARTED NEW PROCESS WITH NAME: <" << program << "> =---";
+    return bStarted;
 }
 
 bool ProcessUtilsLinuxImpl::StartProcess(const QString &program)

@@ -15,5 +15,7 @@ public:
     qint64 ownerOf(quint64 inode, uid_t socketUid) const;
 
 private:
+    qint64 scan(quint64 inode, uid_t socketUid, const QList<qint64> &alreadyChecked) const;
+
     const ProcFs &m_oProcFs;
 };
