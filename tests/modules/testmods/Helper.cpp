@@ -1,0 +1,6 @@
+#include "Helper.h"
+
+QByteArray vyrTestHelperText()
+{
+    return "from the helper library";
+}

@@ -1,0 +1,5 @@
+#pragma once
+
+#include <QByteArray>
+
+QByteArray vyrTestHelperText();
