@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <memory>
 
 // Secret bytes shared between holders; the last holder to let go overwrites them with

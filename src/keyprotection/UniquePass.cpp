@@ -3,19 +3,22 @@
 #include "logging/LogStatement.h"
 
 #include <QString>
-
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <openssl/evp.h>
 
 namespace {
-enum Piece : unsigned { Seed = 1u, MachineGuid = 2u, MotherboardUuid = 4u };
+enum Piece : unsigned
+{
+    Seed = 1u,
+    MachineGuid = 2u,
+    MotherboardUuid = 4u
+};
 
 // Pieces of each composition mode, appended in the order seed, GUID, UUID.
-constexpr std::array<unsigned, 5> kModePieces = {
-    MachineGuid, MotherboardUuid, MachineGuid | MotherboardUuid, Seed, Seed | MachineGuid | MotherboardUuid};
+constexpr std::array<unsigned, 5> kModePieces = {MachineGuid, MotherboardUuid, MachineGuid | MotherboardUuid,
+                                                 Seed, Seed | MachineGuid | MotherboardUuid};
 
 unsigned piecesOfMode(unsigned mode)
 {
@@ -25,10 +28,9 @@ unsigned piecesOfMode(unsigned mode)
 bool containsNullText(const QByteArray &bytes)
 {
     static constexpr char kNull[] = "null";
-    const auto it = std::search(bytes.cbegin(), bytes.cend(), std::begin(kNull), std::end(kNull) - 1,
-                                [](char a, char b) {
-                                    return std::tolower(static_cast<unsigned char>(a)) == b;
-                                });
+    const auto it =
+        std::search(bytes.cbegin(), bytes.cend(), std::begin(kNull), std::end(kNull) - 1,
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
     return it != bytes.cend();
 }
 } // namespace
@@ -92,8 +94,8 @@ SecureObject UniquePass::retrieveUniquePassword() const
         VYR_LOG(vyrcommonsLogChannel(), Info) << "Retrieving Unique Password converted to Secure Password.";
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int digestSize = 0;
-    const bool ok = EVP_Digest(m_oMaterial.constData(), static_cast<size_t>(m_oMaterial.size()), digest.data(),
-                               &digestSize, EVP_sha256(), nullptr) == 1;
+    const bool ok = EVP_Digest(m_oMaterial.constData(), static_cast<size_t>(m_oMaterial.size()),
+                               digest.data(), &digestSize, EVP_sha256(), nullptr) == 1;
     QByteArray bytes;
     if (ok)
         bytes = QByteArray(reinterpret_cast<const char *>(digest.data()), static_cast<qsizetype>(digestSize));
@@ -135,10 +137,10 @@ void UniquePass::selfTest()
     const QByteArray seed = readSeedLocked();
     const QByteArray guid = readMachineGuidLocked();
     const QByteArray uuid = readMotherboardUuidLocked();
-    VYR_LOG(vyrcommonsLogChannel(), Debug) << "UniquePass Unit Test\n"
-                                           << "Registry Seed: " << seed << "\nMachineGuid: " << guid.toHex()
-                                           << "\nMotherboard UUID: " << uuid.toHex()
-                                           << "\nbGathered: " << m_bGathered << "\nmode: " << m_iMode;
+    VYR_LOG(vyrcommonsLogChannel(), Debug)
+        << "UniquePass Unit Test\n"
+        << "Registry Seed: " << seed << "\nMachineGuid: " << guid.toHex()
+        << "\nMotherboard UUID: " << uuid.toHex() << "\nbGathered: " << m_bGathered << "\nmode: " << m_iMode;
 }
 
 QByteArray UniquePass::getRegistrySeed()

@@ -1,10 +1,8 @@
-#include "UniquePass.h"
-
 #include "MachineSeed.h"
+#include "UniquePass.h"
 #include "logging/LogStatement.h"
 
 #include <QFile>
-
 #include <sys/stat.h>
 
 namespace {
@@ -12,7 +10,12 @@ constexpr qint64 kMaxMachineIdSize = 1024;
 // Real structure tables are a few KiB; the cap keeps a forged file from exhausting memory.
 constexpr qint64 kMaxDmiTableSize = 4 * 1024 * 1024;
 
-enum Section { SeedSection = 1, MachineGuidSection = 2, MotherboardSection = 3 };
+enum Section
+{
+    SeedSection = 1,
+    MachineGuidSection = 2,
+    MotherboardSection = 3
+};
 } // namespace
 
 QByteArray UniquePass::readSeedLocked()
@@ -48,13 +51,15 @@ QByteArray UniquePass::readMachineGuidLocked()
                     << "Unable to read MachineGuid from Registry. Error occured during RegQueryValueExA.";
         } else if (text.isEmpty()) {
             if (m_bVerbose)
-                VYR_LOG(vyrcommonsLogChannel(), Info) << "Unable to read MachineGuid from Registry. Error "
-                                                         "occured during RegQueryValueExA - request buffer size.";
+                VYR_LOG(vyrcommonsLogChannel(), Info)
+                    << "Unable to read MachineGuid from Registry. Error "
+                       "occured during RegQueryValueExA - request buffer size.";
         } else {
             // Kept with its terminating zero byte, as a registry string value is read.
             m_oMachineGuid = text + '\0';
             if (m_bVerbose)
-                VYR_LOG(vyrcommonsLogChannel(), Info) << "MachineGuid has been readed successfully from Registry.";
+                VYR_LOG(vyrcommonsLogChannel(), Info)
+                    << "MachineGuid has been readed successfully from Registry.";
         }
     }
     checkResultInSection(m_oMachineGuid, MachineGuidSection);

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QList>
 #include <QTemporaryDir>
-
 #include <cstdint>
 #include <sys/stat.h>
 
@@ -20,7 +19,8 @@ inline mode_t fileMode(const QString &path)
 class SmbiosBuilder
 {
 public:
-    SmbiosBuilder &structure(std::uint8_t type, const QByteArray &formatted, const QList<QByteArray> &strings = {})
+    SmbiosBuilder &structure(std::uint8_t type, const QByteArray &formatted,
+                             const QList<QByteArray> &strings = {})
     {
         m_oBytes.append(static_cast<char>(type));
         m_oBytes.append(static_cast<char>(4 + formatted.size()));
@@ -65,10 +65,7 @@ public:
         setDmiTable(dmiTable);
     }
 
-    UniquePassSources sources() const
-    {
-        return {path("seed"), path("machine-id"), path("DMI")};
-    }
+    UniquePassSources sources() const { return {path("seed"), path("machine-id"), path("DMI")}; }
     QString path(const char *name) const { return m_oDir.filePath(QLatin1String(name)); }
 
     void setSeed(const QByteArray &seed) const { write("seed", seed, 0644); }

@@ -1,15 +1,12 @@
 #include "MachineIdentityFiles.h"
-#include "support/CapturingSink.h"
-#include "support/QtPrinters.h"
-
 #include "keyprotection/SmbiosTable.h"
 #include "keyprotection/UniquePass.h"
 #include "logging/LogChannels.h"
+#include "support/CapturingSink.h"
+#include "support/QtPrinters.h"
 
 #include <QRandomGenerator>
-
 #include <gtest/gtest.h>
-
 #include <memory>
 
 namespace {
@@ -52,16 +49,20 @@ protected:
 INSTANTIATE_TEST_SUITE_P(
     Tables, MotherboardUuidTest,
     ::testing::Values(
-        TableCase{"AfterOtherStructures", bios() + SmbiosBuilder().systemInformation(kUuidA).bytes(), 0444, kUuidA},
+        TableCase{"AfterOtherStructures", bios() + SmbiosBuilder().systemInformation(kUuidA).bytes(), 0444,
+                  kUuidA},
         TableCase{"StructureWithoutStrings",
-                  SmbiosBuilder().structure(32, QByteArray(6, '\0')).systemInformation(kUuidA).bytes(), 0644, kUuidA},
+                  SmbiosBuilder().structure(32, QByteArray(6, '\0')).systemInformation(kUuidA).bytes(), 0644,
+                  kUuidA},
         TableCase{"LaterOneWins",
-                  SmbiosBuilder().systemInformation(kUuidA).raw(bios()).systemInformation(kUuidB).bytes(), 0444,
-                  kUuidB},
+                  SmbiosBuilder().systemInformation(kUuidA).raw(bios()).systemInformation(kUuidB).bytes(),
+                  0444, kUuidB},
         TableCase{"NoSystemInformation", bios() + bios(), 0444, kZeros},
         TableCase{"EmptyTable", QByteArray(), 0444, kZeros},
-        TableCase{"TooShortForUuid", SmbiosBuilder().structure(1, "\x01\x02\x03\x04", {"x"}).bytes(), 0444, kZeros},
-        TableCase{"DeclaredLengthBeyondEnd", SmbiosBuilder().systemInformation(kUuidA).bytes().left(20), 0444, kZeros},
+        TableCase{"TooShortForUuid", SmbiosBuilder().structure(1, "\x01\x02\x03\x04", {"x"}).bytes(), 0444,
+                  kZeros},
+        TableCase{"DeclaredLengthBeyondEnd", SmbiosBuilder().systemInformation(kUuidA).bytes().left(20), 0444,
+                  kZeros},
         TableCase{"StringSetSwallowsNextStructure",
                   SmbiosBuilder().structure(2, "\x01\x02", {}).bytes().chopped(2) + "abc" +
                       SmbiosBuilder().systemInformation(kUuidA).bytes(),
@@ -80,8 +81,11 @@ TEST_P(MotherboardUuidTest, MotherboardUuid_Table_PieceAsExpected)
     identity.setDmiTable(GetParam().table, GetParam().mode);
     UniquePass pass(1, identity.sources());
     EXPECT_EQ(pass.getMotherboardUUID(), GetParam().piece);
-    const bool unsupportedLogged = m_oSink->lines().filter(QStringLiteral(
-        "Unable to get GetSystemFirmwareTable proc address - hardware id isn't supported.")).size() > 0;
+    const bool unsupportedLogged =
+        m_oSink->lines()
+            .filter(QStringLiteral(
+                "Unable to get GetSystemFirmwareTable proc address - hardware id isn't supported."))
+            .size() > 0;
     EXPECT_EQ(unsupportedLogged, GetParam().piece.isEmpty());
 }
 

@@ -1,7 +1,7 @@
-#include "support/QtPrinters.h"
+#include "keyprotection/SecurePass.h"
 
 #include "common/UnsupportedCharsException.h"
-#include "keyprotection/SecurePass.h"
+#include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
         EncodingCase{"PolishInLatin1", QStringLiteral("zażółć"), "ISO-8859-1", QByteArray()},
         EncodingCase{"PolishInWindows1250", QStringLiteral("ż"), "windows-1250", "\xbf"},
         EncodingCase{"Utf16WithoutByteOrderMark", QStringLiteral("ab"), "UTF-16LE", QByteArray("a\0b\0", 4)},
-        EncodingCase{"LoneSurrogateUtf8", QString(QChar(0xd800)) + QStringLiteral("x"), "UTF-8", QByteArray()},
+        EncodingCase{"LoneSurrogateUtf8", QString(QChar(0xd800)) + QStringLiteral("x"), "UTF-8",
+                     QByteArray()},
         EncodingCase{"TrailingHighSurrogateUtf8", QStringLiteral("x") + QChar(0xd83d), "UTF-8", QByteArray()},
         EncodingCase{"UnknownEncoding", QStringLiteral("abc"), "no-such-encoding", QByteArray()}),
     caseName);

@@ -1,17 +1,15 @@
+#include "keyprotection/UniquePass.h"
+
 #include "MachineIdentityFiles.h"
+#include "keyprotection/MachineSeed.h"
+#include "logging/LogChannels.h"
 #include "support/CapturingSink.h"
 #include "support/QtPrinters.h"
-
-#include "keyprotection/MachineSeed.h"
-#include "keyprotection/UniquePass.h"
-#include "logging/LogChannels.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QSet>
-
 #include <gtest/gtest.h>
-
 #include <thread>
 #include <vector>
 
@@ -49,8 +47,10 @@ protected:
     }
 
     MachineIdentityFiles m_oIdentity{kSeed, kMachineId + "\n",
-                                     SmbiosBuilder().structure(0, "\x01\x02", {"BIOS"}).systemInformation(
-                                         MachineIdentityFiles::uuidA()).bytes()};
+                                     SmbiosBuilder()
+                                         .structure(0, "\x01\x02", {"BIOS"})
+                                         .systemInformation(MachineIdentityFiles::uuidA())
+                                         .bytes()};
     std::shared_ptr<CapturingSink> m_oSink;
 };
 
@@ -119,15 +119,17 @@ TEST_F(UniquePassTest, MachineGuid_FileMissing_EmptyPieceAndSectionWarning)
     UniquePass pass(0, true, sources);
     EXPECT_TRUE(pass.getMachineGuid().isEmpty());
     EXPECT_EQ(pass.getUniquePassword().toByteArray(), sha256Hex({}));
-    EXPECT_TRUE(logged(QStringLiteral("Unable to read MachineGuid from Registry. Can not open Registry Key.")));
+    EXPECT_TRUE(
+        logged(QStringLiteral("Unable to read MachineGuid from Registry. Can not open Registry Key.")));
     EXPECT_TRUE(logged(QStringLiteral("validate result failed in section: 2")));
 }
 
 TEST_F(UniquePassTest, Verbose_Off_InformationalLinesSilent_On_Logged)
 {
-    const QStringList informational = {QStringLiteral("MachineGuid has been readed successfully from Registry."),
-                                       QStringLiteral("Retrieving Unique Password converted to Secure Password."),
-                                       QStringLiteral("Unique Password retrieved.")};
+    const QStringList informational = {
+        QStringLiteral("MachineGuid has been readed successfully from Registry."),
+        QStringLiteral("Retrieving Unique Password converted to Secure Password."),
+        QStringLiteral("Unique Password retrieved.")};
     UniquePass(4, false, m_oIdentity.sources()).getUniquePassword();
     for (const QString &text : informational)
         EXPECT_FALSE(logged(text)) << text.toStdString();
@@ -147,7 +149,8 @@ TEST_F(UniquePassTest, Seed_Missing_GeneratedOnceWorldReadableAndKept)
     EXPECT_EQ(fileMode(sources.seedPath), 0644u);
     EXPECT_EQ(fileMode(m_oIdentity.path("state")), 0755u);
     EXPECT_EQ(UniquePass(3, sources).getRegistrySeed(), seed);
-    EXPECT_EQ(UniquePass(3, sources).getUniquePassword().toByteArray(), first.getUniquePassword().toByteArray());
+    EXPECT_EQ(UniquePass(3, sources).getUniquePassword().toByteArray(),
+              first.getUniquePassword().toByteArray());
 }
 
 TEST_F(UniquePassTest, Seed_CannotBeWritten_EmptyPieceAndSectionWarning)
@@ -217,9 +220,11 @@ class CheckResultTest : public UniquePassTest, public ::testing::WithParamInterf
 };
 
 INSTANTIATE_TEST_SUITE_P(Results, CheckResultTest,
-                         ::testing::Values(SectionCase{QByteArray(), false}, SectionCase{QByteArray(""), false},
+                         ::testing::Values(SectionCase{QByteArray(), false},
+                                           SectionCase{QByteArray(""), false},
                                            SectionCase{"machine NuLL id", false}, SectionCase{"nul", true},
-                                           SectionCase{QByteArray(16, '\0'), true}, SectionCase{"ABC", true}));
+                                           SectionCase{QByteArray(16, '\0'), true},
+                                           SectionCase{"ABC", true}));
 
 TEST_P(CheckResultTest, CheckResultInSection_Result_WarnsOnlyWhenInvalid)
 {

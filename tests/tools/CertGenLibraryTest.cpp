@@ -1,20 +1,17 @@
-#include "keyprotection/MachineIdentityFiles.h"
-#include "support/QtPrinters.h"
-
 #include "CertGenException.h"
 #include "CertGenerator.h"
 #include "CertificateAuthority.h"
+#include "keyprotection/MachineIdentityFiles.h"
 #include "keyprotection/MachineSeed.h"
 #include "keyprotection/UniquePass.h"
 #include "logging/LogChannels.h"
+#include "support/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSslKey>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <optional>
 
@@ -70,7 +67,8 @@ protected:
     {
         vyrcommonsLogChannel().initializeWithSinks(6, 0, QString(), {});
         s_pDir = std::make_unique<QTemporaryDir>();
-        s_pIdentity = std::make_unique<MachineIdentityFiles>(kSeed, kMachineId, tableWith(MachineIdentityFiles::uuidA()));
+        s_pIdentity = std::make_unique<MachineIdentityFiles>(kSeed, kMachineId,
+                                                             tableWith(MachineIdentityFiles::uuidA()));
         CertGenOptions options;
         options.appDir = s_pDir->filePath(QStringLiteral("app"));
         options.caDir = s_pDir->filePath(QStringLiteral("ca"));
@@ -92,11 +90,12 @@ protected:
 
 INSTANTIATE_TEST_SUITE_P(
     Machines, KeyIdentityTest,
-    ::testing::Values(IdentityCase{"SameIdentityOtherFiles", kSeed, kMachineId, MachineIdentityFiles::uuidA(), true},
-                      IdentityCase{"SeedDiffers", "HGFEDCBAHGFEDCBB", kMachineId, MachineIdentityFiles::uuidA(), false},
-                      IdentityCase{"MachineIdDiffers", kSeed, "fedcba9876543210fedcba9876543211\n",
-                                   MachineIdentityFiles::uuidA(), false},
-                      IdentityCase{"MotherboardDiffers", kSeed, kMachineId, QByteArray(16, '\x5a'), false}),
+    ::testing::Values(
+        IdentityCase{"SameIdentityOtherFiles", kSeed, kMachineId, MachineIdentityFiles::uuidA(), true},
+        IdentityCase{"SeedDiffers", "HGFEDCBAHGFEDCBB", kMachineId, MachineIdentityFiles::uuidA(), false},
+        IdentityCase{"MachineIdDiffers", kSeed, "fedcba9876543210fedcba9876543211\n",
+                     MachineIdentityFiles::uuidA(), false},
+        IdentityCase{"MotherboardDiffers", kSeed, kMachineId, QByteArray(16, '\x5a'), false}),
     caseName);
 } // namespace
 
@@ -146,7 +145,8 @@ TEST(CertGeneratorTest, EnsureSeed_PrivilegedButUnwritable_Throws)
 {
     QTemporaryDir dir;
     writeFile(dir.filePath(QStringLiteral("file")), "x");
-    EXPECT_THROW(CertGenerator::ensureSeed(dir.filePath(QStringLiteral("file/seed")), true), CertGenException);
+    EXPECT_THROW(CertGenerator::ensureSeed(dir.filePath(QStringLiteral("file/seed")), true),
+                 CertGenException);
 }
 
 struct TargetsCase
@@ -163,16 +163,17 @@ class TargetsTest : public ::testing::TestWithParam<TargetsCase>
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, TargetsTest,
-    ::testing::Values(
-        TargetsCase{"NoIni", std::nullopt, "certs/VYR-cert-server.pem", "certs/VYR-key-server.pem"},
-        TargetsCase{"IniWithoutSection", QByteArray("[listener]\nport=8630\n"), "certs/VYR-cert-server.pem",
-                    "certs/VYR-key-server.pem"},
-        TargetsCase{"RelativePaths", QByteArray("[sslCertificate]\ncertFile=./tls/c.pem\nkeyFile=tls/k.pem\n"),
-                    "tls/c.pem", "tls/k.pem"},
-        // The server puts its directory in front of whatever is configured.
-        TargetsCase{"AbsolutePathsStayUnderAppDir",
-                    QByteArray("[sslCertificate]\ncertFile=/etc/c.pem\nkeyFile=/etc/k.pem\n"), "etc/c.pem",
-                    "etc/k.pem"}),
+    ::testing::Values(TargetsCase{"NoIni", std::nullopt, "certs/VYR-cert-server.pem",
+                                  "certs/VYR-key-server.pem"},
+                      TargetsCase{"IniWithoutSection", QByteArray("[listener]\nport=8630\n"),
+                                  "certs/VYR-cert-server.pem", "certs/VYR-key-server.pem"},
+                      TargetsCase{"RelativePaths",
+                                  QByteArray("[sslCertificate]\ncertFile=./tls/c.pem\nkeyFile=tls/k.pem\n"),
+                                  "tls/c.pem", "tls/k.pem"},
+                      // The server puts its directory in front of whatever is configured.
+                      TargetsCase{"AbsolutePathsStayUnderAppDir",
+                                  QByteArray("[sslCertificate]\ncertFile=/etc/c.pem\nkeyFile=/etc/k.pem\n"),
+                                  "etc/c.pem", "etc/k.pem"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_P(TargetsTest, Targets_Ini_PathsWhereTheServerLooks)
@@ -217,6 +218,7 @@ TEST(CertificateAuthorityTest, LoadOrCreate_BrokenAuthority_RefusedNotReplaced)
     ASSERT_TRUE(QFile::remove(firstKey));
     EXPECT_THROW(CertificateAuthority::loadOrCreate(first.path()), CertGenException) << "half an authority";
     writeFile(firstKey, keyOfSecond);
-    EXPECT_THROW(CertificateAuthority::loadOrCreate(first.path()), CertGenException) << "key of another authority";
+    EXPECT_THROW(CertificateAuthority::loadOrCreate(first.path()), CertGenException)
+        << "key of another authority";
     EXPECT_FALSE(CertificateAuthority::loadOrCreate(second.path()).wasCreated());
 }

@@ -1,9 +1,8 @@
-#include "keyprotection/MachineIdentityFiles.h"
-#include "support/QtPrinters.h"
-
 #include "PemCodec.h"
+#include "keyprotection/MachineIdentityFiles.h"
 #include "keyprotection/UniquePass.h"
 #include "logging/LogChannels.h"
+#include "support/QtPrinters.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -13,9 +12,7 @@
 #include <QSslKey>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 namespace {
@@ -53,15 +50,18 @@ protected:
     QString appDir() const { return m_oRoot.filePath(QStringLiteral("app")); }
     QString stateDir() const { return m_oRoot.filePath(QStringLiteral("state")); }
     QString caDir() const { return m_oRoot.filePath(QStringLiteral("ca")); }
-    QString inApp(const char *name) const { return appDir() + QStringLiteral("/certs/") + QLatin1String(name); }
+    QString inApp(const char *name) const
+    {
+        return appDir() + QStringLiteral("/certs/") + QLatin1String(name);
+    }
     QString inCa(const char *name) const { return caDir() + QLatin1Char('/') + QLatin1String(name); }
 
     ToolRun run(const QStringList &extra = {}) const
     {
         QProcess process;
         process.start(toolPath(),
-                      QStringList{QStringLiteral("--app-dir"), appDir(), QStringLiteral("--state-dir"), stateDir(),
-                                  QStringLiteral("--ca-dir"), caDir()} +
+                      QStringList{QStringLiteral("--app-dir"), appDir(), QStringLiteral("--state-dir"),
+                                  stateDir(), QStringLiteral("--ca-dir"), caDir()} +
                           extra);
         ToolRun result;
         if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
@@ -98,10 +98,11 @@ protected:
 bool openSslVerifies(const QString &authority, const QString &certificate)
 {
     QProcess openssl;
-    openssl.start(QStringLiteral("openssl"), {QStringLiteral("verify"), QStringLiteral("-purpose"),
-                                              QStringLiteral("sslserver"), QStringLiteral("-CAfile"), authority,
-                                              certificate});
-    return openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("verify"), QStringLiteral("-purpose"), QStringLiteral("sslserver"),
+                   QStringLiteral("-CAfile"), authority, certificate});
+    return openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit &&
+           openssl.exitCode() == 0;
 }
 } // namespace
 

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <sys/types.h>
 
 // Writes whole files under a temporary name and renames them into place, so a reader (or

@@ -1,11 +1,9 @@
 #include "AtomicFileWriter.h"
-
 #include "CertGenException.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -55,14 +53,16 @@ private:
 
 CertGenException systemError(const QString &what, const QString &path)
 {
-    return CertGenException(QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno))));
+    return CertGenException(
+        QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 bool writeAll(int fd, const QByteArray &bytes)
 {
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        const ssize_t n =
+            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

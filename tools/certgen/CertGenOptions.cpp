@@ -6,7 +6,8 @@ QString CertGenOptions::defaultCaDir(bool privileged, const QString &stateDir)
 {
     if (privileged)
         return stateDir + QStringLiteral("/ca");
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/veltrane/ca");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/veltrane/ca");
 }
 
 QString CertGenOptions::seedPathIn(const QString &stateDir)

@@ -43,12 +43,15 @@ CertGenerator::CertGenerator(CertGenOptions options) : m_oOptions(std::move(opti
 CertGenerator::Targets CertGenerator::targets(const QString &appDir)
 {
     const QSettings ini(appDir + QLatin1Char('/') + kIniFileName, QSettings::IniFormat);
-    const QString certFile = ini.value(QStringLiteral("sslCertificate/certFile"),
-                                       QStringLiteral("./certs/VYR-cert-server.pem")).toString();
-    const QString keyFile = ini.value(QStringLiteral("sslCertificate/keyFile"),
-                                      QStringLiteral("./certs/VYR-key-server.pem")).toString();
+    const QString certFile =
+        ini.value(QStringLiteral("sslCertificate/certFile"), QStringLiteral("./certs/VYR-cert-server.pem"))
+            .toString();
+    const QString keyFile =
+        ini.value(QStringLiteral("sslCertificate/keyFile"), QStringLiteral("./certs/VYR-key-server.pem"))
+            .toString();
     return {resolveInAppDir(appDir, certFile), resolveInAppDir(appDir, keyFile),
-            resolveInAppDir(appDir, QStringLiteral("certs/") + QLatin1String(CertificateAuthority::kCertificateFileName))};
+            resolveInAppDir(appDir, QStringLiteral("certs/") +
+                                        QLatin1String(CertificateAuthority::kCertificateFileName))};
 }
 
 CertGenerator::SeedState CertGenerator::ensureSeed(const QString &seedPath, bool privileged)
@@ -85,8 +88,8 @@ void CertGenerator::writeServerFiles(const CertificateAuthority &authority, cons
                                      Result &result) const
 {
     EvpPkeyPtr key = CertificateFactory::generateRsaKey();
-    X509Ptr certificate = CertificateFactory::createServerCertificate(key.get(), authority.certificate(),
-                                                                     authority.key());
+    X509Ptr certificate =
+        CertificateFactory::createServerCertificate(key.get(), authority.certificate(), authority.key());
     // Root provisions a key shared with every account's server; a user's key serves that
     // user (and root, who reads anything). The encryption ties it to the machine either way.
     const mode_t keyMode = m_oOptions.privileged ? 0644 : 0600;

@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <openssl/types.h>
 
 class CertificateAuthority;
@@ -15,8 +14,17 @@ class CertificateAuthority;
 class CertGenerator
 {
 public:
-    enum class SeedState { Present, Created, MissingUnprivileged };
-    enum class Outcome { Written, Refused };
+    enum class SeedState
+    {
+        Present,
+        Created,
+        MissingUnprivileged
+    };
+    enum class Outcome
+    {
+        Written,
+        Refused
+    };
 
     // Where the server looks for its files, as the INI in the application directory says.
     struct Targets
@@ -47,7 +55,8 @@ public:
     static SeedState ensureSeed(const QString &seedPath, bool privileged);
 
 private:
-    void writeServerFiles(const CertificateAuthority &authority, const Targets &targets, Result &result) const;
+    void writeServerFiles(const CertificateAuthority &authority, const Targets &targets,
+                          Result &result) const;
     QByteArray encryptedServerKey(EVP_PKEY *key) const;
 
     CertGenOptions m_oOptions;

@@ -17,7 +17,8 @@ QString pathIn(const QString &directory, const char *fileName)
 }
 } // namespace
 
-CertificateAuthority::CertificateAuthority(QString directory, EvpPkeyPtr key, X509Ptr certificate, bool created)
+CertificateAuthority::CertificateAuthority(QString directory, EvpPkeyPtr key, X509Ptr certificate,
+                                           bool created)
     : m_oDirectory(std::move(directory)), m_oKey(std::move(key)), m_oCertificate(std::move(certificate)),
       m_bCreated(created)
 {
@@ -31,7 +32,8 @@ CertificateAuthority CertificateAuthority::loadOrCreate(const QString &directory
         return load(directory);
     if (hasKey || hasCertificate)
         throw CertGenException(
-            QStringLiteral("The authority in %1 is incomplete; remove that directory to create a new one").arg(directory));
+            QStringLiteral("The authority in %1 is incomplete; remove that directory to create a new one")
+                .arg(directory));
     return create(directory);
 }
 
@@ -42,10 +44,12 @@ CertificateAuthority CertificateAuthority::load(const QString &directory)
     EvpPkeyPtr key = PemCodec::privateKeyFromPem(keyPem);
     SecureObject::wipe(keyPem);
     if (X509_check_private_key(certificate.get(), key.get()) != 1)
-        throw CertGenException(QStringLiteral("The authority's key in %1 does not match its certificate").arg(directory));
+        throw CertGenException(
+            QStringLiteral("The authority's key in %1 does not match its certificate").arg(directory));
     if (X509_cmp_current_time(X509_get0_notAfter(certificate.get())) <= 0)
         throw CertGenException(
-            QStringLiteral("The authority in %1 has expired; remove that directory to create a new one").arg(directory));
+            QStringLiteral("The authority in %1 has expired; remove that directory to create a new one")
+                .arg(directory));
     return CertificateAuthority(directory, std::move(key), std::move(certificate), false);
 }
 
@@ -53,14 +57,15 @@ CertificateAuthority CertificateAuthority::create(const QString &directory)
 {
     AtomicFileWriter::ensureDirectory(directory, 0700);
     EvpPkeyPtr key = CertificateFactory::generateRsaKey();
-    const QString commonName = QStringLiteral("Veltrane Local Authority (%1)").arg(QSysInfo::machineHostName());
+    const QString commonName =
+        QStringLiteral("Veltrane Local Authority (%1)").arg(QSysInfo::machineHostName());
     X509Ptr certificate = CertificateFactory::createAuthority(key.get(), commonName);
     QByteArray keyPem = PemCodec::privateKeyToPem(key.get());
     AtomicFileWriter::write(pathIn(directory, kKeyFileName), keyPem, 0600);
     SecureObject::wipe(keyPem);
     // The certificate goes last: a directory holding it always holds the matching key.
-    AtomicFileWriter::write(pathIn(directory, kCertificateFileName), PemCodec::certificateToPem(certificate.get()),
-                            0644);
+    AtomicFileWriter::write(pathIn(directory, kCertificateFileName),
+                            PemCodec::certificateToPem(certificate.get()), 0644);
     return CertificateAuthority(directory, std::move(key), std::move(certificate), true);
 }
 

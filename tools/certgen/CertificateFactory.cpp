@@ -21,10 +21,10 @@ void setSubject(X509 *certificate, const QString &commonName)
 {
     X509_NAME *name = X509_get_subject_name(certificate);
     const QByteArray cn = commonName.toUtf8();
-    if (!X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char *>("Veltrane"),
-                                    -1, -1, 0) ||
-        !X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char *>(cn.constData()),
-                                    -1, -1, 0))
+    if (!X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
+                                    reinterpret_cast<const unsigned char *>("Veltrane"), -1, -1, 0) ||
+        !X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                                    reinterpret_cast<const unsigned char *>(cn.constData()), -1, -1, 0))
         throw CertGenException::fromOpenSsl(QStringLiteral("Cannot set the certificate subject"));
 }
 } // namespace
@@ -50,7 +50,8 @@ X509Ptr CertificateFactory::createAuthority(EVP_PKEY *key, const QString &common
     return certificate;
 }
 
-X509Ptr CertificateFactory::createServerCertificate(EVP_PKEY *serverKey, X509 *authority, EVP_PKEY *authorityKey)
+X509Ptr CertificateFactory::createServerCertificate(EVP_PKEY *serverKey, X509 *authority,
+                                                    EVP_PKEY *authorityKey)
 {
     X509Ptr certificate = newCertificate(serverKey, QStringLiteral("localhost"), kServerDays);
     X509 *leaf = certificate.get();
@@ -86,8 +87,8 @@ void CertificateFactory::addExtension(X509 *certificate, X509 *issuer, int nid, 
     X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
     X509ExtensionPtr extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
     if (!extension || !X509_add_ext(certificate, extension.get(), -1))
-        throw CertGenException::fromOpenSsl(QStringLiteral("Cannot add the certificate extension %1").arg(
-            QString::fromLatin1(OBJ_nid2sn(nid))));
+        throw CertGenException::fromOpenSsl(QStringLiteral("Cannot add the certificate extension %1")
+                                                .arg(QString::fromLatin1(OBJ_nid2sn(nid))));
 }
 
 void CertificateFactory::sign(X509 *certificate, EVP_PKEY *issuerKey)

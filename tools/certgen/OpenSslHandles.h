@@ -1,22 +1,16 @@
 #pragma once
 
+#include <memory>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <memory>
-
 // Owning handles for the OpenSSL objects the tool creates.
-template <auto FreeFunction>
-struct OpenSslDeleter
+template <auto FreeFunction> struct OpenSslDeleter
 {
-    template <typename T>
-    void operator()(T *object) const
-    {
-        FreeFunction(object);
-    }
+    template <typename T> void operator()(T *object) const { FreeFunction(object); }
 };
 
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslDeleter<EVP_PKEY_free>>;

@@ -2,9 +2,8 @@
 
 #include "CertGenException.h"
 
-#include <openssl/pem.h>
-
 #include <cstring>
+#include <openssl/pem.h>
 
 namespace {
 // Hands OpenSSL the pass phrase given, or none, instead of asking on the terminal.

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTextStream>
-
 #include <unistd.h>
 
 namespace {
@@ -24,10 +23,11 @@ CertGenOptions parseOptions(const QCoreApplication &application)
     const QCommandLineOption appDir(QStringLiteral("app-dir"),
                                     QStringLiteral("Application directory (default: this tool's directory)."),
                                     QStringLiteral("DIR"), QCoreApplication::applicationDirPath());
-    const QCommandLineOption stateDir(QStringLiteral("state-dir"),
-                                      QStringLiteral("Machine state directory holding the seed (default: %1).")
-                                          .arg(QStringLiteral(VYR_STATE_DIR)),
-                                      QStringLiteral("DIR"), QStringLiteral(VYR_STATE_DIR));
+    const QCommandLineOption stateDir(
+        QStringLiteral("state-dir"),
+        QStringLiteral("Machine state directory holding the seed (default: %1).")
+            .arg(QStringLiteral(VYR_STATE_DIR)),
+        QStringLiteral("DIR"), QStringLiteral(VYR_STATE_DIR));
     const QCommandLineOption caDir(QStringLiteral("ca-dir"), QStringLiteral("Local authority directory."),
                                    QStringLiteral("DIR"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("Replace existing server files."));
@@ -49,7 +49,8 @@ CertGenOptions parseOptions(const QCoreApplication &application)
 void printTrustHelp(QTextStream &out, const QString &authority)
 {
     out << "\nTo trust the local authority in a browser, import " << authority << " as an authority:\n"
-        << "  Firefox: Settings > Privacy & Security > Certificates > View Certificates > Authorities > Import,\n"
+        << "  Firefox: Settings > Privacy & Security > Certificates > View Certificates > Authorities > "
+           "Import,\n"
         << "           then tick \"Trust this CA to identify websites\".\n"
         << "  Chrome/Chromium: Settings > Privacy and security > Security > Manage certificates > Authorities"
            " > Import.\n"
