@@ -1,23 +1,23 @@
 #include "CStartup.h"
 
 #include "FatalSignalHandler.h"
+#include "Listener.h"
 #include "TerminationSignalWatcher.h"
+#include "common/ProcessExit.h"
 #include "logging/LogStatement.h"
 #include "logging/ServerLogger.h"
+#include "platform/ProcessUtilsExceptions.h"
+#include "platform/ProcessUtilsFactory.h"
+#include "protocol/CRequestMapper.h"
 #include "settings/CSettings.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QSettings>
 
 #include <cstring>
 
 namespace {
-void deleteLaterDeleter(QObject *object)
-{
-    if (object)
-        object->deleteLater();
-}
-
 // A GUI-capable server started without a display (a service, a CI machine) still runs;
 // modules that open windows get an off-screen surface.
 void preferOffscreenWithoutDisplay()
@@ -42,6 +42,8 @@ CStartup::CStartup(int &argc, char **argv)
 CStartup::~CStartup()
 {
     Stop();
+    m_poRequestMapper.reset();
+    m_poListenerSettings.reset();
 }
 
 bool CStartup::hasConsoleSwitch(int argc, char **argv)
@@ -56,11 +58,11 @@ bool CStartup::hasConsoleSwitch(int argc, char **argv)
 void CStartup::createApplication(int &argc, char **argv)
 {
     if (m_bConsole) {
-        m_poApplication = QSharedPointer<QCoreApplication>(new QCoreApplication(argc, argv), deleteLaterDeleter);
+        m_poApplication.reset(new QCoreApplication(argc, argv));
         return;
     }
     preferOffscreenWithoutDisplay();
-    m_poApplication = QSharedPointer<QCoreApplication>(new QApplication(argc, argv), deleteLaterDeleter);
+    m_poApplication.reset(new QApplication(argc, argv));
 }
 
 void CStartup::Start()
@@ -72,9 +74,44 @@ void CStartup::Start()
     CSettings::instance();
     installFatalSignalHandler();
     ServerLogger::instance();
+    refuseSecondInstance();
+    startListener();
+}
+
+void CStartup::refuseSecondInstance()
+{
+    quint16 port = 0;
+    QString account;
+    try {
+        auto processUtils = createProcessUtils();
+        const qint64 ownPid = QCoreApplication::applicationPid();
+        const QString name = processUtils->getProcessNameForPid(ownPid);
+        account = processUtils->getDomainAndUsernameForPid(ownPid);
+        port = processUtils->getPortOfUserProcess(account, name, 0);
+    } catch (const BaseException &exception) {
+        VYR_LOG_SERVER(Warning) << "Single-instance check failed: " << exception.getMessage();
+        return;
+    }
+    if (port != 0) {
+        VYR_LOG_SERVER(Error) << "Server is already running on port: " << port << " for user: " << account;
+        terminateProcess(1);
+    }
+}
+
+void CStartup::startListener()
+{
+    VYR_LOG_SERVER(Info) << "Starting listener";
+    const QString iniPath = CSettings::instance()->settingsFilePath();
+    m_poListenerSettings.reset(new QSettings(iniPath, QSettings::IniFormat));
+    m_poListenerSettings->beginGroup(QStringLiteral("listener"));
+    m_poRequestMapper.reset(new CRequestMapper());
+    m_poListener.reset(new Listener(true, m_poListenerSettings, m_poRequestMapper, nullptr));
 }
 
 void CStartup::Stop()
 {
+    if (m_poListener)
+        Q_EMIT m_poListener->stop();
+    m_poListener.reset();
     VYR_LOG_SERVER(Info) << "CStartup: Listener has been stopped";
 }

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <QObject>
+#include <QScopedPointer>
 #include <QSharedPointer>
 
+class CRequestMapper;
+class Listener;
 class QCoreApplication;
+class QSettings;
 
 // Brings the server up on the main thread and takes it down when the event loop ends.
 class CStartup : public QObject
@@ -22,7 +26,13 @@ private:
     void Start();
     static bool hasConsoleSwitch(int argc, char **argv);
     void createApplication(int &argc, char **argv);
+    void refuseSecondInstance();
+    void startListener();
 
     bool m_bConsole = false;
-    QSharedPointer<QCoreApplication> m_poApplication;
+    // Destroyed last, after everything that needs the event loop's objects.
+    QScopedPointer<QCoreApplication> m_poApplication;
+    QSharedPointer<QSettings> m_poListenerSettings;    // read from handler threads
+    QSharedPointer<CRequestMapper> m_poRequestMapper;  // service() runs on handler threads
+    QScopedPointer<Listener> m_poListener;
 };

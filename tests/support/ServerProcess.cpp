@@ -1,5 +1,7 @@
 #include "ServerProcess.h"
 
+#include "TestAccount.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -9,6 +11,8 @@
 #include <QThread>
 
 #include <csignal>
+#include <grp.h>
+#include <unistd.h>
 #include <sys/types.h>
 
 namespace {
@@ -87,6 +91,18 @@ bool ServerProcess::start(const QStringList &arguments)
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    if (m_poAccount) {
+        environment.insert(QStringLiteral("HOME"), m_poAccount->home());
+        environment.insert(QStringLiteral("USER"), m_poAccount->name());
+        QFile::setPermissions(appDir(), QFile::permissions(appDir()) | QFile::ReadOther | QFile::ExeOther);
+        m_poAccount->chownTree(appDir());
+        const uid_t uid = m_poAccount->uid();
+        const gid_t gid = m_poAccount->gid();
+        m_oProcess.setChildProcessModifier([uid, gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(127);
+        });
+    }
     m_oProcess.setProcessEnvironment(environment);
     m_oProcess.setProgram(appDir() + "/VeltraneCryptoServer");
     m_oProcess.setArguments(arguments);
@@ -97,7 +113,7 @@ bool ServerProcess::start(const QStringList &arguments)
 
 int ServerProcess::waitForExit(std::chrono::milliseconds timeout)
 {
-    if (!m_oProcess.waitForFinished(static_cast<int>(timeout.count())))
+    if (m_oProcess.state() != QProcess::NotRunning && !m_oProcess.waitForFinished(static_cast<int>(timeout.count())))
         return -1;
     return m_oProcess.exitStatus() == QProcess::NormalExit ? m_oProcess.exitCode() : -1;
 }
@@ -150,4 +166,47 @@ QByteArray ServerProcess::standardError()
 {
     m_oStandardError += m_oProcess.readAllStandardError();
     return m_oStandardError;
+}
+
+bool ServerProcess::provisionCertificates()
+{
+    const QString source = provisionedCertificatesDir();
+    if (source.isEmpty())
+        return false;
+    QDir(appDir()).mkpath(QStringLiteral("certs"));
+    bool copied = true;
+    for (const char *name : {"VYR-cert-server.pem", "VYR-key-server.pem", "VYR-ca.pem"})
+        copied = QFile::copy(source + "/certs/" + name, appDir() + "/certs/" + name) && copied;
+    return copied;
+}
+
+quint16 ServerProcess::waitForListeningPort(std::chrono::milliseconds timeout) const
+{
+    static const QRegularExpression listening(QStringLiteral("Listening on port (\\d+)"));
+    quint16 port = 0;
+    waitUntil(
+        [&] {
+            const QRegularExpressionMatch match = listening.match(logText());
+            port = match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
+            return port != 0;
+        },
+        timeout);
+    return port;
+}
+
+int ServerProcess::threadCount() const
+{
+    return static_cast<int>(QDir(QStringLiteral("/proc/%1/task").arg(pid())).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+QString provisionedCertificatesDir()
+{
+    static QTemporaryDir directory;
+    static const bool provisioned = [] {
+        QProcess tool;
+        tool.start(builtAppDir() + "/vyr-certgen",
+                   {"--app-dir", directory.path(), "--ca-dir", directory.path() + "/ca"});
+        return tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    }();
+    return provisioned ? directory.path() : QString();
 }

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <functional>
 
+class TestAccount;
+
 // The real server executable in a temporary application directory of its own (INI,
 // certificates, modules) with its own XDG directories, so its log and state files never
 // mix with another test's. The destructor ends the process by pid.
@@ -23,6 +25,10 @@ public:
     // "group/key" = value, written over the INI template at start().
     void setIniValue(const QString &groupAndKey, const QString &value);
     void removeIni() { m_bWriteIni = false; }
+    // Copies this machine's provisioned certificate and key into certs/.
+    bool provisionCertificates();
+    // Runs the server as that account (the application directory is handed to it).
+    void runAs(const TestAccount *account) { m_poAccount = account; }
 
     bool start(const QStringList &arguments = {QStringLiteral("-console")});
     // Exit code after the process ended; -1 when it did not end in time.
@@ -38,6 +44,10 @@ public:
     QStringList logLines() const;
     bool waitForLogLine(const QString &fragment, std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
     QByteArray standardError();
+    // The port of the "Listening on port N" line; 0 when it did not appear in time.
+    quint16 waitForListeningPort(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+    // Threads of the server process right now (entries of /proc/<pid>/task).
+    int threadCount() const;
 
 private:
     void writeIni() const;
@@ -47,7 +57,12 @@ private:
     bool m_bWriteIni = true;
     QProcess m_oProcess;
     QByteArray m_oStandardError;
+    const TestAccount *m_poAccount = nullptr;
 };
+
+// Certificates for this machine made once per test run by the provisioning tool:
+// the directory holds certs/VYR-cert-server.pem, certs/VYR-key-server.pem, certs/VYR-ca.pem.
+QString provisionedCertificatesDir();
 
 // Polls a condition until it holds or the deadline passes; never a fixed sleep.
 bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QSharedPointer>
+
+#include <memory>
+
+class CRequestMapper;
+class CSslListener;
+class QSettings;
+
+// Runs on the listener thread: creates the TLS listener there and closes it on request.
+class ListenerTask : public QObject
+{
+    Q_OBJECT
+public:
+    ListenerTask(bool tls, QSharedPointer<QSettings> settings, QSharedPointer<CRequestMapper> requestMapper);
+    ~ListenerTask() override;
+
+public Q_SLOTS:
+    void startListening();
+    void stopListening();
+    // Destroys the server and everything it owns, on this thread.
+    void shutdown();
+
+private:
+    bool m_bTls;
+    QSharedPointer<QSettings> m_poSettings;            // group "listener" entered; read-only
+    QSharedPointer<CRequestMapper> m_poRequestMapper;  // main-thread object, service() is thread-safe
+    std::unique_ptr<CSslListener> m_poServer;           // lives on the listener thread
+};

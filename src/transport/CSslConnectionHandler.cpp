@@ -1,0 +1,254 @@
+#include "CSslConnectionHandler.h"
+
+#include "TlsMaterialCache.h"
+#include "http/HttpRequest.h"
+#include "http/HttpRequestHandler.h"
+#include "http/HttpResponse.h"
+#include "keyprotection/UniquePass.h"
+#include "logging/LogStatement.h"
+#include "settings/CSettings.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+constexpr int kHandshakeWaitMs = 30000;
+constexpr char kEntityTooLarge[] = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
+} // namespace
+
+CSslConnectionHandler::CSslConnectionHandler(QSettings *settings, HttpRequestHandler *requestHandler)
+    : m_poSettings(settings), m_poRequestHandler(requestHandler), m_poSocket(new QSslSocket(this)),
+      m_poReadTimer(new QTimer(this)), m_poThread(new QThread())
+{
+    m_poSocket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    m_poReadTimer->setSingleShot(true);
+    connect(m_poSocket, &QSslSocket::readyRead, this, &CSslConnectionHandler::read);
+    connect(m_poSocket, &QSslSocket::sslErrors, this, &CSslConnectionHandler::sslErrors);
+    connect(m_poSocket, &QSslSocket::errorOccurred, this, &CSslConnectionHandler::error);
+    connect(m_poSocket, &QSslSocket::disconnected, this, &CSslConnectionHandler::disconnected);
+    connect(m_poReadTimer, &QTimer::timeout, this, &CSslConnectionHandler::readTimeout);
+    connect(m_poThread, &QThread::finished, m_poThread, &QObject::deleteLater);
+    m_oLastRequestDir = lastRequestDirectory();
+    // The listener's QSettings is not shared across threads: the parser's limits are read
+    // here, on the listener thread, once per handler.
+    m_iMaxRequestSize = settings->value(QStringLiteral("maxRequestSize"), 16000).toInt();
+    m_iMaxMultiPartSize = settings->value(QStringLiteral("maxMultiPartSize"), 1000000).toInt();
+    CSettings *serverSettings = CSettings::instance();
+    m_iReadTimeout = serverSettings->ReadReadTimeout();
+    // Room for the largest line the parser accepts plus one byte, so an over-long line
+    // reaches the parser (and its 413) instead of stalling a full buffer.
+    m_iReadBufferLimit = qMax<qint64>(serverSettings->ReadMaxRequestSize(), 65536) + 1;
+    m_poSocket->setReadBufferSize(m_iReadBufferLimit);
+    moveToThread(m_poThread);
+    m_poThread->start();
+    VYR_LOG_SERVER(Debug) << "constructed";
+}
+
+CSslConnectionHandler::~CSslConnectionHandler()
+{
+    m_poSocket->abort();
+    m_poReadTimer->stop();
+    m_poThread->quit();
+    VYR_LOG_SERVER(Debug) << "destroyed";
+}
+
+QString CSslConnectionHandler::lastRequestDirectory()
+{
+    QString directory = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (directory.endsWith(QLatin1Char('/')) || directory.endsWith(QLatin1Char('\\')))
+        directory.chop(1);
+    const qsizetype separator = directory.lastIndexOf(QDir::separator());
+    if (separator >= 0)
+        directory.truncate(separator);
+    VYR_LOG_SERVER(Info) << "Last request timestamp: " << directory;
+    if (QDir(directory).exists())
+        VYR_LOG_SERVER(Info) << "Directory already exists.";
+    else if (QDir().mkpath(directory))
+        VYR_LOG_SERVER(Info) << "Directory created successfully.";
+    else
+        VYR_LOG_SERVER(Error) << "Failed to create directory.";
+    return directory;
+}
+
+QByteArray CSslConnectionHandler::GetKeyPassPhrase()
+{
+    VYR_LOG_SERVER(Debug) << "Getting KeyPassPhrase...";
+    UniquePass uniquePass(4);
+    const QByteArray passPhrase = uniquePass.getUniquePassword().toByteArray();
+    VYR_LOG_SERVER(Debug) << "Got KeyPassPhrase.";
+    return passPhrase;
+}
+
+void CSslConnectionHandler::handleConnection(int socketDescriptor)
+{
+    VYR_LOG_SERVER(Debug) << "handle new connection";
+    m_bBusy.store(true);
+    m_poReadTimer->stop();
+    m_poCurrentRequest.reset();
+    // A plain connect attempt puts a socket that served TLS before back into plain
+    // mode, so it can take over the next descriptor.
+    m_poSocket->connectToHost(QString(), 0, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    m_poSocket->abort();
+    if (!m_poSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+        VYR_LOG_SERVER(Error) << "cannot initialize socket: " << m_poSocket->errorString();
+        return;
+    }
+    if (!configureTls())
+        return;
+    m_poSocket->startServerEncryption();
+    // A handshake that never completes is bounded here; its failure arrives as
+    // sslErrors/error and a disconnect.
+    m_poSocket->waitForEncrypted(kHandshakeWaitMs);
+    if (m_poSocket->state() == QAbstractSocket::ConnectedState)
+        restartReadTimer();
+}
+
+bool CSslConnectionHandler::configureTls()
+{
+    QSslConfiguration configuration = m_poSocket->sslConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    CSettings *settings = CSettings::instance();
+    TlsMaterialCache &material = TlsMaterialCache::instance();
+    if (!material.load()) {
+        VYR_LOG_SERVER(Warning) << "Cert file not found";
+        VYR_LOG_SERVER(Warning) << "Key file not found";
+    } else {
+        QByteArray passPhrase = GetKeyPassPhrase();
+        configuration.setLocalCertificate(QSslCertificate(material.certificate(), QSsl::Pem));
+        configuration.setPrivateKey(QSslKey(material.key(), QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, passPhrase));
+        passPhrase.fill('\0');
+    }
+    const QList<QSslCipher> ciphers = settings->ReadSslEnabledCiphersList();
+    if (ciphers.isEmpty()) {
+        m_poSocket->disconnectFromHost();
+        VYR_LOG_SERVER(Error) << "EnabledCipherList is empty";
+        return false;
+    }
+    configuration.setCiphers(ciphers);
+    m_poSocket->setSslConfiguration(configuration);
+    return true;
+}
+
+void CSslConnectionHandler::restartReadTimer()
+{
+    m_poReadTimer->start(m_iReadTimeout);
+}
+
+bool CSslConnectionHandler::canFeedRequest() const
+{
+    if (m_poSocket->bytesAvailable() <= 0)
+        return false;
+    if (m_poCurrentRequest && m_poCurrentRequest->status() == HttpRequest::WaitingForBody)
+        return true;
+    return m_poSocket->canReadLine() || m_poSocket->bytesAvailable() >= m_iReadBufferLimit;
+}
+
+void CSslConnectionHandler::read()
+{
+    VYR_LOG_SERVER(Debug) << "read input";
+    // Pipelined requests arrive in one burst: keep serving while whole lines are waiting.
+    while (m_poSocket->state() == QAbstractSocket::ConnectedState && canFeedRequest()) {
+        feedRequest();
+        if (!m_poCurrentRequest)
+            return;
+        const HttpRequest::RequestStatus status = m_poCurrentRequest->status();
+        if (status == HttpRequest::Aborted) {
+            answerEntityTooLarge();
+            return;
+        }
+        if (status != HttpRequest::Complete)
+            return;
+        serveCompleteRequest();
+    }
+}
+
+void CSslConnectionHandler::feedRequest()
+{
+    if (!m_poCurrentRequest)
+        m_poCurrentRequest = std::make_unique<HttpRequest>(m_iMaxRequestSize, m_iMaxMultiPartSize);
+    while (canFeedRequest()) {
+        m_poCurrentRequest->receive(*m_poSocket);
+        const HttpRequest::RequestStatus status = m_poCurrentRequest->status();
+        if (status == HttpRequest::WaitingForBody)
+            restartReadTimer();
+        if (status == HttpRequest::Complete || status == HttpRequest::Aborted)
+            return;
+    }
+}
+
+void CSslConnectionHandler::answerEntityTooLarge()
+{
+    VYR_LOG_SERVER(Warning) << "HTTP/1.1 413 entity too large - Connection: close";
+    m_poSocket->write(kEntityTooLarge);
+    m_poSocket->disconnectFromHost();
+    m_poCurrentRequest.reset();
+}
+
+void CSslConnectionHandler::serveCompleteRequest()
+{
+    m_poReadTimer->stop();
+    VYR_LOG_SERVER(Debug) << "received complete request";
+    HttpRequest &request = *m_poCurrentRequest;
+    HttpResponse response(m_poSocket);
+    try {
+        m_poRequestHandler->service(request, response);
+    } catch (...) {
+        VYR_LOG_SERVER(Error) << "An uncatched exception occurred in the request handler";
+    }
+    if (!response.hasSentLastPart())
+        response.write(QByteArray(), true);
+    if (request.header("Connection").compare("close", Qt::CaseInsensitive) == 0)
+        m_poSocket->disconnectFromHost();
+    else
+        restartReadTimer();
+    m_poCurrentRequest.reset();
+    VYR_LOG_SERVER(Debug) << "request processed";
+    if (response.statusCode() == 200 || response.statusCode() == 202)
+        seveLastRequestTimestamp();
+}
+
+void CSslConnectionHandler::readTimeout()
+{
+    VYR_LOG_SERVER(Info) << "read timeout occurred";
+    m_poSocket->disconnectFromHost();
+    m_poCurrentRequest.reset();
+}
+
+void CSslConnectionHandler::disconnected()
+{
+    VYR_LOG_SERVER(Debug) << "disconnected";
+    m_poSocket->close();
+    m_poReadTimer->stop();
+    m_bBusy.store(false);
+}
+
+void CSslConnectionHandler::sslErrors(const QList<QSslError> &errors)
+{
+    for (const QSslError &sslError : errors)
+        VYR_LOG_SERVER(Warning) << "SslError: " << sslError.errorString();
+}
+
+void CSslConnectionHandler::error(QAbstractSocket::SocketError socketError)
+{
+    VYR_LOG_SERVER(Warning) << "SocketError=" << static_cast<int>(socketError);
+}
+
+void CSslConnectionHandler::seveLastRequestTimestamp() const
+{
+    const QString path = m_oLastRequestDir + "/.last_vyr_req";
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        VYR_LOG_SERVER(Warning) << "Cannot create file: " << path;
+        return;
+    }
+    file.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
+}

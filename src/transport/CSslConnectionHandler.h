@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QSslError>
+#include <QTcpSocket>
+
+#include <atomic>
+#include <memory>
+
+class HttpRequest;
+class HttpRequestHandler;
+class QSettings;
+class QSslSocket;
+class QThread;
+class QTimer;
+
+// Serves one TLS connection at a time on a thread of its own: TLS set-up, request parsing,
+// handing complete requests to the request handler, keep-alive, read timeout and the
+// last-request stamp. Created on the listener thread, then moved to its own thread.
+class CSslConnectionHandler : public QObject
+{
+    Q_OBJECT
+public:
+    CSslConnectionHandler(QSettings *settings, HttpRequestHandler *requestHandler);
+    ~CSslConnectionHandler() override;
+
+    // Read and set by the pool under its mutex; cleared here when the connection ends.
+    bool isBusy() const { return m_bBusy.load(); }
+    void setBusy() { m_bBusy.store(true); }
+
+    static QByteArray GetKeyPassPhrase();
+    // The thread this handler serves on; it ends when the handler is destroyed.
+    QThread *ownThread() const { return m_poThread; }
+
+public Q_SLOTS:
+    void handleConnection(int socketDescriptor);
+
+private Q_SLOTS:
+    void readTimeout();
+    void read();
+    void disconnected();
+    void sslErrors(const QList<QSslError> &errors);
+    void error(QAbstractSocket::SocketError socketError);
+
+private:
+    bool configureTls();
+    bool canFeedRequest() const;
+    void feedRequest();
+    void answerEntityTooLarge();
+    void serveCompleteRequest();
+    void seveLastRequestTimestamp() const;
+    void restartReadTimer();
+    static QString lastRequestDirectory();
+
+    QSettings *m_poSettings;                    // not owned; read-only after start-up
+    HttpRequestHandler *m_poRequestHandler;     // not owned; service() is thread-safe
+    QSslSocket *m_poSocket;                     // child; lives on this handler's thread
+    QTimer *m_poReadTimer;                      // child; lives on this handler's thread
+    std::unique_ptr<HttpRequest> m_poCurrentRequest; // this handler's thread only
+    std::atomic<bool> m_bBusy{false};
+    QString m_oLastRequestDir;
+    QThread *m_poThread;                        // deletes itself when finished
+    int m_iReadTimeout = 10000;
+    qint32 m_iMaxRequestSize = 16000;
+    qint32 m_iMaxMultiPartSize = 1000000;
+    qint64 m_iReadBufferLimit = 0;
+};

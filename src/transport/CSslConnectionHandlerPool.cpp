@@ -1,0 +1,75 @@
+#include "CSslConnectionHandlerPool.h"
+
+#include "CSslConnectionHandler.h"
+#include "logging/LogStatement.h"
+#include "settings/CSettings.h"
+
+#include <QThread>
+
+namespace {
+constexpr int kShutdownWaitMs = 10000;
+}
+
+CSslConnectionHandlerPool::CSslConnectionHandlerPool(QSettings *settings, HttpRequestHandler *requestHandler)
+    : m_poSettings(settings), m_poRequestHandler(requestHandler)
+{
+    connect(&m_oCleanupTimer, &QTimer::timeout, this, &CSslConnectionHandlerPool::cleanup);
+    m_oCleanupTimer.start(CSettings::instance()->ReadCleanupInterval());
+}
+
+CSslConnectionHandlerPool::~CSslConnectionHandlerPool()
+{
+    QMutexLocker locker(&m_oMutex);
+    for (CSslConnectionHandler *handler : std::as_const(m_oPool))
+        retireAndWait(handler);
+    m_oPool.clear();
+    VYR_LOG_SERVER(Debug) << "destroyed";
+}
+
+void CSslConnectionHandlerPool::retireAndWait(CSslConnectionHandler *handler)
+{
+    QThread *thread = handler->ownThread();
+    QObject::disconnect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    handler->deleteLater(); // its destructor ends the thread
+    // A handler stuck in a module call is left behind rather than blocking shutdown.
+    if (thread->wait(kShutdownWaitMs))
+        delete thread;
+}
+
+CSslConnectionHandler *CSslConnectionHandlerPool::getConnectionHandler()
+{
+    QMutexLocker locker(&m_oMutex);
+    for (CSslConnectionHandler *handler : std::as_const(m_oPool)) {
+        if (!handler->isBusy()) {
+            handler->setBusy();
+            VYR_LOG_SERVER(Debug) << "found free handle in pool";
+            return handler;
+        }
+    }
+    const int maxThreads = CSettings::instance()->ReadMaxThreads();
+    VYR_LOG_SERVER(Debug) << "need to create new handle. pool size: " << m_oPool.size()
+                          << ", max threads: " << maxThreads;
+    if (m_oPool.size() >= maxThreads)
+        return nullptr;
+    auto *handler = new CSslConnectionHandler(m_poSettings, m_poRequestHandler);
+    handler->setBusy();
+    m_oPool.append(handler);
+    return handler;
+}
+
+void CSslConnectionHandlerPool::cleanup()
+{
+    QMutexLocker locker(&m_oMutex);
+    const int minThreads = CSettings::instance()->ReadMinThreads();
+    int idleHandlers = 0;
+    for (CSslConnectionHandler *handler : std::as_const(m_oPool)) {
+        if (handler->isBusy())
+            continue;
+        if (++idleHandlers > minThreads) {
+            m_oPool.removeOne(handler);
+            handler->deleteLater();
+            VYR_LOG_SERVER(Debug) << "Removed connection handler, pool size is now: " << m_oPool.size();
+            break;
+        }
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+
+class CSslConnectionHandler;
+class HttpRequestHandler;
+class QSettings;
+
+// Lends free connection handlers, creates new ones up to maxThreads and retires one idle
+// handler per clean-up tick down to minThreads. Lives on the listener thread.
+class CSslConnectionHandlerPool : public QObject
+{
+    Q_OBJECT
+public:
+    CSslConnectionHandlerPool(QSettings *settings, HttpRequestHandler *requestHandler);
+    ~CSslConnectionHandlerPool() override;
+
+    // A handler already marked busy, or null when the pool is exhausted.
+    CSslConnectionHandler *getConnectionHandler();
+
+private Q_SLOTS:
+    void cleanup();
+
+private:
+    static void retireAndWait(CSslConnectionHandler *handler);
+
+    QSettings *m_poSettings;                 // not owned
+    HttpRequestHandler *m_poRequestHandler;  // not owned
+    QList<CSslConnectionHandler *> m_oPool;  // guarded by m_oMutex; handlers live on their own threads
+    QTimer m_oCleanupTimer;
+    QMutex m_oMutex;
+};

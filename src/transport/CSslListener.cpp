@@ -1,0 +1,114 @@
+#include "CSslListener.h"
+
+#include "CSslConnectionHandler.h"
+#include "CSslConnectionHandlerPool.h"
+#include "common/ProcessExit.h"
+#include "logging/LogStatement.h"
+#include "platform/ProcessUtilsExceptions.h"
+#include "platform/ProcessUtilsFactory.h"
+#include "settings/CSettings.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+
+namespace {
+constexpr char kTooManyConnections[] =
+    "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
+
+bool runsOnSystemAccount(qint64 pid)
+{
+    try {
+        return createProcessUtils()->isSystemProcess(pid);
+    } catch (const BaseException &) {
+        return false;
+    }
+}
+
+qint64 ownerOfPort(quint16 port)
+{
+    try {
+        return createProcessUtils()->getPidOfProcessAtPort(port);
+    } catch (const BaseException &) {
+        return 0;
+    }
+}
+} // namespace
+
+CSslListener::CSslListener(QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent)
+    : QTcpServer(parent), m_poSettings(settings),
+      m_poPool(std::make_unique<CSslConnectionHandlerPool>(settings, requestHandler))
+{
+    const quint16 configuredPort = static_cast<quint16>(CSettings::instance()->ReadPort());
+    if (runsOnSystemAccount(QCoreApplication::applicationPid()))
+        becomeDispatcher(configuredPort);
+    else
+        bindUserPort(static_cast<quint16>(configuredPort + 1));
+    VYR_LOG_SERVER(Info) << "Listening on port " << serverPort();
+}
+
+CSslListener::~CSslListener()
+{
+    close();
+    m_poPool.reset();
+    VYR_LOG_SERVER(Info) << "closed & destroyed";
+}
+
+void CSslListener::bindUserPort(quint16 port)
+{
+    if (listen(QHostAddress::LocalHost, port)) {
+        VYR_LOG_SERVER(Debug) << "Service is listening";
+        return;
+    }
+    // Endless by design: the port wraps at 65536, and port 0 lets the system choose.
+    while (!listen(QHostAddress::LocalHost, port)) {
+        VYR_LOG_SERVER(Info) << "Cannot bind on port " << port << ": " << errorString() << " trying next one...";
+        port = static_cast<quint16>(port + 1);
+    }
+}
+
+void CSslListener::becomeDispatcher(quint16 port)
+{
+    if (listen(QHostAddress::LocalHost, port)) {
+        VYR_LOG_SERVER(Debug) << "Service is listening";
+        return;
+    }
+    const qint64 owner = ownerOfPort(port);
+    if (owner != 0 && runsOnSystemAccount(owner)) {
+        VYR_LOG_SERVER(Info) << "Dispatcher already started on system account!!!";
+        terminateProcess(1);
+    }
+    VYR_LOG_SERVER(Warning) << "Dispatcher is runing on another user. It will be closed and run on system account!";
+    if (const qint64 currentOwner = ownerOfPort(port); currentOwner != 0)
+        createProcessUtils()->ShutdownProcess(currentOwner);
+    if (!listen(QHostAddress::LocalHost, port)) {
+        VYR_LOG_SERVER(Error) << "Can't start server as dispatcher!!!";
+        terminateProcess(1);
+    }
+    VYR_LOG_SERVER(Info) << "Current server will be a dispatcher service for other servers";
+}
+
+void CSslListener::incomingConnection(qintptr socketDescriptor)
+{
+    VYR_LOG_SERVER(Debug) << "New connection";
+    CSslConnectionHandler *handler = m_poPool->getConnectionHandler();
+    if (!handler) {
+        answerTooManyConnections(socketDescriptor);
+        return;
+    }
+    // Queued: the handler takes the descriptor over on its own thread.
+    connect(this, &CSslListener::handleConnection, handler, &CSslConnectionHandler::handleConnection);
+    Q_EMIT handleConnection(static_cast<int>(socketDescriptor));
+    disconnect(this, &CSslListener::handleConnection, handler, &CSslConnectionHandler::handleConnection);
+}
+
+void CSslListener::answerTooManyConnections(qintptr socketDescriptor)
+{
+    VYR_LOG_SERVER(Warning) << "HTTP/1.1 503 - Too many incoming connections";
+    auto *socket = new QTcpSocket(this);
+    socket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    socket->write(kTooManyConnections);
+    socket->flush();
+    socket->disconnectFromHost();
+    socket->deleteLater();
+}

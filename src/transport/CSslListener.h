@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QTcpServer>
+
+#include <memory>
+
+class CSslConnectionHandlerPool;
+class HttpRequestHandler;
+class QSettings;
+
+// The TCP server on 127.0.0.1: picks its port (root takes the configured one as the
+// dispatcher, every other account the first free one above it) and hands each accepted
+// connection to a pooled handler. Lives on the listener thread.
+class CSslListener : public QTcpServer
+{
+    Q_OBJECT
+public:
+    CSslListener(QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent);
+    ~CSslListener() override;
+
+Q_SIGNALS:
+    void handleConnection(int socketDescriptor);
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+
+private:
+    void bindUserPort(quint16 port);
+    void becomeDispatcher(quint16 port);
+    void answerTooManyConnections(qintptr socketDescriptor);
+
+    QSettings *m_poSettings;              // not owned
+    std::unique_ptr<CSslConnectionHandlerPool> m_poPool; // lives on the listener thread
+};
