@@ -31,6 +31,11 @@ struct ServiceCase
     const char *expectedLog;
 };
 
+void PrintTo(const ServiceCase &c, std::ostream *out)
+{
+    printLabel(c.label, out);
+}
+
 class ServiceControlTest : public ::testing::TestWithParam<ServiceCase>
 {
 };
@@ -78,6 +83,11 @@ struct StartCase
     bool expectedAnswer;
     QStringList expectedLogs;
 };
+
+void PrintTo(const StartCase &c, std::ostream *out)
+{
+    printLabel(c.label, out);
+}
 
 class ProcessStartTest : public ::testing::TestWithParam<StartCase>
 {
@@ -147,6 +157,11 @@ struct SystemCommandCase
     QByteArray expected;
     const char *expectedLog; // nullptr: none expected
 };
+
+void PrintTo(const SystemCommandCase &c, std::ostream *out)
+{
+    printLabel(c.label, out);
+}
 
 class SystemCommandTest : public ::testing::TestWithParam<SystemCommandCase>
 {
@@ -254,6 +269,11 @@ struct RunnerCase
     int exitCode;
     QByteArray output, error;
 };
+
+void PrintTo(const RunnerCase &c, std::ostream *out)
+{
+    printLabel(c.label, out);
+}
 
 class QProcessCommandRunnerTest : public ::testing::TestWithParam<RunnerCase>
 {

@@ -99,6 +99,11 @@ struct ElfKind
     bool is64, bigEndian;
 };
 
+void PrintTo(const ElfKind &kind, std::ostream *out)
+{
+    *out << (kind.is64 ? "elf64" : "elf32") << (kind.bigEndian ? "_be" : "_le");
+}
+
 class ElfSonameTest : public ::testing::TestWithParam<ElfKind>
 {
 protected:
@@ -206,6 +211,11 @@ struct NameCase
     bool library;
     const char *version;
 };
+
+void PrintTo(const NameCase &c, std::ostream *out)
+{
+    *out << c.fileName;
+}
 
 class LibraryNameTest : public ::testing::TestWithParam<NameCase>
 {

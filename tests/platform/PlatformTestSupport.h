@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <ostream>
 
 // Scripted answers by command line ("program arg1 arg2"); anything unscripted did not start.
 class FakeCommandRunner : public CommandRunner
@@ -107,3 +108,10 @@ struct FakePlatform
 };
 
 LoginSession session(const QString &id, const QString &user, const QString &seat, bool active);
+
+// Test case names for CTest: a label with spaces turned into underscores.
+inline void printLabel(const char *label, std::ostream *out)
+{
+    for (const char *c = label; *c; ++c)
+        *out << (*c == ' ' || *c == ',' ? '_' : *c);
+}

@@ -54,6 +54,11 @@ struct PortCase
     qint64 pid;
 };
 
+void PrintTo(const PortCase &c, std::ostream *out)
+{
+    *out << "port" << c.port;
+}
+
 class SocketTablePortTest : public SocketTableTest, public ::testing::WithParamInterface<PortCase>
 {
 };
@@ -76,6 +81,11 @@ struct ListenCase
     quint16 minPort;
     quint16 port;
 };
+
+void PrintTo(const ListenCase &c, std::ostream *out)
+{
+    *out << "pid" << c.pid << "_min" << c.minPort;
+}
 
 class SocketTableListenTest : public SocketTableTest, public ::testing::WithParamInterface<ListenCase>
 {
@@ -140,12 +150,18 @@ TEST(TcpTableTest, Parse_MalformedLines_Skipped)
 
 struct StatCase
 {
+    const char *label;
     const char *text;
     bool valid;
     const char *comm;
     char state;
     quint64 startTicks;
 };
+
+void PrintTo(const StatCase &c, std::ostream *out)
+{
+    printLabel(c.label, out);
+}
 
 class ProcStatParseTest : public ::testing::TestWithParam<StatCase>
 {
@@ -164,11 +180,11 @@ TEST_P(ProcStatParseTest, ParseStat_Line_FieldsAfterLastParenthesis)
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, ProcStatParseTest,
-    ::testing::Values(StatCase{"42 (bash) S 1 42 42 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 12345 100 200\n", true, "bash", 'S', 12345},
-                      StatCase{"42 (a) (b c) R 1 42 42 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 777 100 200", true, "a) (b c", 'R', 777},
-                      StatCase{"42 (x) Z 1 2 3", false, "", '?', 0},
-                      StatCase{"42 bash S 1 42 42 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 777", false, "", '?', 0},
-                      StatCase{"42 (x) S 1 42 42 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 notanumber", false, "", '?', 0}));
+    ::testing::Values(StatCase{"plain", "42 (bash) S 1 42 42 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 12345 100 200\n", true, "bash", 'S', 12345},
+                      StatCase{"parenthesised name", "42 (a) (b c) R 1 42 42 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 777 100 200", true, "a) (b c", 'R', 777},
+                      StatCase{"too few fields", "42 (x) Z 1 2 3", false, "", '?', 0},
+                      StatCase{"no parentheses", "42 bash S 1 42 42 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 777", false, "", '?', 0},
+                      StatCase{"bad start time", "42 (x) S 1 42 42 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 notanumber", false, "", '?', 0}));
 
 struct NameCase
 {
@@ -177,6 +193,11 @@ struct NameCase
     QByteArray cmdline;     // empty: no cmdline file
     const char *expected;
 };
+
+void PrintTo(const NameCase &c, std::ostream *out)
+{
+    printLabel(c.label, out);
+}
 
 class ProcessNameTest : public ::testing::TestWithParam<NameCase>
 {

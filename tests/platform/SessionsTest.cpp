@@ -3,11 +3,17 @@
 #include "platform/LogindSessionSource_linux.h"
 #include "platform/ProcessUtilsExceptions.h"
 #include "platform/UserDatabase_linux.h"
+#include "platform/UtmpSessionSource_linux.h"
 #include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstring>
 #include <unistd.h>
+#include <utmpx.h>
 
 namespace {
 
@@ -21,6 +27,11 @@ struct SingleSessionCase
     QString expectedMessage;
     QString expectedUserMessage;
 };
+
+void PrintTo(const SingleSessionCase &c, std::ostream *out)
+{
+    printLabel(c.label, out);
+}
 
 class SingleActiveSessionTest : public ::testing::TestWithParam<SingleSessionCase>
 {
@@ -138,6 +149,41 @@ TEST(LogindSessionSourceTest, QuerySessions_Failures_NotOkWithCode)
     const SessionQuery none = LogindSessionSource(runner).querySessions();
     EXPECT_TRUE(none.ok);
     EXPECT_TRUE(none.sessions.isEmpty());
+}
+
+utmpx loginRecord(short type, pid_t pid, const char *line, const char *user)
+{
+    utmpx record{};
+    record.ut_type = type;
+    record.ut_pid = pid;
+    std::strncpy(record.ut_line, line, sizeof record.ut_line);
+    std::strncpy(record.ut_user, user, sizeof record.ut_user);
+    return record;
+}
+
+TEST(UtmpSessionSourceTest, QuerySessions_LoginRecords_UserLoginsActiveWhileTheirProcessLives)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("utmp"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    // A pid above the kernel's limit never belongs to a live process.
+    const utmpx records[] = {loginRecord(LOGIN_PROCESS, getpid(), "tty3", "LOGIN"),
+                             loginRecord(USER_PROCESS, getpid(), "tty1", "alice"),
+                             loginRecord(USER_PROCESS, 4194305, "pts/5", "bob"),
+                             loginRecord(USER_PROCESS, getpid(), ":0", "carol")};
+    file.write(reinterpret_cast<const char *>(records), sizeof records);
+    file.close();
+    const SessionQuery query = UtmpSessionSource(path).querySessions();
+    ASSERT_TRUE(query.ok);
+    ASSERT_EQ(query.sessions.size(), 3);
+    EXPECT_EQ(query.sessions[0].userName, QStringLiteral("alice"));
+    EXPECT_EQ(query.sessions[0].seat, QStringLiteral("seat0"));
+    EXPECT_TRUE(query.sessions[0].active);
+    EXPECT_EQ(query.sessions[1].tty, QStringLiteral("pts/5"));
+    EXPECT_TRUE(query.sessions[1].seat.isEmpty());
+    EXPECT_FALSE(query.sessions[1].active);
+    EXPECT_EQ(query.sessions[2].seat, QStringLiteral("seat0"));
 }
 
 } // namespace
