@@ -36,6 +36,8 @@ using tpfun = QByteArray (*)(const tRequestMap &, const tSessionParamsMap &);
 using tpInitFun = void (*)();
 
 #define VYR_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
+// Classes defined in the server executable; seen from modules built with hidden visibility.
+#define VYR_SERVER_CLASS __attribute__((visibility("default")))
 
 // VYR_MODULE_COMMAND(Sign) { return request.value("data"); }
 #define VYR_MODULE_COMMAND(name)                                                                                  \
@@ -50,7 +52,7 @@ using tpInitFun = void (*)();
 
 // The server's exceptions, which a module may throw and catch. Their code lives in the
 // server executable; these declarations must stay exactly as the server declares them.
-class BaseException : public QException
+class VYR_SERVER_CLASS BaseException : public QException
 {
 public:
     explicit BaseException(const QString &message);
@@ -83,7 +85,7 @@ private:
     QSharedPointer<BaseException> m_oCause;
 };
 
-class NotImplementedException : public BaseException
+class VYR_SERVER_CLASS NotImplementedException : public BaseException
 {
 public:
     explicit NotImplementedException(const QString &message);
@@ -96,7 +98,7 @@ public:
     void raise() const override;
 };
 
-class UnsupportedCharsException : public BaseException
+class VYR_SERVER_CLASS UnsupportedCharsException : public BaseException
 {
 public:
     explicit UnsupportedCharsException(const QString &message);
