@@ -1,0 +1,409 @@
+#include "CLauncher.h"
+
+#include "CThreadWorker.h"
+#include "DllManager.h"
+#include "DllModule.h"
+#include "SlotGuard.h"
+#include "logging/LogStatement.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <utility>
+
+namespace {
+
+QThread *mainThread()
+{
+    return QCoreApplication::instance() ? QCoreApplication::instance()->thread() : nullptr;
+}
+
+// Walks a session's command IDs in the table's order, stopping at the first failed removal.
+template <typename Remove> bool removeEach(const QList<QByteArray> &commandIds, Remove &&remove)
+{
+    bool bRes = true;
+    for (const QByteArray &commandId : commandIds) {
+        if (!bRes)
+            break;
+        bRes = remove(commandId);
+    }
+    return bRes;
+}
+
+} // namespace
+
+CLauncher *CLauncher::GetInstance()
+{
+    QMutexLocker locker(&s_oMutex);
+    if (!s_poInstance) {
+        s_poInstance = std::make_unique<CLauncher>();
+        VYR_LOG_SERVER(Info) << "GUI module created";
+    }
+    return s_poInstance.get();
+}
+
+void CLauncher::ShutdownInstance()
+{
+    std::unique_ptr<CLauncher> instance;
+    {
+        QMutexLocker locker(&s_oMutex);
+        instance = std::move(s_poInstance);
+    }
+    instance.reset(); // its destructor takes the launcher mutex itself
+}
+
+CLauncher::CLauncher(ManagerSource managerSource)
+    : m_oManagerSource(managerSource ? std::move(managerSource) : ManagerSource(&DllManager::instance)),
+      m_poOwnThread(new QThread)
+{
+    // SetResult needs an event loop for the life of the launcher, whichever thread asks first.
+    m_poOwnThread->setObjectName(QStringLiteral("VyrLauncher"));
+    m_poOwnThread->start();
+    moveToThread(m_poOwnThread.get());
+}
+
+CLauncher::~CLauncher()
+{
+    // Jobs are ended while the launcher's thread still runs, so the worker threads it was
+    // given to delete are deleted there.
+    ClearAll();
+    m_poOwnThread.reset();
+}
+
+void CLauncher::ClearAll()
+{
+    QList<QThread *> threads;
+    {
+        QMutexLocker locker(&s_oMutex);
+        ClearAllResults();
+        ClearProcessedJobs();
+        ClearUnprivilegedJobs();
+        threads = TakeThreadsToJoin();
+    }
+    JoinThreads(threads);
+}
+
+ResultData CLauncher::ProcessCommand(const RequestFields &v_oFields)
+{
+    // Fetched before the launcher mutex: the manager's accessor takes the settings mutex,
+    // which comes first in the lock order.
+    DllManager *manager = m_oManagerSource();
+    QMutexLocker locker(&s_oMutex);
+    DllModule *module = manager ? manager->getModule(v_oFields.libraryName) : nullptr;
+    const tpfun function = module ? module->getFunction(QString::fromUtf8(v_oFields.command)) : nullptr;
+    if (!function) {
+        VYR_LOG_SERVER(Error) << "Problem with DllManager or DllModule";
+        return {404, "Not Found", "The URL you requested was not found."};
+    }
+    QThread *destination = nullptr;
+    if (module->isGuiFunction(function)) {
+        if (m_bGuisBusy)
+            return {503, "Service Unavailable",
+                    "The VYR server is busy performing another gui request. Try again later."};
+        destination = mainThread();
+        m_bGuisBusy = true;
+        VYR_LOG_SERVER(Debug) << "Started GUI function. Flag bGuisBusy set";
+    }
+    StartJob(v_oFields, function, module, destination);
+    return {202, "Accepted"};
+}
+
+void CLauncher::StartJob(const RequestFields &fields, tpfun function, DllModule *module, QThread *destination)
+{
+    const auto [worker, thread] = CThreadWorker::createWorker(destination);
+    connect(worker, &CThreadWorker::ResultReady, this, &CLauncher::SetResult);
+    if (thread != mainThread())
+        thread->moveToThread(this->thread()); // deleted on the launcher's thread once joined
+    thread->start(QThread::InheritPriority);
+    // Queued even when the worker shares the caller's thread: the module never runs here.
+    const QMetaObject::Connection call = connect(this, &CLauncher::FunctionReadyToCall, worker,
+                                                 &CThreadWorker::CallFunction, Qt::QueuedConnection);
+    Q_EMIT FunctionReadyToCall(function, fields.sessionId, fields.commandId, fields.requestMap,
+                               fields.sessionParams, module);
+    disconnect(call);
+    AddToProcessedJobs(fields.sessionId, fields.commandId, worker, thread);
+    if (fields.unprivileged)
+        AddToUnprivilegedJobs(fields.sessionId, fields.commandId);
+}
+
+ResultData CLauncher::GetResult(const RequestFields &v_oFields)
+{
+    const QByteArray &sessionId = v_oFields.sessionId;
+    const QByteArray &commandId = v_oFields.commandId;
+    QMutexLocker locker(&s_oMutex);
+    const bool bIsResultReady = IsResultReady(sessionId, commandId);
+    VYR_LOG_SERVER(Debug) << "bIsResultReady: " << bIsResultReady;
+    if (bIsResultReady) {
+        const tResultType oResult = m_oResults.value(sessionId)->value(commandId);
+        RemoveFromResults(sessionId, commandId);
+        RemoveFromUnprivilegedJobs(sessionId, commandId);
+        return {200, "OK", oResult};
+    }
+    const bool bIsJobProcessed = IsJobProcessed(sessionId, commandId);
+    VYR_LOG_SERVER(Debug) << "bIsJobProcessed: " << bIsJobProcessed;
+    if (bIsJobProcessed)
+        return {202, "Accepted"};
+    return {419, "No Result", "There is no result for given parameters."};
+}
+
+bool CLauncher::IsUnprivilegedJob(const QByteArray &v_oSessionId, const QByteArray &v_oCmdId)
+{
+    QMutexLocker locker(&s_oMutex);
+    return m_oUnprivilegedJobs.contains(v_oSessionId, v_oCmdId);
+}
+
+bool CLauncher::RemoveAllForSession(const QByteArray &v_oSessionId)
+{
+    bool bRes = false;
+    QList<QThread *> threads;
+    {
+        QMutexLocker locker(&s_oMutex);
+        bRes = RemoveAllJobsForSession(v_oSessionId) && RemoveAllResultsForSession(v_oSessionId) &&
+               RemoveAllUnprivilegedJobsForSession(v_oSessionId);
+        threads = TakeThreadsToJoin();
+    }
+    JoinThreads(threads);
+    return bRes;
+}
+
+bool CLauncher::IsGuiBusy()
+{
+    QMutexLocker locker(&s_oMutex);
+    return m_bGuisBusy;
+}
+
+void CLauncher::SetResult(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId,
+                          const tResultType &v_oResult)
+{
+    runGuarded("CLauncher", "SetResult", [&] {
+        QList<QThread *> threads;
+        {
+            QMutexLocker locker(&s_oMutex);
+            // Non-null only while the worker is still connected, i.e. its job was not ended.
+            auto *worker = qobject_cast<CThreadWorker *>(sender());
+            StoreResult(v_oSessionId, v_oCommandId, v_oResult, worker);
+            threads = TakeThreadsToJoin();
+        }
+        JoinThreads(threads);
+    });
+}
+
+void CLauncher::StoreResult(const QByteArray &sessionId, const QByteArray &commandId,
+                            const tResultType &result, CThreadWorker *sender)
+{
+    const std::optional<tJob> job = FindJob(sessionId, commandId);
+    if (!job || (sender && job->first != sender)) {
+        // A result posted just before its job was ended, or one from a second job started
+        // under a command ID still in use: not the pair's job, so not its result.
+        VYR_LOG_SERVER(Warning) << "No running job for sessionId <" << sessionId << "> and commandId <"
+                                << commandId << "> sent this result; dropped";
+        if (sender)
+            FinishJob(sender, sender->thread());
+        return;
+    }
+    AddToResults(sessionId, commandId, result);
+    RemoveFromProcessedJobs(sessionId, commandId);
+}
+
+std::optional<CLauncher::tJob> CLauncher::FindJob(const QByteArray &sessionId,
+                                                  const QByteArray &commandId) const
+{
+    const std::shared_ptr<tJobMap> jobs = m_oProcessedJobs.value(sessionId);
+    if (!jobs || !jobs->contains(commandId))
+        return std::nullopt;
+    return jobs->value(commandId);
+}
+
+bool CLauncher::AddToProcessedJobs(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId,
+                                   CThreadWorker *v_poWorker, QThread *v_poThread)
+{
+    VYR_LOG_SERVER(Debug) << "v_oSessionId=" << v_oSessionId << " v_oCommandId=" << v_oCommandId;
+    if (const std::optional<tJob> old = FindJob(v_oSessionId, v_oCommandId)) {
+        VYR_LOG_SERVER(Error) << "Result for session " << v_oSessionId << " and cmdId " << v_oCommandId
+                              << " already set.\nPrevious value pointers: worker -> "
+                              << static_cast<const void *>(old->first) << "; thread -> "
+                              << static_cast<const void *>(old->second) << "\nNew value pointers: worker -> "
+                              << static_cast<const void *>(v_poWorker) << "; thread -> "
+                              << static_cast<const void *>(v_poThread);
+        return false;
+    }
+    std::shared_ptr<tJobMap> &jobs = m_oProcessedJobs[v_oSessionId];
+    if (!jobs)
+        jobs = std::make_shared<tJobMap>();
+    jobs->insert(v_oCommandId, {v_poWorker, v_poThread});
+    VYR_LOG_SERVER(Debug) << "job added for sessionId <" << v_oSessionId << "> and commandId <"
+                          << v_oCommandId << ">";
+    return true;
+}
+
+bool CLauncher::RemoveFromProcessedJobs(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId)
+{
+    VYR_LOG_SERVER(Debug) << "v_oSessionId=" << v_oSessionId << " v_oCommandId=" << v_oCommandId;
+    const std::optional<tJob> job = FindJob(v_oSessionId, v_oCommandId);
+    if (!job)
+        return true;
+    if (!FinishJob(job->first, job->second)) {
+        VYR_LOG_SERVER(Error) << "Can't end job. sessionid=" << v_oSessionId << ", cmdId=" << v_oCommandId;
+        return false;
+    }
+    VYR_LOG_SERVER(Debug) << "Job ended. sessionid=" << v_oSessionId << ", cmdId=" << v_oCommandId;
+    const std::shared_ptr<tJobMap> jobs = m_oProcessedJobs.value(v_oSessionId);
+    jobs->remove(v_oCommandId);
+    if (jobs->isEmpty())
+        m_oProcessedJobs.remove(v_oSessionId);
+    return true;
+}
+
+bool CLauncher::RemoveAllJobsForSession(const QByteArray &v_oSessionId)
+{
+    const std::shared_ptr<tJobMap> jobs = m_oProcessedJobs.value(v_oSessionId);
+    const bool bRes = removeEach(jobs ? jobs->keys() : QList<QByteArray>(), [&](const QByteArray &commandId) {
+        return RemoveFromProcessedJobs(v_oSessionId, commandId);
+    });
+    VYR_LOG_SERVER(Debug) << "Clear all jobs for sessionId <" << v_oSessionId << "> bRes=" << bRes;
+    return bRes;
+}
+
+void CLauncher::ClearProcessedJobs()
+{
+    for (auto session = m_oProcessedJobs.cbegin(); session != m_oProcessedJobs.cend(); ++session) {
+        for (auto job = session.value()->cbegin(); job != session.value()->cend(); ++job) {
+            if (FinishJob(job->first, job->second))
+                VYR_LOG_SERVER(Debug) << "Job ended. sessionid=" << session.key() << ", cmdId=" << job.key();
+            else
+                VYR_LOG_SERVER(Error)
+                    << "Can't end job. sessionid=" << session.key() << ", cmdId=" << job.key();
+        }
+    }
+    m_oProcessedJobs.clear();
+    VYR_LOG_SERVER(Debug) << "Cleared all processed jobs for all sessions";
+}
+
+bool CLauncher::AddToResults(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId,
+                             const tResultType &v_oResult)
+{
+    std::shared_ptr<tResultMap> &results = m_oResults[v_oSessionId];
+    if (!results)
+        results = std::make_shared<tResultMap>();
+    if (results->contains(v_oCommandId)) {
+        VYR_LOG_SERVER(Error) << "Result for session " << v_oSessionId << " and cmdId " << v_oCommandId
+                              << " already set\nPrevious value: " << results->value(v_oCommandId)
+                              << "\nNew value: " << v_oResult;
+        return false;
+    }
+    results->insert(v_oCommandId, v_oResult);
+    VYR_LOG_SERVER(Debug) << "Result for sessionId <" << v_oSessionId << "> and commandId <" << v_oCommandId
+                          << "> saved";
+    return true;
+}
+
+bool CLauncher::RemoveFromResults(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId)
+{
+    VYR_LOG_SERVER(Debug) << "v_oSessionId=" << v_oSessionId << " v_oCommandId=" << v_oCommandId;
+    const std::shared_ptr<tResultMap> results = m_oResults.value(v_oSessionId);
+    if (!results || !results->contains(v_oCommandId))
+        return true;
+    if (results->remove(v_oCommandId) == 0)
+        return false;
+    if (results->isEmpty())
+        m_oResults.remove(v_oSessionId);
+    VYR_LOG_SERVER(Debug) << "Result for sessionId <" << v_oSessionId << "> and commandId <" << v_oCommandId
+                          << "> removed";
+    return true;
+}
+
+bool CLauncher::RemoveAllResultsForSession(const QByteArray &v_oSessionId)
+{
+    const std::shared_ptr<tResultMap> results = m_oResults.value(v_oSessionId);
+    const bool bRes =
+        removeEach(results ? results->keys() : QList<QByteArray>(),
+                   [&](const QByteArray &commandId) { return RemoveFromResults(v_oSessionId, commandId); });
+    VYR_LOG_SERVER(Debug) << "Clear all results for sessionId <" << v_oSessionId << "> bRes=" << bRes;
+    return bRes;
+}
+
+void CLauncher::ClearAllResults()
+{
+    m_oResults.clear();
+    VYR_LOG_SERVER(Debug) << "Cleared all results for all sessions";
+}
+
+bool CLauncher::AddToUnprivilegedJobs(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId)
+{
+    if (m_oUnprivilegedJobs.contains(v_oSessionId, v_oCommandId))
+        return false;
+    m_oUnprivilegedJobs.insert(v_oSessionId, v_oCommandId);
+    VYR_LOG_SERVER(Debug) << "sessionId <" << v_oSessionId << "> with commandId <" << v_oCommandId
+                          << "> added to unprivileged jobs";
+    return true;
+}
+
+bool CLauncher::RemoveFromUnprivilegedJobs(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId)
+{
+    if (m_oUnprivilegedJobs.remove(v_oSessionId, v_oCommandId) == 0)
+        return false;
+    VYR_LOG_SERVER(Debug) << "sessionId <" << v_oSessionId << "> with commandId <" << v_oCommandId
+                          << "> removed from unprivileged jobs";
+    return true;
+}
+
+bool CLauncher::RemoveAllUnprivilegedJobsForSession(const QByteArray &v_oSessionId)
+{
+    const bool bRes = removeEach(m_oUnprivilegedJobs.values(v_oSessionId), [&](const QByteArray &commandId) {
+        return RemoveFromUnprivilegedJobs(v_oSessionId, commandId);
+    });
+    VYR_LOG_SERVER(Debug) << "Clear unprivileged jobs for sessionId <" << v_oSessionId << "> bRes=" << bRes;
+    return bRes;
+}
+
+void CLauncher::ClearUnprivilegedJobs()
+{
+    for (const QByteArray &sessionId : m_oUnprivilegedJobs.uniqueKeys())
+        RemoveAllUnprivilegedJobsForSession(sessionId);
+    m_oUnprivilegedJobs.clear();
+    VYR_LOG_SERVER(Debug) << "Cleared all unprivileged jobs for all sessions";
+}
+
+bool CLauncher::FinishJob(CThreadWorker *v_poWorker, QThread *v_poThread)
+{
+    if (!v_poWorker || !v_poThread)
+        return false;
+    if (!v_poWorker->disconnect())
+        return false;
+    if (v_poThread->isRunning() && !v_poWorker->CancelOperation())
+        return false;
+    v_poWorker->Release();
+    if (v_poThread != mainThread()) {
+        v_poThread->quit();
+        m_oThreadsToJoin.append(v_poThread);
+        return true;
+    }
+    m_bGuisBusy = false;
+    VYR_LOG_SERVER(Debug) << "Finished GUI function. Flag bGuisBusy removed";
+    return true;
+}
+
+bool CLauncher::IsResultReady(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId) const
+{
+    const std::shared_ptr<tResultMap> results = m_oResults.value(v_oSessionId);
+    return results && results->contains(v_oCommandId);
+}
+
+bool CLauncher::IsJobProcessed(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId) const
+{
+    return FindJob(v_oSessionId, v_oCommandId).has_value();
+}
+
+QList<QThread *> CLauncher::TakeThreadsToJoin()
+{
+    return std::exchange(m_oThreadsToJoin, {});
+}
+
+void CLauncher::JoinThreads(const QList<QThread *> &threads)
+{
+    for (QThread *thread : threads) {
+        // No time limit: a module function that never returns blocks the caller here (see the
+        // class comment for which thread that is).
+        thread->wait();
+        thread->deleteLater();
+    }
+}
