@@ -119,5 +119,6 @@ private:
 
     // The launcher mutex: class-wide, not recursive; taken once per entry point.
     static inline QMutex s_oMutex;
+    // Lives in its own thread; created by whichever thread asks first, destroyed at exit.
     static inline std::unique_ptr<CLauncher> s_poInstance;
 };

@@ -116,12 +116,9 @@ bool CThreadWorker::CancelOperation()
     QApplication *application = guiApplication();
     if (!application || oThread != application->thread())
         return true;
-    // Closing the windows ends a GUI command's dialogs. Widgets belong to the main thread, so
-    // a caller on another thread (the launcher, when a result arrives) only posts the close.
-    if (QThread::currentThread() == application->thread())
-        QApplication::closeAllWindows();
-    else
-        QMetaObject::invokeMethod(
-            application, [] { QApplication::closeAllWindows(); }, Qt::QueuedConnection);
+    // Closing the windows ends a GUI command's dialogs. Posted, so that widgets are touched on
+    // the main thread only and no window's close handler runs under the launcher mutex.
+    QMetaObject::invokeMethod(
+        application, [] { QApplication::closeAllWindows(); }, Qt::QueuedConnection);
     return true;
 }

@@ -147,7 +147,8 @@ bool CTimeout::HasTimer(const QByteArray &v_oSessionID) const
 void CTimeout::ExecuteTimeout()
 {
     runGuarded("CTimeout", "ExecuteTimeout", [&] {
-        const auto *timer = qobject_cast<const QTimer *>(sender());
+        // Only the sender's identity is used: the timer belongs to the timer thread.
+        const QObject *timer = sender();
         if (!timer) {
             VYR_LOG_SERVER(Warning) << "Timer passed is NULL!";
             return;
@@ -158,7 +159,7 @@ void CTimeout::ExecuteTimeout()
     });
 }
 
-QByteArray CTimeout::SessionOfTimer(const QTimer *timer) const
+QByteArray CTimeout::SessionOfTimer(const QObject *timer) const
 {
     QMutexLocker locker(&s_oMutex);
     for (auto entry = m_oTimers.cbegin(); entry != m_oTimers.cend(); ++entry) {

@@ -65,7 +65,7 @@ public Q_SLOTS:
 
 private:
     void StartTimerThread();
-    QByteArray SessionOfTimer(const QTimer *timer) const;
+    QByteArray SessionOfTimer(const QObject *timer) const;
     void TearDownSession(const QByteArray &sessionId);
 
     Services m_oServices;
@@ -80,5 +80,6 @@ private:
 
     // The timeout mutex: guards the table and the creation of the instance.
     static inline QMutex s_oMutex;
+    // Lives in the main thread; created by whichever thread asks first, destroyed at exit.
     static inline std::unique_ptr<CTimeout> s_poInstance;
 };
