@@ -8,6 +8,7 @@ packages=(
   libssl-dev openssl libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev
   curl procps passwd util-linux ca-certificates
+  libnss3-tools
 )
 
 missing=()

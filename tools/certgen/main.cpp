@@ -1,5 +1,7 @@
+#include "BrowserTrust.h"
 #include "CertGenException.h"
 #include "CertGenerator.h"
+#include "CertificateAuthority.h"
 #include "logging/LogChannels.h"
 #include "logging/LogLevel.h"
 
@@ -9,16 +11,54 @@
 #include <QTextStream>
 #include <unistd.h>
 
+#include <optional>
+
 namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitRefused = 2;
 
-CertGenOptions parseOptions(const QCoreApplication &application)
+// --trust-browsers / --untrust-browsers: the invoking user's browsers only, nothing provisioned.
+struct BrowserTrustRequest
+{
+    std::optional<BrowserTrust::Action> action;
+    QString authorityFile;
+};
+
+struct BrowserTrustOptions
+{
+    QCommandLineOption trust{QStringLiteral("trust-browsers"),
+                             QStringLiteral("Add the local authority to this user's Chromium/Chrome and Firefox "
+                                            "certificate stores (needs certutil), then stop.")};
+    QCommandLineOption untrust{QStringLiteral("untrust-browsers"),
+                               QStringLiteral("Remove the local authority from those stores, then stop.")};
+    QCommandLineOption ca{QStringLiteral("ca"),
+                          QStringLiteral("Authority certificate to trust (default: <app-dir>/certs/VYR-ca.pem)."),
+                          QStringLiteral("FILE")};
+};
+
+BrowserTrustRequest browserTrustRequest(const QCommandLineParser &parser, const BrowserTrustOptions &trust,
+                                        const QString &appDir)
+{
+    BrowserTrustRequest request;
+    if (parser.isSet(trust.trust))
+        request.action = BrowserTrust::Action::Trust;
+    else if (parser.isSet(trust.untrust))
+        request.action = BrowserTrust::Action::Untrust;
+    request.authorityFile = parser.isSet(trust.ca)
+                                ? QDir(parser.value(trust.ca)).absolutePath()
+                                : appDir + QStringLiteral("/certs/") +
+                                      QLatin1String(CertificateAuthority::kCertificateFileName);
+    return request;
+}
+
+CertGenOptions parseOptions(const QCoreApplication &application, BrowserTrustRequest &trustRequest)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Creates this machine's local certificate authority (or reuses it) and the server's TLS certificate "
-        "and key, the key encrypted with this machine's pass phrase."));
+        "and key, the key encrypted with this machine's pass phrase.\n"
+        "With --trust-browsers or --untrust-browsers it only changes this user's browser certificate stores;\n"
+        "exit codes then: 0 done, 1 certutil failed on a store, 3 certutil missing, 4 authority missing."));
     parser.addHelpOption();
     const QCommandLineOption appDir(QStringLiteral("app-dir"),
                                     QStringLiteral("Application directory (default: this tool's directory)."),
@@ -31,7 +71,8 @@ CertGenOptions parseOptions(const QCoreApplication &application)
     const QCommandLineOption caDir(QStringLiteral("ca-dir"), QStringLiteral("Local authority directory."),
                                    QStringLiteral("DIR"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("Replace existing server files."));
-    parser.addOptions({appDir, stateDir, caDir, force});
+    const BrowserTrustOptions trust;
+    parser.addOptions({appDir, stateDir, caDir, force, trust.trust, trust.untrust, trust.ca});
     parser.process(application);
 
     CertGenOptions options;
@@ -43,12 +84,14 @@ CertGenOptions parseOptions(const QCoreApplication &application)
     options.caDir = parser.isSet(caDir) ? QDir(parser.value(caDir)).absolutePath()
                                         : CertGenOptions::defaultCaDir(options.privileged, state);
     options.force = parser.isSet(force);
+    trustRequest = browserTrustRequest(parser, trust, options.appDir);
     return options;
 }
 
 void printTrustHelp(QTextStream &out, const QString &authority)
 {
-    out << "\nTo trust the local authority in a browser, import " << authority << " as an authority:\n"
+    out << "\nTo trust the local authority in your browsers, run as that user: vyr-certgen --trust-browsers --ca "
+        << authority << "\nOr import " << authority << " as an authority by hand:\n"
         << "  Firefox: Settings > Privacy & Security > Certificates > View Certificates > Authorities > "
            "Import,\n"
         << "           then tick \"Trust this CA to identify websites\".\n"
@@ -84,13 +127,24 @@ int report(const CertGenerator::Result &result, const CertGenOptions &options)
     printTrustHelp(out, result.authorityCertificate);
     return 0;
 }
+
+int runBrowserTrust(const BrowserTrustRequest &request)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const BrowserTrust trust(QDir::homePath(), request.authorityFile, Certutil::locate());
+    return trust.run(*request.action, out, err);
+}
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vyr-certgen"));
-    const CertGenOptions options = parseOptions(application);
+    BrowserTrustRequest trustRequest;
+    const CertGenOptions options = parseOptions(application, trustRequest);
+    if (trustRequest.action)
+        return runBrowserTrust(trustRequest);
     // The pass phrase code logs through the shared channels; this tool talks on the console only.
     vyrcommonsLogChannel().initializeWithSinks(static_cast<int>(LogLevel::Off), 0, QString(), {});
     try {
