@@ -1,7 +1,6 @@
 #include "LauncherTestSupport.h"
 
-#include <QApplication>
-#include <QWidget>
+#include <string>
 
 namespace {
 
@@ -54,6 +53,11 @@ struct UnresolvableCase
     const char *command;
 };
 
+void PrintTo(const UnresolvableCase &unresolvable, std::ostream *out)
+{
+    *out << unresolvable.module << '/' << unresolvable.command;
+}
+
 class LauncherNotFoundTest : public LauncherFixture, public ::testing::WithParamInterface<UnresolvableCase>
 {
 };
@@ -71,7 +75,10 @@ TEST_P(LauncherNotFoundTest, ProcessCommand_Unresolvable_NotFoundAndNoJob)
 INSTANTIATE_TEST_SUITE_P(Commands, LauncherNotFoundTest,
                          ::testing::Values(UnresolvableCase{"Mod1", "Missing"}, // listed, not exported
                                            UnresolvableCase{"Mod1", "Unlisted"},
-                                           UnresolvableCase{"NotLoaded", "Cmd1"}));
+                                           UnresolvableCase{"NotLoaded", "Cmd1"}),
+                         [](const auto &info) {
+                             return std::string(info.param.module) + "_" + info.param.command;
+                         });
 
 struct ThrowCase
 {
@@ -79,6 +86,11 @@ struct ThrowCase
     const char *body;
     const char *logLine;
 };
+
+void PrintTo(const ThrowCase &throwCase, std::ostream *out)
+{
+    *out << throwCase.command;
+}
 
 class LauncherThrowTest : public LauncherFixture, public ::testing::WithParamInterface<ThrowCase>
 {
@@ -108,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
             "ThrowBase", "500|not implemented here",
             "Dll function call failed. Result: 500|not implemented here Exception: not implemented here"},
         ThrowCase{"ThrowOther", "500|Unknown exception wast threw from dll module!",
-                  "Dll function call failed. Result: 500|Unknown exception wast threw from dll module!"}));
+                  "Dll function call failed. Result: 500|Unknown exception wast threw from dll module!"}),
+    [](const auto &info) { return std::string(info.param.command); });
 
 TEST_F(LauncherTest, GuiCommands_SecondWhileFirstRuns_BusyUntilFirstDelivers)
 {
