@@ -189,97 +189,139 @@ TEST_F(PackageTest, Package_Metadata_DependenciesFilesScriptsAndUnitCommands)
     EXPECT_EQ(package.unitValues(user, "WantedBy"), QStringList{"default.target"});
 }
 
-// The whole life of an installation, in the unpacked root: provisioning, the root dispatcher
-// and one account's server started with their units' commands, the dispatcher telling that
-// account's process its server's port, and removal leaving nothing behind.
-TEST_F(PackageTest, UnpackedRoot_ProvisionedAndStarted_DispatcherAnswersUsersPortAndRemovalEndsAll)
+// The whole life of an installation in an unpacked root: provisioning, the root dispatcher
+// and one account's server started with their units' commands, and removal.
+class UnpackedInstallTest : public PackageTest
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty())
-        GTEST_SKIP() << "curl is not installed";
-    TestAccount account(QStringLiteral("p"));
-    ASSERT_TRUE(account.valid());
-    const UnpackedPackage package(s_oPackageFile);
-    ASSERT_TRUE(package.valid());
-    const QString app = package.inRoot(package.installDir());
-    const quint16 configuredPort = findFreePortPair();
-    ASSERT_NE(configuredPort, 0);
+protected:
+    void SetUp() override
     {
+        PackageTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty())
+            GTEST_SKIP() << "curl is not installed";
+        ASSERT_TRUE(m_oAccount.valid());
+        m_poPackage = std::make_unique<UnpackedPackage>(s_oPackageFile);
+        ASSERT_TRUE(m_poPackage->valid());
+        m_iConfiguredPort = findFreePortPair();
+        ASSERT_NE(m_iConfiguredPort, 0);
         // A CI machine has no login session to find the account's server through.
-        QSettings ini(app + "/VeltraneCryptoProvider.ini", QSettings::IniFormat);
-        ini.setValue("listener/port", configuredPort);
+        QSettings ini(app() + "/VeltraneCryptoProvider.ini", QSettings::IniFormat);
+        ini.setValue("listener/port", m_iConfiguredPort);
         ini.setValue("listener/windowsServerMode", true);
     }
 
-    const UnpackedPackage::Run postinst = package.runScript("postinst", {"configure"});
-    ASSERT_EQ(postinst.exitCode, 0) << postinst.output.toStdString();
-    EXPECT_EQ(QFileInfo(app + "/certs/VYR-key-server.pem").permissions() & QFile::ReadOther, QFile::ReadOther);
-    EXPECT_TRUE(QFileInfo::exists(package.inRoot("/var/lib/veltrane/ca/VYR-ca-key.pem")));
-    if (!QStandardPaths::findExecutable("systemctl").isEmpty()) {
-        EXPECT_TRUE(QFileInfo(package.inRoot("/etc/systemd/system/multi-user.target.wants/veltrane-dispatcher.service"))
-                        .isSymLink());
-        EXPECT_TRUE(QFileInfo(package.inRoot("/etc/systemd/user/default.target.wants/veltrane-server.service")).isSymLink());
+    QString app() const { return m_poPackage->inRoot(m_poPackage->installDir()); }
+    QString dispatcherLog() const { return m_oRootConfig.path() + kLogTail; }
+
+    void startDispatcher()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", m_oRootConfig.path());
+        env.remove("DISPLAY");
+        m_poDispatcher = std::make_unique<UnitProcess>(
+            m_poPackage->unitCommand(UnpackedPackage::kDispatcherUnit, "ExecStart"), nullptr, env);
+        ASSERT_EQ(listeningPort(dispatcherLog()), m_iConfiguredPort) << m_poDispatcher->output().toStdString();
     }
 
-    QTemporaryDir rootConfig;
-    QProcessEnvironment rootEnv = QProcessEnvironment::systemEnvironment();
-    rootEnv.insert("XDG_CONFIG_HOME", rootConfig.path());
-    rootEnv.remove("DISPLAY");
-    UnitProcess dispatcher(package.unitCommand(UnpackedPackage::kDispatcherUnit, "ExecStart"), nullptr, rootEnv);
-    ASSERT_EQ(listeningPort(rootConfig.path() + kLogTail), configuredPort) << dispatcher.output().toStdString();
-
-    const QString runtimeDir = account.home() + "/.runtime";
-    QDir().mkpath(runtimeDir);
-    QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    account.chownTree(runtimeDir);
-    const QProcessEnvironment userEnv = accountEnvironment(account, runtimeDir);
-    const UnpackedPackage::Command trust = package.unitCommand(UnpackedPackage::kUserUnit, "ExecStartPre");
-    EXPECT_TRUE(trust.ignoreFailure);
-    UnitProcess trustStep(trust, &account, userEnv);
-    ASSERT_TRUE(trustStep.finish(60s));
-    const bool certutilInstalled = !QStandardPaths::findExecutable("certutil").isEmpty();
-    EXPECT_EQ(trustStep.exitCode(), certutilInstalled ? 0 : 3) << trustStep.output().toStdString();
-
-    UnitProcess server(package.unitCommand(UnpackedPackage::kUserUnit, "ExecStart"), &account, userEnv);
-    const quint16 userPort = listeningPort(account.home() + "/.config" + kLogTail);
-    ASSERT_GT(userPort, configuredPort) << server.output().toStdString();
+    // Both commands of the user unit, in order; returns the exit code of the trust step.
+    int startAccountServer()
+    {
+        const QString runtimeDir = m_oAccount.home() + "/.runtime";
+        QDir().mkpath(runtimeDir);
+        QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_oAccount.chownTree(runtimeDir);
+        m_oAccountEnv = accountEnvironment(m_oAccount, runtimeDir);
+        const UnpackedPackage::Command trust = m_poPackage->unitCommand(UnpackedPackage::kUserUnit, "ExecStartPre");
+        EXPECT_TRUE(trust.ignoreFailure);
+        UnitProcess trustStep(trust, &m_oAccount, m_oAccountEnv);
+        EXPECT_TRUE(trustStep.finish(60s));
+        m_poServer = std::make_unique<UnitProcess>(m_poPackage->unitCommand(UnpackedPackage::kUserUnit, "ExecStart"),
+                                                   &m_oAccount, m_oAccountEnv);
+        return trustStep.exitCode();
+    }
 
     // curl stands in for the page's browser: the dispatcher tells accounts apart by the
     // process that owns the client's end of the connection.
-    UnitProcess browser({QStringLiteral("curl"),
-                         {"-sk", "-m", "20", "-X", "POST", "--data", "", "-w", "\n%{http_code}",
-                          QStringLiteral("https://127.0.0.1:%1/GET_USER_SERVER_PORT").arg(configuredPort)}},
-                        &account, userEnv);
-    ASSERT_TRUE(browser.finish(30s));
-    EXPECT_EQ(browser.output(), QStringLiteral("%1\n200").arg(userPort))
-        << readText(rootConfig.path() + kLogTail).right(4000).toStdString();
+    QString askDispatcherAsAccount(const QByteArray &command)
+    {
+        UnitProcess browser({QStringLiteral("curl"),
+                             {"-sk", "-m", "20", "-X", "POST", "--data", "", "-w", "\n%{http_code}",
+                              QStringLiteral("https://127.0.0.1:%1/").arg(m_iConfiguredPort) + command}},
+                            &m_oAccount, m_oAccountEnv);
+        return browser.finish(30s) ? browser.output() : QString();
+    }
+
+    TestAccount m_oAccount{QStringLiteral("p")};
+    std::unique_ptr<UnpackedPackage> m_poPackage;
+    quint16 m_iConfiguredPort = 0;
+    QTemporaryDir m_oRootConfig;
+    QProcessEnvironment m_oAccountEnv;
+    std::unique_ptr<UnitProcess> m_poDispatcher;
+    std::unique_ptr<UnitProcess> m_poServer;
+};
+
+TEST_F(UnpackedInstallTest, Postinst_Configure_AuthoritySharedKeyAndUnitsEnabled)
+{
+    const UnpackedPackage::Run postinst = m_poPackage->runScript("postinst", {"configure"});
+    ASSERT_EQ(postinst.exitCode, 0) << postinst.output.toStdString();
+    EXPECT_EQ(QFileInfo(app() + "/certs/VYR-key-server.pem").permissions() & QFile::ReadOther, QFile::ReadOther);
+    EXPECT_FALSE(QFileInfo(m_poPackage->inRoot("/var/lib/veltrane/ca/VYR-ca-key.pem")).permissions() &
+                 QFile::ReadOther);
+    if (QStandardPaths::findExecutable("systemctl").isEmpty())
+        return;
+    EXPECT_TRUE(QFileInfo(m_poPackage->inRoot("/etc/systemd/system/multi-user.target.wants/veltrane-dispatcher.service"))
+                    .isSymLink());
+    EXPECT_TRUE(
+        QFileInfo(m_poPackage->inRoot("/etc/systemd/user/default.target.wants/veltrane-server.service")).isSymLink());
+    // Run again, as on an upgrade: the provisioned files stay.
+    const QByteArray key = readText(app() + "/certs/VYR-key-server.pem").toLatin1();
+    EXPECT_EQ(m_poPackage->runScript("postinst", {"configure"}).exitCode, 0);
+    EXPECT_EQ(readText(app() + "/certs/VYR-key-server.pem").toLatin1(), key);
+}
+
+TEST_F(UnpackedInstallTest, Started_AccountAsksDispatcher_ThatAccountsPortAndRemovalEndsAll)
+{
+    ASSERT_EQ(m_poPackage->runScript("postinst", {"configure"}).exitCode, 0);
+    ASSERT_NO_FATAL_FAILURE(startDispatcher());
+    const bool certutilInstalled = !QStandardPaths::findExecutable("certutil").isEmpty();
+    EXPECT_EQ(startAccountServer(), certutilInstalled ? 0 : 3);
+    const quint16 userPort = listeningPort(m_oAccount.home() + "/.config" + kLogTail);
+    ASSERT_GT(userPort, m_iConfiguredPort) << m_poServer->output().toStdString();
+
+    EXPECT_EQ(askDispatcherAsAccount("GET_USER_SERVER_PORT"), QStringLiteral("%1\n200").arg(userPort))
+        << readText(dispatcherLog()).right(4000).toStdString();
     if (certutilInstalled) {
         const UnpackedPackage::Run listing =
-            UnpackedPackage::run("certutil", {"-L", "-d", "sql:" + account.home() + "/.pki/nssdb"});
+            UnpackedPackage::run("certutil", {"-L", "-d", "sql:" + m_oAccount.home() + "/.pki/nssdb"});
         EXPECT_TRUE(listing.output.contains("Veltrane Local Authority")) << listing.output.toStdString();
     }
 
-    const UnpackedPackage::Run prerm = package.runScript("prerm", {"remove"});
+    const UnpackedPackage::Run prerm = m_poPackage->runScript("prerm", {"remove"});
     EXPECT_EQ(prerm.exitCode, 0) << prerm.output.toStdString();
-    EXPECT_TRUE(dispatcher.finish(20s));
-    EXPECT_TRUE(server.finish(20s));
-    EXPECT_TRUE(waitFor([&] { return package.processesRunningFromRoot().isEmpty(); }, 20s));
-    EXPECT_FALSE(QFileInfo(package.inRoot("/etc/systemd/user/default.target.wants/veltrane-server.service")).isSymLink());
+    EXPECT_TRUE(m_poDispatcher->finish(20s));
+    EXPECT_TRUE(m_poServer->finish(20s));
+    EXPECT_TRUE(waitFor([&] { return m_poPackage->processesRunningFromRoot().isEmpty(); }, 20s));
+    EXPECT_FALSE(
+        QFileInfo(m_poPackage->inRoot("/etc/systemd/user/default.target.wants/veltrane-server.service")).isSymLink());
 
-    const UnpackedPackage::Run postrm = package.runScript("postrm", {"purge"});
+    const UnpackedPackage::Run postrm = m_poPackage->runScript("postrm", {"purge"});
     EXPECT_EQ(postrm.exitCode, 0) << postrm.output.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(app + "/certs"));
-    EXPECT_FALSE(QFileInfo::exists(package.inRoot("/var/lib/veltrane")));
+    EXPECT_FALSE(QFileInfo::exists(app() + "/certs"));
+    EXPECT_FALSE(QFileInfo::exists(m_poPackage->inRoot("/var/lib/veltrane")));
 }
 
 // Only where systemd runs: the real installation, its units, and purge. The machine seed is
-// put back afterwards, since other servers of this machine encrypt for it.
+// put back afterwards, since other servers of this machine encrypt for it; a machine that
+// already has a local authority is not touched, since browsers may trust it.
 TEST_F(PackageTest, InstalledWithSystemd_DispatcherUnitActive_PurgeLeavesNoProcess)
 {
     if (!QFileInfo::exists("/run/systemd/system"))
         GTEST_SKIP() << "systemd does not run on this machine";
     if (UnpackedPackage::run("dpkg-query", {"-W", "veltrane-crypto-server"}).exitCode == 0 ||
-        QFileInfo::exists("/opt/veltrane"))
-        GTEST_SKIP() << "an installation is already there; it is left alone";
+        QFileInfo::exists("/opt/veltrane") || QFileInfo::exists("/var/lib/veltrane/ca"))
+        GTEST_SKIP() << "an installation or a local authority is already there; it is left alone";
     const QByteArray seed = readText("/var/lib/veltrane/seed").toLatin1();
 
     const UnpackedPackage::Run install = UnpackedPackage::run("dpkg", {"-i", s_oPackageFile});
