@@ -8,7 +8,9 @@ APP_DIR = build/$(PRESET)/bin
 
 run: deps
 	@$(MAKE) --no-print-directory build PRESET=default
-	@build/default/bin/VeltraneCryptoServer -console -debug
+	@test -f $(APP_DIR)/certs/VYR-key-server.pem -a -f $(APP_DIR)/certs/VYR-cert-server.pem || \
+		$(APP_DIR)/vyr-certgen --app-dir $(APP_DIR)
+	@exec $(APP_DIR)/VeltraneCryptoServer -console -debug
 
 test: deps
 	@$(MAKE) --no-print-directory test-default

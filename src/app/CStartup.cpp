@@ -8,6 +8,9 @@
 #include "logging/ServerLogger.h"
 #include "platform/ProcessUtilsExceptions.h"
 #include "platform/ProcessUtilsFactory.h"
+#include "http/HttpSessionStore.h"
+#include "modules/CLauncher.h"
+#include "protocol/CTimeout.h"
 #include "protocol/CRequestMapper.h"
 #include "settings/CSettings.h"
 
@@ -42,8 +45,13 @@ CStartup::CStartup(int &argc, char **argv)
 CStartup::~CStartup()
 {
     Stop();
+    // Jobs and timers end before the objects they report to.
+    CTimeout::ShutdownInstance();
+    CLauncher::ShutdownInstance();
     m_poRequestMapper.reset();
     m_poListenerSettings.reset();
+    m_poSessionStore.reset();
+    m_poSessionSettings.reset();
 }
 
 bool CStartup::hasConsoleSwitch(int argc, char **argv)
@@ -75,6 +83,7 @@ void CStartup::Start()
     installFatalSignalHandler();
     ServerLogger::instance();
     refuseSecondInstance();
+    createSessionStore();
     startListener();
 }
 
@@ -96,6 +105,16 @@ void CStartup::refuseSecondInstance()
         VYR_LOG_SERVER(Error) << "Server is already running on port: " << port << " for user: " << account;
         terminateProcess(1);
     }
+}
+
+void CStartup::createSessionStore()
+{
+    const QString iniPath = CSettings::instance()->settingsFilePath();
+    m_poSessionSettings.reset(new QSettings(iniPath, QSettings::IniFormat));
+    m_poSessionSettings->beginGroup(QStringLiteral("sessions"));
+    m_poSessionStore.reset(new HttpSessionStore(m_poSessionSettings.data()));
+    HttpSessionStore::publish(m_poSessionStore.data());
+    VYR_LOG_SERVER(Info) << "Session store configured";
 }
 
 void CStartup::startListener()

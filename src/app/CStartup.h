@@ -5,6 +5,7 @@
 #include <QSharedPointer>
 
 class CRequestMapper;
+class HttpSessionStore;
 class Listener;
 class QCoreApplication;
 class QSettings;
@@ -27,12 +28,15 @@ private:
     static bool hasConsoleSwitch(int argc, char **argv);
     void createApplication(int &argc, char **argv);
     void refuseSecondInstance();
+    void createSessionStore();
     void startListener();
 
     bool m_bConsole = false;
     // Destroyed last, after everything that needs the event loop's objects.
     QScopedPointer<QCoreApplication> m_poApplication;
-    QSharedPointer<QSettings> m_poListenerSettings;    // read from handler threads
+    QScopedPointer<QSettings> m_poSessionSettings;     // the store's; guarded by the store
+    QScopedPointer<HttpSessionStore> m_poSessionStore; // main thread; published process-wide
+    QSharedPointer<QSettings> m_poListenerSettings;    // read on the listener thread only
     QSharedPointer<CRequestMapper> m_poRequestMapper;  // service() runs on handler threads
     QScopedPointer<Listener> m_poListener;
 };

@@ -1,5 +1,6 @@
 #include "CRequestMapper.h"
 
+#include "CSignController.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "logging/LogStatement.h"
@@ -13,5 +14,13 @@ void CRequestMapper::service(HttpRequest &request, HttpResponse &response)
     if (!RequestValidator::validateRequest(request, response))
         return;
     ServerLogger::instance().logRequest(request);
+    const QByteArray method = request.method();
+    if (method == "POST") {
+        CSignController controller;
+        controller.service(request, response);
+    } else if (method == "OPTIONS") {
+        // The connection handler completes the preflight with an empty 200.
+        CSignController::SetSecurityHeaders(response);
+    }
     VYR_LOG_SERVER(Debug) << "Finished request";
 }

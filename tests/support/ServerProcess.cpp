@@ -63,6 +63,13 @@ ServerProcess::~ServerProcess()
     }
 }
 
+void ServerProcess::useExecutable(const QString &path)
+{
+    const QString target = appDir() + "/VeltraneCryptoServer";
+    QFile::remove(target);
+    QFile::copy(path, target);
+}
+
 void ServerProcess::setIniValue(const QString &groupAndKey, const QString &value)
 {
     m_oIniValues.insert(groupAndKey, value);
@@ -209,4 +216,25 @@ QString provisionedCertificatesDir()
         return tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
     }();
     return provisioned ? directory.path() : QString();
+}
+
+namespace {
+bool copyTree(const QString &from, const QString &to)
+{
+    QDir().mkpath(to);
+    bool copied = true;
+    for (const QFileInfo &entry : QDir(from).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString target = to + "/" + entry.fileName();
+        copied = (entry.isDir() ? copyTree(entry.filePath(), target) : QFile::copy(entry.filePath(), target)) && copied;
+    }
+    return copied;
+}
+} // namespace
+
+bool ServerProcess::installModules()
+{
+    const QString target = appDir() + "/modules";
+    const bool copied = copyTree(QStringLiteral(VYR_TEST_MODULE_DIR), target) && copyTree(builtAppDir() + "/dlls", target);
+    setIniValue("dllLoader/dirPath", "modules");
+    return copied;
 }

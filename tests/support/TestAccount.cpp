@@ -18,11 +18,11 @@ bool runQuietly(const QString &program, const QStringList &arguments)
 }
 } // namespace
 
-TestAccount::TestAccount()
+TestAccount::TestAccount(const QString &suffix)
 {
     if (::geteuid() != 0)
         return;
-    m_oName = QStringLiteral("vyrt%1").arg(QCoreApplication::applicationPid());
+    m_oName = QStringLiteral("vyrt%1%2").arg(QCoreApplication::applicationPid()).arg(suffix);
     runQuietly("userdel", {"-r", m_oName});
     if (!runQuietly("useradd", {"-m", "-s", "/bin/sh", m_oName}))
         return;

@@ -9,7 +9,8 @@
 class TestAccount
 {
 public:
-    TestAccount();
+    // The suffix tells apart several accounts of one test run.
+    explicit TestAccount(const QString &suffix = QString());
     ~TestAccount();
     TestAccount(const TestAccount &) = delete;
     TestAccount &operator=(const TestAccount &) = delete;

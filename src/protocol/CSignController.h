@@ -1,0 +1,72 @@
+#pragma once
+
+#include "common/RequestFields.h"
+#include "common/ResultData.h"
+#include "http/HttpRequestHandler.h"
+#include "http/HttpSession.h"
+
+#include <QByteArray>
+#include <QMultiMap>
+#include <QString>
+
+class CLauncher;
+class CTimeout;
+class DllManager;
+class DllModule;
+class QTcpSocket;
+
+// One POST: takes module, command, session, command ID and callback from the request,
+// runs a server command or starts a module job, and writes the reply in JSONP or CORS
+// form. Created per request on the connection handler's thread; nothing outlives it.
+class CSignController : public HttpRequestHandler
+{
+    Q_OBJECT
+public:
+    explicit CSignController(QObject *parent = nullptr);
+    void service(HttpRequest &request, HttpResponse &response) override;
+
+    static QByteArray escapeAndConvertToValidID(const QByteArray &data);
+    static bool IsServerCommand(const QByteArray &command);
+    static void SetSecurityHeaders(HttpResponse &response);
+
+private:
+    void SetAllNecessaryParams(HttpRequest &request, HttpResponse &response);
+    void SetLibraryNameAndCommand(HttpRequest &request, HttpResponse &response);
+    void GenerateCmdId();
+    void SetReplyHeaders(HttpRequest &request, HttpResponse &response);
+    QByteArray GetHeaderValue(HttpRequest &request, const QByteArray &name) const;
+    bool PrepareExternalModules();
+    void RestartTimeout();
+    bool CheckPermissions(QTcpSocket *socket);
+    bool DispatchServerCommand(HttpRequest &request, HttpResponse &response);
+    void DispatchGuardedCommand(HttpRequest &request, HttpResponse &response, bool permitted);
+    void ProcessModuleCommand(HttpRequest &request, HttpResponse &response);
+    bool CheckCommandParameters(HttpRequest &request, DllModule *module);
+    void SetResultData(const ResultData &result, HttpResponse &response);
+    void SendResponse(HttpRequest &request, HttpResponse &response);
+
+    // Server commands and client sessions.
+    void ProcessOpenSession(HttpRequest &request, HttpResponse &response);
+    bool LoadDllLibrary();
+    void CloseSession(HttpRequest &request, HttpResponse &response);
+    void ProcessSetSessionVar(HttpRequest &request, HttpResponse &response);
+    void SetSessionVar(const QByteArray &key, const QVariant &value);
+    void SetSessionVars(const QByteArray &json);
+    void ProcessGetResult(HttpRequest &request, HttpResponse &response);
+    void ProcessArchType(HttpRequest &request, HttpResponse &response);
+    void ProcessTest(HttpRequest &request, HttpResponse &response);
+    void ProcessGetUserServerPort(QTcpSocket *socket, HttpResponse &response);
+    void ProcessGetUsernameForPid(HttpRequest &request, HttpResponse &response);
+    void SetLogLevelRequest(HttpRequest &request);
+
+    DllManager *m_poDllManager = nullptr;
+    CLauncher *m_poLauncher = nullptr;
+    CTimeout *m_poTimeouts = nullptr;
+    RequestFields m_oFields;
+    HttpSession m_oSession;
+    QByteArray m_oCallback;
+    QByteArray m_oReplyBody;
+    QMultiMap<QByteArray, QByteArray> m_oParameters;
+    bool m_bKeepAlive = false;
+    QString m_oRequestDescription;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "TlsClient.h"
+
+#include <QProcess>
+
+#include <chrono>
+
+class TestAccount;
+
+// A keep-alive TLS client whose socket belongs to the given account (or to this process's
+// account when none is given): the end-to-end client of module commands.
+class AccountClient
+{
+public:
+    AccountClient(quint16 port, const TestAccount *account);
+    ~AccountClient();
+
+    HttpAnswer request(const QByteArray &rawRequest, std::chrono::milliseconds timeout = std::chrono::seconds(15));
+    // POST path with headers and a form body; Content-Length added.
+    HttpAnswer post(const QByteArray &path, const QByteArray &headers = {}, const QByteArray &body = {});
+    bool reconnect();
+    qint64 pid() const { return m_oProcess.processId(); }
+
+private:
+    QByteArray readBytes(qint64 count, std::chrono::steady_clock::time_point deadline);
+    QByteArray readLine(std::chrono::steady_clock::time_point deadline);
+
+    QProcess m_oProcess;
+    QByteArray m_oPending;
+};
