@@ -6,6 +6,7 @@
 #include "support/TestAccount.h"
 #include "support/TlsClient.h"
 
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QUrl>
 

@@ -78,12 +78,15 @@ QByteArray AccountClient::readLine(Clock::time_point deadline)
     return line;
 }
 
-HttpAnswer AccountClient::request(const QByteArray &rawRequest, std::chrono::milliseconds timeout)
+void AccountClient::send(const QByteArray &rawRequest)
+{
+    m_oProcess.write("SEND " + QByteArray::number(rawRequest.size()) + '\n' + rawRequest);
+}
+
+HttpAnswer AccountClient::receive(std::chrono::milliseconds timeout)
 {
     const Clock::time_point deadline = Clock::now() + timeout;
-    m_oProcess.write("SEND " + QByteArray::number(rawRequest.size()) + '\n' + rawRequest);
-    const QByteArray headerLine = readLine(deadline);
-    const QList<QByteArray> header = headerLine.split(' ');
+    const QList<QByteArray> header = readLine(deadline).split(' ');
     HttpAnswer answer;
     if (header.size() != 4 || header[0] != "ANSWER")
         return answer;
@@ -101,10 +104,21 @@ HttpAnswer AccountClient::request(const QByteArray &rawRequest, std::chrono::mil
     return answer;
 }
 
+HttpAnswer AccountClient::request(const QByteArray &rawRequest, std::chrono::milliseconds timeout)
+{
+    send(rawRequest);
+    return receive(timeout);
+}
+
+QByteArray AccountClient::postRequest(const QByteArray &path, const QByteArray &headers, const QByteArray &body)
+{
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
 HttpAnswer AccountClient::post(const QByteArray &path, const QByteArray &headers, const QByteArray &body)
 {
-    return request("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
-                   "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    return request(postRequest(path, headers, body));
 }
 
 bool AccountClient::reconnect()
