@@ -5,6 +5,7 @@
 #include "http/HttpResponse.h"
 #include "logging/LogStatement.h"
 #include "logging/ServerLogger.h"
+#include "policy/CORSSettings.h"
 #include "policy/RequestValidator.h"
 
 CRequestMapper::CRequestMapper(QObject *parent) : HttpRequestHandler(parent) {}
@@ -20,6 +21,7 @@ void CRequestMapper::service(HttpRequest &request, HttpResponse &response)
         controller.service(request, response);
     } else if (method == "OPTIONS") {
         // The connection handler completes the preflight with an empty 200.
+        CORSSettings::instance()->setCORSHeaders(request, response);
         CSignController::SetSecurityHeaders(response);
     }
     VYR_LOG_SERVER(Debug) << "Finished request";

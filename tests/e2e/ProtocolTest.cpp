@@ -380,3 +380,33 @@ TEST_F(ProtocolTest, BlindUserServer_CannotReadClientProcess_AsksDispatcherAndUs
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ProtocolTest, Preflight_TableModuleAndFreeModule_AccessControlAndSecurityHeaders)
+{
+    startServer();
+    TlsClient client;
+    ASSERT_TRUE(client.connectTo(m_iPort));
+    client.send("OPTIONS /Mod1/Cmd1 HTTP/1.1\r\nOrigin: https://elsewhere.example\r\n\r\n");
+    EXPECT_EQ(client.readAnswer().headerBlock,
+              "HTTP/1.1 200 OK\r\n"
+              "Access-Control-Allow-Credentials: true\r\n"
+              "Access-Control-Allow-Headers: Content-Type, Authorization, X-Requested-With, X-VYR-cmdId, "
+              "X-VYR-sessionId\r\n"
+              "Access-Control-Allow-Methods: POST, OPTIONS\r\n"
+              "Access-Control-Allow-Origin: https://elsewhere.example\r\n"
+              "Access-Control-Max-Age: 1000\r\n"
+              "Cache-control: no-store\r\n"
+              "Content-Length: 0\r\n"
+              "Content-Security-Policy: default-src 'self'\r\n"
+              "Pragma: no-cache\r\n"
+              "Strict-Transport-Security: max-age=31536000\r\n"
+              "X-Content-Type-Options: nosniff\r\n"
+              "X-Frame-Options: sameorigin\r\n"
+              "X-XSS-Protection: 1; mode=block\r\n\r\n");
+    client.send("OPTIONS /brevalo/Sign HTTP/1.1\r\nOrigin: https://elsewhere.example\r\n\r\n");
+    EXPECT_EQ(client.readAnswer().headers.value("Access-Control-Allow-Origin"), "null");
+}
+
+} // namespace
