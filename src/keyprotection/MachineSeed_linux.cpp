@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 namespace {
-// The seed is 16 letters; anything far larger is not a seed of ours.
+// A machine seed is 16 letters; anything far larger is not a seed of ours.
 constexpr qint64 kMaxSeedFileSize = 4096;
 
 class UniqueFd
@@ -49,7 +49,7 @@ bool ensureDirectory(const QString &directory)
         return true;
     if (!QDir().mkpath(directory))
         return false;
-    // mkpath honours the umask; the seed directory must be listable by every account.
+    // mkpath honours the umask; the machine seed directory must be listable by every account.
     return ::chmod(QFile::encodeName(directory).constData(), 0755) == 0;
 }
 

@@ -23,7 +23,7 @@ QByteArray UniquePass::readSeedLocked()
     QByteArray seed = MachineSeed::read(m_oSources.seedPath);
     if (seed.isEmpty()) {
         // Only a privileged process gets through; the others keep an empty piece, as on
-        // every account until the seed exists.
+        // every account until the machine seed exists.
         MachineSeed::writeIfMissing(m_oSources.seedPath, MachineSeed::generate());
         seed = MachineSeed::read(m_oSources.seedPath);
         if (m_bVerbose)

@@ -51,7 +51,7 @@ public:
     Result run() const;
 
     static Targets targets(const QString &appDir);
-    // Creates the seed when missing and privileged; throws when that fails.
+    // Creates the machine seed when missing and privileged; throws when that fails.
     static SeedState ensureSeed(const QString &seedPath, bool privileged);
 
 private:

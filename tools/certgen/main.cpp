@@ -65,7 +65,7 @@ CertGenOptions parseOptions(const QCoreApplication &application, BrowserTrustReq
                                     QStringLiteral("DIR"), QCoreApplication::applicationDirPath());
     const QCommandLineOption stateDir(
         QStringLiteral("state-dir"),
-        QStringLiteral("Machine state directory holding the seed (default: %1).")
+        QStringLiteral("Machine state directory holding the machine seed (default: %1).")
             .arg(QStringLiteral(VYR_STATE_DIR)),
         QStringLiteral("DIR"), QStringLiteral(VYR_STATE_DIR));
     const QCommandLineOption caDir(QStringLiteral("ca-dir"), QStringLiteral("Local authority directory."),
