@@ -1,10 +1,30 @@
-#include "FakeProcessUtils.h"
-
+#include "ModuleFixture.h"
 #include "platform/ProcessUtilsFactory.h"
+#include "platform/ProcessUtilsLinuxImpl.h"
+
+#include <QMutex>
 
 namespace {
+
 QMutex g_oRecordMutex;
-FakeProcessUtils::Record g_oRecord;
+FakeProcessRecord g_oRecord;
+
+class FakeProcessUtils final : public ProcessUtilsLinuxImpl
+{
+public:
+    void writeEventLog(const QString &source, const QString &message) override
+    {
+        QMutexLocker locker(&g_oRecordMutex);
+        g_oRecord.eventLog.append({source, message});
+    }
+    QByteArray getPathVariable() override { return fakeProcessRecord().path; }
+    void setPathVariable(const QString &value) override
+    {
+        QMutexLocker locker(&g_oRecordMutex);
+        g_oRecord.path = value.toUtf8();
+    }
+};
+
 } // namespace
 
 std::unique_ptr<ProcessUtils> createProcessUtils()
@@ -12,32 +32,14 @@ std::unique_ptr<ProcessUtils> createProcessUtils()
     return std::make_unique<FakeProcessUtils>();
 }
 
-FakeProcessUtils::Record FakeProcessUtils::record()
+FakeProcessRecord fakeProcessRecord()
 {
     QMutexLocker locker(&g_oRecordMutex);
     return g_oRecord;
 }
 
-void FakeProcessUtils::reset(const QByteArray &path)
+void resetFakeProcess(const QByteArray &path)
 {
     QMutexLocker locker(&g_oRecordMutex);
-    g_oRecord = Record{{}, path};
-}
-
-void FakeProcessUtils::writeEventLog(const QString &source, const QString &message)
-{
-    QMutexLocker locker(&g_oRecordMutex);
-    g_oRecord.eventLog.append({source, message});
-}
-
-QByteArray FakeProcessUtils::getPathVariable()
-{
-    QMutexLocker locker(&g_oRecordMutex);
-    return g_oRecord.path;
-}
-
-void FakeProcessUtils::setPathVariable(const QString &value)
-{
-    QMutexLocker locker(&g_oRecordMutex);
-    g_oRecord.path = value.toUtf8();
+    g_oRecord = {{}, path};
 }

@@ -3,11 +3,8 @@
 #include "logging/LogChannels.h"
 #include "support/CapturingSink.h"
 
-#include <QByteArray>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QString>
 
 #include <gtest/gtest.h>
 
@@ -22,13 +19,13 @@ public:
         serverLogChannel().initializeWithSinks(0, 0, QString(), {m_poSink});
         moduleToolsLogChannel().initializeWithSinks(0, 0, QString(), {m_poSink});
     }
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
     ~LogCapture()
     {
         serverLogChannel().reset();
         moduleToolsLogChannel().reset();
     }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
 
     QStringList lines() const { return m_poSink->lines(); }
     int count(const QString &text) const { return static_cast<int>(lines().filter(text).size()); }
@@ -43,9 +40,9 @@ inline QString testModuleDir()
     return QStringLiteral(VYR_TEST_MODULE_DIR);
 }
 
-inline QString testModulePath(const QString &name)
+inline QString testModulePath(const char *name)
 {
-    return testModuleDir() + QLatin1Char('/') + name;
+    return testModuleDir() + QLatin1Char('/') + QLatin1String(name);
 }
 
 inline QByteArray readWholeFile(const QString &path)
