@@ -5,7 +5,7 @@
 #include "support/CapturingSink.h"
 #include "support/QtPrinters.h"
 
-#include <QIODevice>
+#include <QBuffer>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -13,75 +13,48 @@
 
 #include <memory>
 
-// A sequential device that hands out only what a test has fed it so far, like a socket
-// whose bytes arrive over time.
-class TrickleDevice : public QIODevice
+// A request fed bytes at once or one at a time, from a device that holds only what was fed so far.
+struct Parse
 {
-public:
-    TrickleDevice() { open(QIODevice::ReadOnly | QIODevice::Unbuffered); }
-
-    void feed(const QByteArray &bytes) { m_oPending += bytes; }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return m_oPending.size() + QIODevice::bytesAvailable(); }
-    QByteArray remaining() const { return m_oPending; }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
+    explicit Parse(const QByteArray &bytes, bool byteByByte = false,
+                   qint32 maxSize = HttpRequest::kDefaultMaxRequestSize,
+                   qint32 maxMultiPartSize = HttpRequest::kDefaultMaxMultiPartSize)
+        : request(maxSize, maxMultiPartSize)
     {
-        const qint64 count = std::min<qint64>(maxSize, m_oPending.size());
-        std::copy_n(m_oPending.constData(), count, data);
-        m_oPending.remove(0, count);
-        return count;
+        feed(bytes, byteByByte);
     }
-    qint64 writeData(const char *, qint64) override { return -1; }
+    Parse(const QSettings &settings, const QByteArray &bytes) : request(settings) { feed(bytes, false); }
 
-private:
-    QByteArray m_oPending;
+    void feed(const QByteArray &bytes, bool byteByByte)
+    {
+        device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        for (qsizetype i = 0; i < bytes.size(); i += byteByByte ? 1 : bytes.size()) {
+            device.buffer().append(bytes.mid(i, byteByByte ? 1 : -1));
+            request.receive(device);
+        }
+    }
+    // What the request left unread.
+    QByteArray rest() const { return device.data().mid(device.pos()); }
+
+    HttpRequest request;
+    QBuffer device;
 };
 
-// Every test of the layer sees the server channel's lines at debug level.
+// The server channel's lines at debug level.
 class HttpLogTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_oSink = std::make_shared<CapturingSink>();
-        serverLogChannel().initializeWithSinks(1, 1 << 20, QString(), {m_oSink});
-    }
+    void SetUp() override { serverLogChannel().initializeWithSinks(1, 1 << 20, QString(), {m_oSink}); }
     void TearDown() override { serverLogChannel().reset(); }
-
     QStringList logLines() const { return m_oSink->lines(); }
-    QStringList logLinesSince(qsizetype first) const { return m_oSink->lines().mid(first); }
 
-    std::shared_ptr<CapturingSink> m_oSink;
+    std::shared_ptr<CapturingSink> m_oSink = std::make_shared<CapturingSink>();
 };
 
-// An INI file in a temporary directory, positioned on one group as the server hands it out.
-class GroupSettings
+// An INI file in a temporary directory, positioned on one group.
+struct GroupSettings
 {
-public:
-    explicit GroupSettings(const QString &group)
-        : m_oSettings(m_oDirectory.filePath(QStringLiteral("test.ini")), QSettings::IniFormat)
-    {
-        m_oSettings.beginGroup(group);
-    }
-    QSettings &settings() { return m_oSettings; }
-
-private:
-    QTemporaryDir m_oDirectory;
-    QSettings m_oSettings;
+    explicit GroupSettings(const QString &group) { settings.beginGroup(group); }
+    QTemporaryDir directory;
+    QSettings settings{directory.filePath(QStringLiteral("test.ini")), QSettings::IniFormat};
 };
-
-// Parses bytes fed at once or one at a time; what the request left unread stays in device.
-inline void feedRequest(HttpRequest &request, TrickleDevice &device, const QByteArray &bytes, bool byteByByte)
-{
-    if (!byteByByte) {
-        device.feed(bytes);
-        request.receive(device);
-        return;
-    }
-    for (const char c : bytes) {
-        device.feed(QByteArray(1, c));
-        request.receive(device);
-    }
-}
