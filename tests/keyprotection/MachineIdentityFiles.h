@@ -19,16 +19,12 @@ inline mode_t fileMode(const QString &path)
 class SmbiosBuilder
 {
 public:
-    SmbiosBuilder &structure(std::uint8_t type, const QByteArray &formatted,
-                             const QList<QByteArray> &strings = {})
+    SmbiosBuilder &structure(std::uint8_t type, const QByteArray &formatted, const QList<QByteArray> &strings = {})
     {
-        m_oBytes.append(static_cast<char>(type));
-        m_oBytes.append(static_cast<char>(4 + formatted.size()));
-        m_oBytes.append("\x34\x12", 2); // handle
-        m_oBytes.append(formatted);
+        m_oBytes.append(char(type)).append(char(4 + formatted.size())).append("\x34\x12", 2).append(formatted);
         for (const QByteArray &text : strings)
             m_oBytes.append(text).append('\0');
-        m_oBytes.append(strings.isEmpty() ? QByteArray(2, '\0') : QByteArray(1, '\0'));
+        m_oBytes.append(strings.isEmpty() ? 2 : 1, '\0');
         return *this;
     }
 
@@ -37,12 +33,6 @@ public:
     {
         const QByteArray formatted = QByteArray("\x01\x02\x03\x04", 4) + uuid + QByteArray("\x06\x05\x06", 3);
         return structure(1, formatted, {"Maker", "Board", "1.0", "SN-1", "Family"});
-    }
-
-    SmbiosBuilder &raw(const QByteArray &bytes)
-    {
-        m_oBytes.append(bytes);
-        return *this;
     }
 
     QByteArray bytes() const { return m_oBytes; }
@@ -60,23 +50,18 @@ public:
     MachineIdentityFiles() = default;
     MachineIdentityFiles(const QByteArray &seed, const QByteArray &machineId, const QByteArray &dmiTable)
     {
-        setSeed(seed);
-        setMachineId(machineId);
+        write("seed", seed, 0644);
+        write("machine-id", machineId, 0444);
         setDmiTable(dmiTable);
     }
 
     UniquePassSources sources() const { return {path("seed"), path("machine-id"), path("DMI")}; }
     QString path(const char *name) const { return m_oDir.filePath(QLatin1String(name)); }
-
-    void setSeed(const QByteArray &seed) const { write("seed", seed, 0644); }
-    void setMachineId(const QByteArray &text) const { write("machine-id", text, 0444); }
     void setDmiTable(const QByteArray &table, mode_t mode = 0444) const { write("DMI", table, mode); }
 
 private:
     void write(const char *name, const QByteArray &bytes, mode_t mode) const
     {
-        // The owner may always make a read-only file writable again.
-        ::chmod(QFile::encodeName(path(name)).constData(), 0600);
         QFile file(path(name));
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(bytes);
