@@ -13,6 +13,12 @@
 # target_link_libraries(<target> PRIVATE ...).
 
 set(VYR_SDK_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/../include CACHE INTERNAL "Module SDK headers")
+# The exception classes a module may throw are declared once, by the server; the SDK
+# ships copies of those very headers.
+set(VYR_SDK_GENERATED_INCLUDE_DIR ${CMAKE_BINARY_DIR}/sdk-include CACHE INTERNAL "Generated module SDK headers")
+foreach(header ServerClass.h BaseException.h NotImplementedException.h UnsupportedCharsException.h)
+  configure_file(${PROJECT_SOURCE_DIR}/src/common/${header} ${VYR_SDK_GENERATED_INCLUDE_DIR}/veltrane/${header} COPYONLY)
+endforeach()
 set(VYR_SDK_TAMPER_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/vyr-tamper-module.sh CACHE INTERNAL "Spoils a signed module")
 
 function(vyr_add_module name)
@@ -36,7 +42,7 @@ function(vyr_add_module name)
   endif()
 
   add_library(${name} MODULE ${ARG_SOURCES})
-  target_include_directories(${name} PRIVATE ${VYR_SDK_INCLUDE_DIR})
+  target_include_directories(${name} PRIVATE ${VYR_SDK_INCLUDE_DIR} ${VYR_SDK_GENERATED_INCLUDE_DIR})
   target_link_libraries(${name} PRIVATE Qt6::Core)
   # The run path is fixed at link time and never rewritten: the signature covers it.
   set_target_properties(${name} PROPERTIES

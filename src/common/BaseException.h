@@ -1,13 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include "ServerClass.h"
+
 #include <QException>
 #include <QSharedPointer>
 #include <QString>
 
 // Root of the server's exceptions. Exported from the executable so that modules can throw
 // and catch it. A cause chain reads as tab-indented lines in the stack trace.
-class BaseException : public QException
+class VYR_SERVER_CLASS BaseException : public QException
 {
 public:
     explicit BaseException(const QString &message);

@@ -2,7 +2,7 @@
 
 #include "BaseException.h"
 
-class NotImplementedException : public BaseException
+class VYR_SERVER_CLASS NotImplementedException : public BaseException
 {
 public:
     explicit NotImplementedException(const QString &message);

@@ -2,7 +2,7 @@
 
 #include "BaseException.h"
 
-class UnsupportedCharsException : public BaseException
+class VYR_SERVER_CLASS UnsupportedCharsException : public BaseException
 {
 public:
     explicit UnsupportedCharsException(const QString &message);

@@ -93,14 +93,7 @@ HttpAnswer AccountClient::receive(std::chrono::milliseconds timeout)
     answer.headerBlock = readBytes(header[1].toLongLong(), deadline);
     answer.body = readBytes(header[2].toLongLong(), deadline);
     answer.complete = header[3] == "1";
-    const QList<QByteArray> lines = answer.headerBlock.split('\n');
-    answer.statusLine = lines.value(0).trimmed();
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0)
-            answer.headers.insert(line.left(colon), line.mid(colon + 1).trimmed());
-    }
+    answer.splitHeaderBlock();
     return answer;
 }
 

@@ -6,6 +6,18 @@
 
 using Clock = std::chrono::steady_clock;
 
+void HttpAnswer::splitHeaderBlock()
+{
+    const QList<QByteArray> lines = headerBlock.split('\n');
+    statusLine = lines.value(0).trimmed();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            headers.insert(line.left(colon), line.mid(colon + 1).trimmed());
+    }
+}
+
 int HttpAnswer::statusCode() const
 {
     const QList<QByteArray> parts = statusLine.split(' ');
@@ -56,14 +68,7 @@ bool TlsClient::parseHead(HttpAnswer &answer)
         return false;
     answer.headerBlock = m_oBuffer.left(end + 4);
     m_oBuffer.remove(0, end + 4);
-    const QList<QByteArray> lines = answer.headerBlock.split('\n');
-    answer.statusLine = lines.value(0).trimmed();
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0)
-            answer.headers.insert(line.left(colon), line.mid(colon + 1).trimmed());
-    }
+    answer.splitHeaderBlock();
     return true;
 }
 

@@ -17,6 +17,8 @@ struct HttpAnswer
     bool complete = false;
 
     int statusCode() const;
+    // Fills statusLine and headers from headerBlock.
+    void splitHeaderBlock();
 };
 
 // A raw TLS client for end-to-end tests: exact bytes out, exact bytes in. Trusts the

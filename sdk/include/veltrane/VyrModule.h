@@ -36,8 +36,6 @@ using tpfun = QByteArray (*)(const tRequestMap &, const tSessionParamsMap &);
 using tpInitFun = void (*)();
 
 #define VYR_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
-// Classes defined in the server executable; seen from modules built with hidden visibility.
-#define VYR_SERVER_CLASS __attribute__((visibility("default")))
 
 // VYR_MODULE_COMMAND(Sign) { return request.value("data"); }
 #define VYR_MODULE_COMMAND(name)                                                                                  \
@@ -50,63 +48,8 @@ using tpInitFun = void (*)();
 #define VYR_MODULE_CAN_USE_ON_TERMINAL_SERVICES VYR_MODULE_EXPORT bool CanUseOnTerminalServices()
 #define VYR_MODULE_GET_ALLOWED_ORIGINS VYR_MODULE_EXPORT QByteArray GetAllowedOrigins()
 
-// The server's exceptions, which a module may throw and catch. Their code lives in the
-// server executable; these declarations must stay exactly as the server declares them.
-class VYR_SERVER_CLASS BaseException : public QException
-{
-public:
-    explicit BaseException(const QString &message);
-    BaseException(const QString &message, const BaseException &cause);
-    BaseException(const BaseException &other);
-    BaseException &operator=(const BaseException &other);
-    ~BaseException() override;
-
-    BaseException *clone() const override;
-    void raise() const override;
-    const char *what() const noexcept override;
-
-    QString getMessage() const { return m_oMessage; }
-    QString getStackTrace() const { return m_oStackTrace; }
-    QByteArray getWhatMessage() const { return m_oWhatMessage; }
-    QSharedPointer<BaseException> getCause() const { return m_oCause; }
-
-    void setMessage(const QString &message);
-    void setStackTrace(const QString &stackTrace) { m_oStackTrace = stackTrace; }
-    void setWhatMessage(const QByteArray &whatMessage) { m_oWhatMessage = whatMessage; }
-    void setCause(const BaseException &cause);
-
-protected:
-    void generateStackTrace();
-
-private:
-    QString m_oMessage;
-    QByteArray m_oWhatMessage;
-    QString m_oStackTrace;
-    QSharedPointer<BaseException> m_oCause;
-};
-
-class VYR_SERVER_CLASS NotImplementedException : public BaseException
-{
-public:
-    explicit NotImplementedException(const QString &message);
-    NotImplementedException(const QString &message, const BaseException &cause);
-    NotImplementedException(const NotImplementedException &other);
-    NotImplementedException &operator=(const NotImplementedException &other);
-    ~NotImplementedException() override;
-
-    NotImplementedException *clone() const override;
-    void raise() const override;
-};
-
-class VYR_SERVER_CLASS UnsupportedCharsException : public BaseException
-{
-public:
-    explicit UnsupportedCharsException(const QString &message);
-    UnsupportedCharsException(const QString &message, const BaseException &cause);
-    UnsupportedCharsException(const UnsupportedCharsException &other);
-    UnsupportedCharsException &operator=(const UnsupportedCharsException &other);
-    ~UnsupportedCharsException() override;
-
-    UnsupportedCharsException *clone() const override;
-    void raise() const override;
-};
+// The server's exceptions, which a module may throw and catch; their code lives in the
+// server executable. The build copies the server's own declarations next to this header.
+#include <veltrane/BaseException.h>
+#include <veltrane/NotImplementedException.h>
+#include <veltrane/UnsupportedCharsException.h>
