@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   curl procps passwd util-linux ca-certificates
   libnss3-tools
+  chromium nodejs $(command -v npm >/dev/null || echo npm)  # NodeSource's nodejs carries its own npm
 )
 
 missing=()
