@@ -50,6 +50,14 @@ ClientPermissions::ClientPermissions(DllManager &dllManager, CLauncher &launcher
 {
 }
 
+qint64 ClientPermissions::clientPidOf(ProcessUtils &processUtils, QTcpSocket *socket)
+{
+    // Both identity checks of one request ask for the same peer: the socket table is read once.
+    if (!m_oClientPid)
+        m_oClientPid = socket ? processUtils.getPidOfProcessAtPort(socket->peerPort()) : 0;
+    return *m_oClientPid;
+}
+
 bool ClientPermissions::isSystemAccountModule(const QByteArray &moduleName)
 {
     static const QList<QByteArray> systemModules = {"KeepAlive", "updater", "moduleupgrader", "watchdog"};
@@ -62,7 +70,7 @@ bool ClientPermissions::IsClientOnCurrentUser(QTcpSocket *socket)
     bool result = false;
     try {
         auto processUtils = createProcessUtils();
-        const qint64 clientPid = socket ? processUtils->getPidOfProcessAtPort(peerPort) : 0;
+        const qint64 clientPid = clientPidOf(*processUtils, socket);
         const qint64 serverPid = QCoreApplication::applicationPid();
         VYR_LOG_SERVER(Debug) << "Client PID: " << clientPid;
         VYR_LOG_SERVER(Debug) << "Server PID: " << serverPid;
@@ -97,7 +105,7 @@ bool ClientPermissions::IsClientOnSystemUser(QTcpSocket *socket)
     const quint16 peerPort = socket ? socket->peerPort() : 0;
     try {
         auto processUtils = createProcessUtils();
-        const qint64 clientPid = socket ? processUtils->getPidOfProcessAtPort(peerPort) : 0;
+        const qint64 clientPid = clientPidOf(*processUtils, socket);
         const bool onSystem = clientPid != 0 && processUtils->isSystemProcess(clientPid);
         VYR_LOG_SERVER(Debug) << "bClientOnSystemUser: " << onSystem;
         return onSystem;

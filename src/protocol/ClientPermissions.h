@@ -4,7 +4,10 @@
 
 #include <QString>
 
+#include <optional>
+
 class CLauncher;
+class ProcessUtils;
 class DllManager;
 class QTcpSocket;
 
@@ -26,8 +29,10 @@ public:
 
 private:
     bool checkOtherAccount(RequestFields &fields);
+    qint64 clientPidOf(ProcessUtils &processUtils, QTcpSocket *socket);
     bool permit();
 
     DllManager &m_oDllManager; // process-wide; thread-safe
     CLauncher &m_oLauncher;    // process-wide; thread-safe
+    std::optional<qint64> m_oClientPid;
 };

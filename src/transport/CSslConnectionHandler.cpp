@@ -102,6 +102,9 @@ void CSslConnectionHandler::handleConnection(int socketDescriptor)
         VYR_LOG_SERVER(Error) << "cannot initialize socket: " << m_poSocket->errorString();
         return;
     }
+    // A reply leaves in more than one write (head, then body); without this, Nagle's
+    // algorithm and the client's delayed ACK hold every keep-alive answer for ~40 ms.
+    m_poSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (!configureTls())
         return;
     m_poSocket->startServerEncryption();

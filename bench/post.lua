@@ -1,0 +1,1 @@
+wrk.method = "POST"
