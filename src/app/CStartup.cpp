@@ -10,6 +10,7 @@
 #include "platform/ProcessUtilsFactory.h"
 #include "http/HttpSessionStore.h"
 #include "modules/CLauncher.h"
+#include "modules/DllManager.h"
 #include "protocol/CTimeout.h"
 #include "protocol/CRequestMapper.h"
 #include "settings/CSettings.h"
@@ -48,6 +49,7 @@ CStartup::~CStartup()
     // Jobs and timers end before the objects they report to.
     CTimeout::ShutdownInstance();
     CLauncher::ShutdownInstance();
+    DllManager::ShutdownInstance();
     m_poRequestMapper.reset();
     m_poListenerSettings.reset();
     m_poSessionStore.reset();

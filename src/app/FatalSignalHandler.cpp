@@ -8,8 +8,10 @@
 namespace {
 void signalHandler(int signalNumber)
 {
-    LogStatement(serverLogChannel(), LogLevel::Critical, QString(), QStringLiteral("signalHandler"))
-        << "!!! APPLICATION TERMINATED !!! signal:" << signalNumber;
+    if (!LogChannel::isWritingOnThisThread()) {
+        LogStatement(serverLogChannel(), LogLevel::Critical, QString(), QStringLiteral("signalHandler"))
+            << "!!! APPLICATION TERMINATED !!! signal:" << signalNumber;
+    }
     std::abort();
 }
 } // namespace

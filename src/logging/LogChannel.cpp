@@ -3,6 +3,7 @@
 #include "MessageFilter.h"
 
 #include <QDebug>
+#include <QScopeGuard>
 
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
@@ -21,10 +22,19 @@ LogChannel::LogChannel(QString name) : m_oName(std::move(name)) {}
 
 LogChannel::~LogChannel() = default;
 
+namespace {
+thread_local bool t_bWriting = false;
+} // namespace
+
 QMutex &LogChannel::processLock()
 {
     static QMutex lock;
     return lock;
+}
+
+bool LogChannel::isWritingOnThisThread()
+{
+    return t_bWriting;
 }
 
 void LogChannel::setConsoleOutput(bool enabled, int consoleLevel)
@@ -130,6 +140,8 @@ QString LogChannel::filePath() const
 void LogChannel::write(LogLevel level, const QString &composedText)
 {
     QMutexLocker locker(&processLock());
+    t_bWriting = true;
+    const auto writingEnds = qScopeGuard([] { t_bWriting = false; });
     if (!m_bInitialized || !m_oLogger) {
         qDebug("Logger not initialized!");
         return;

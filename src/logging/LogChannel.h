@@ -50,6 +50,9 @@ public:
 
     // The process-wide log lock (also taken by the fatal-signal handler).
     static QMutex &processLock();
+    // True while this thread is inside write(): a fault there must not log again (it would
+    // wait for the lock it already holds).
+    static bool isWritingOnThisThread();
 
 private:
     void installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks);

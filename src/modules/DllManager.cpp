@@ -24,6 +24,15 @@ DllManager *DllManager::instance()
     return s_poInstance.get();
 }
 
+void DllManager::ShutdownInstance()
+{
+    std::unique_ptr<DllManager> instance;
+    {
+        QMutexLocker locker(&s_oMutex);
+        instance = std::move(s_poInstance);
+    }
+}
+
 DllManager::DllManager(const CSettings *settings, QObject *parent) : QObject(parent)
 {
     if (!settings) {

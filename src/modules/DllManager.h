@@ -26,6 +26,9 @@ class DllManager : public QObject
 public:
     // The process's manager, reading the settings; created on first use.
     static DllManager *instance();
+    // Lets the modules go during orderly shutdown, while logging still works; the launcher
+    // must be shut down first (lock order).
+    static void ShutdownInstance();
 
     // Directories and windowsServerMode from the settings; null settings leave both unset.
     explicit DllManager(const CSettings *settings, QObject *parent = nullptr);

@@ -10,7 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -248,10 +248,12 @@ void CSslConnectionHandler::error(QAbstractSocket::SocketError socketError)
 void CSslConnectionHandler::seveLastRequestTimestamp() const
 {
     const QString path = m_oLastRequestDir + "/.last_vyr_req";
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Replaced atomically: handlers write concurrently and a reader must never see it empty.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
         VYR_LOG_SERVER(Warning) << "Cannot create file: " << path;
         return;
     }
     file.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
+    file.commit();
 }

@@ -133,8 +133,9 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
                     "/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(owner.jobs[0].commandId), sessionHeader(owner));
             },
             [&](int client, int s, const HttpAnswer &answer) {
-                if (!sessionOf(client, s).leftToTimeOut)
+                if (!sessionOf(client, s).leftToTimeOut) {
                     EXPECT_EQ(answer.statusCode(), 419);
+                }
             },
             session);
         round(
@@ -149,8 +150,9 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
     m_oClients.clear();
     m_poClient.reset();
     for (const Session &session : m_oSessions) {
-        if (session.leftToTimeOut)
+        if (session.leftToTimeOut) {
             EXPECT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + session.id, 10s));
+        }
     }
     EXPECT_TRUE(waitUntil([&] { return m_oServer.threadCount() <= baseline; }, 20s))
         << "threads now " << m_oServer.threadCount() << ", before the load " << baseline;

@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <csignal>
+
 using namespace std::chrono_literals;
 
 TestAccount *ProtocolTest::s_poOwner = nullptr;
@@ -75,6 +77,30 @@ TEST_F(ProtocolTest, RunningJob_GetResultBeforeRelease_202ThenReleasedResult)
     EXPECT_EQ(running.body, "");
     QFile(release).open(QIODevice::WriteOnly);
     EXPECT_EQ(collect(sessionId, commandId).body, "released");
+}
+
+TEST_F(ProtocolTest, NeverReturningModule_SessionTimesOut_TeardownWaitsWhileOthersAreServed)
+{
+    m_oServer.setIniValue("timeout/interval", "700");
+    startServer();
+    const QByteArray stuck = openSession();
+    ASSERT_EQ(post("/Slow/Wait?timeoutMs=3600000&started=" + QUrl::toPercentEncoding(sharedFile("started")), stuck)
+                  .statusCode(),
+              202);
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(sharedFile("started")); }, 10s));
+    {
+        // A client that leaves before collecting its result.
+        AccountClient leaving(m_iPort, s_poOwner);
+        const QByteArray orphan = leaving.post("/OPEN_SESSION").body;
+        leaving.send(AccountClient::postRequest("/Mod1/Cmd1?data=orphan", "X-VYR-sessionId: " + orphan + "\r\n"));
+    }
+    ASSERT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + stuck, 10s));
+    // The teardown waits for the function on the main thread; connections and jobs go on.
+    const QByteArray other = openSession();
+    const HttpAnswer job = post("/Mod1/Cmd1?data=still", other);
+    EXPECT_EQ(collect(other, job.headers.value("X-VYR-cmdId")).body, "still");
+    EXPECT_FALSE(m_oServer.waitForLogLine("Module Slow unloaded", 1400ms));
+    EXPECT_EQ(m_oServer.stopWithSignal(SIGKILL), -1);
 }
 
 TEST_F(ProtocolTest, Jsonp_CallbackParameter_WrappedBodyAndNoCorsHeaders)
@@ -170,7 +196,8 @@ TEST_P(ThrowingModuleTest, Command_Throws_500PipeResultDeliveredWith200)
 INSTANTIATE_TEST_SUITE_P(Cases, ThrowingModuleTest,
                          ::testing::Values(ThrowCase{"ThrowStd", "500|standard failure"},
                                            ThrowCase{"ThrowCString", "500|c string failure"},
-                                           ThrowCase{"ThrowOther", "500|Unknown exception wast threw from dll module!"}));
+                                           ThrowCase{"ThrowOther", "500|Unknown exception wast threw from dll module!"}),
+                         [](const ::testing::TestParamInfo<ThrowCase> &info) { return std::string(info.param.command); });
 
 TEST_F(ProtocolTest, Sessions_ValuesFromOpenAndSet_ReachTheModule)
 {
@@ -242,7 +269,8 @@ TEST_F(ProtocolTest, Gui_SecondGuiCommandWhileOneRuns_503ThenAcceptedAfterTimeou
     // The first session falls silent: its teardown closes the window and frees the GUI.
     ASSERT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + first, 10s));
     EXPECT_TRUE(m_oServer.waitForLogLine("Finished GUI function. Flag bGuisBusy removed"));
-    EXPECT_EQ(post("/Gui/ShowWindow?timeoutMs=10", second).statusCode(), 202);
+    // A fresh session: the second one may have fallen silent for as long by now.
+    EXPECT_EQ(post("/Gui/ShowWindow?timeoutMs=10", openSession()).statusCode(), 202);
 }
 
 TEST_F(ProtocolTest, LogLevel_Request_ChangesLevelAndBadValueEndsRequestWithoutReply)

@@ -2,6 +2,8 @@
 
 #include "TestAccount.h"
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -57,10 +59,32 @@ ServerProcess::ServerProcess()
 
 ServerProcess::~ServerProcess()
 {
+    // An orderly end first, so a sanitizer build reports leaks and shutdown faults.
     if (m_oProcess.state() != QProcess::NotRunning) {
-        ::kill(static_cast<pid_t>(m_oProcess.processId()), SIGKILL);
-        m_oProcess.waitForFinished(10000);
+        ::kill(static_cast<pid_t>(m_oProcess.processId()), SIGTERM);
+        if (!m_oProcess.waitForFinished(15000)) {
+            ADD_FAILURE() << "The server did not end within 15 s of SIGTERM";
+            ::kill(static_cast<pid_t>(m_oProcess.processId()), SIGKILL);
+            m_oProcess.waitForFinished(10000);
+        } else if (m_oProcess.exitStatus() != QProcess::NormalExit || m_oProcess.exitCode() != 0) {
+            ADD_FAILURE() << "The server ended on SIGTERM with exit code " << m_oProcess.exitCode()
+                          << (m_oProcess.exitStatus() == QProcess::NormalExit ? "" : " (crashed)");
+        }
     }
+    const QByteArray report = sanitizerReport(standardError());
+    if (!report.isEmpty())
+        ADD_FAILURE() << "The server reported:\n" << report.toStdString();
+}
+
+QByteArray sanitizerReport(const QByteArray &standardError)
+{
+    static const QByteArrayList markers{"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"};
+    for (const QByteArray &marker : markers) {
+        const qsizetype at = standardError.indexOf(marker);
+        if (at >= 0)
+            return standardError.mid(qMax<qsizetype>(0, standardError.lastIndexOf('\n', at) + 1), 4000);
+    }
+    return {};
 }
 
 void ServerProcess::useExecutable(const QString &path)
@@ -87,6 +111,21 @@ void ServerProcess::writeIni() const
     ini.sync();
 }
 
+// The checkout may be closed to other accounts: a server run as one gets its own copy of
+// the leak suppressions.
+void ServerProcess::useReadableSuppressions(QProcessEnvironment &environment) const
+{
+    static const QRegularExpression file(QStringLiteral("suppressions=([^:]+)"));
+    QString options = environment.value(QStringLiteral("LSAN_OPTIONS"));
+    const QRegularExpressionMatch match = file.match(options);
+    if (!match.hasMatch())
+        return;
+    const QString copy = appDir() + "/lsan.supp";
+    QFile::copy(match.captured(1), copy);
+    options.replace(match.capturedStart(1), match.capturedLength(1), copy);
+    environment.insert(QStringLiteral("LSAN_OPTIONS"), options);
+}
+
 bool ServerProcess::start(const QStringList &arguments)
 {
     if (m_bWriteIni)
@@ -99,6 +138,7 @@ bool ServerProcess::start(const QStringList &arguments)
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     if (m_poAccount) {
+        useReadableSuppressions(environment);
         environment.insert(QStringLiteral("HOME"), m_poAccount->home());
         environment.insert(QStringLiteral("USER"), m_poAccount->name());
         QFile::setPermissions(appDir(), QFile::permissions(appDir()) | QFile::ReadOther | QFile::ExeOther);

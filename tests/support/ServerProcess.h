@@ -55,6 +55,7 @@ public:
 
 private:
     void writeIni() const;
+    void useReadableSuppressions(QProcessEnvironment &environment) const;
 
     QTemporaryDir m_oAppDir;
     QMap<QString, QString> m_oIniValues;
@@ -67,6 +68,9 @@ private:
 // Certificates for this machine made once per test run by the provisioning tool:
 // the directory holds certs/VYR-cert-server.pem, certs/VYR-key-server.pem, certs/VYR-ca.pem.
 QString provisionedCertificatesDir();
+
+// The first sanitizer report in a server's standard error (from its first line), or empty.
+QByteArray sanitizerReport(const QByteArray &standardError);
 
 // Polls a condition until it holds or the deadline passes; never a fixed sleep.
 bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
