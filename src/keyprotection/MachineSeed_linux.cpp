@@ -1,4 +1,5 @@
 #include "MachineSeed.h"
+#include "common/FdWriter_linux.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,25 +54,10 @@ bool ensureDirectory(const QString &directory)
     return ::chmod(QFile::encodeName(directory).constData(), 0755) == 0;
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n =
-            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += n;
-    }
-    return true;
-}
-
 // A complete, world-readable file under a temporary name, so no reader ever sees half a seed.
 bool writeTemporary(int fd, const QByteArray &seed)
 {
-    return writeAll(fd, seed) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+    return writeAllToFd(fd, seed) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
 }
 
 bool publish(const char *temporary, const QString &path)

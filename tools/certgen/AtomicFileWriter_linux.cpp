@@ -1,5 +1,6 @@
 #include "AtomicFileWriter.h"
 #include "CertGenException.h"
+#include "common/FdWriter_linux.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,20 +58,6 @@ CertGenException systemError(const QString &what, const QString &path)
         QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n =
-            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += n;
-    }
-    return true;
-}
 } // namespace
 
 void AtomicFileWriter::write(const QString &path, const QByteArray &bytes, mode_t mode)
@@ -80,7 +67,7 @@ void AtomicFileWriter::write(const QString &path, const QByteArray &bytes, mode_
     if (fd.get() < 0)
         throw systemError(QStringLiteral("Cannot create a file beside"), path);
     TemporaryFile temporary(pattern);
-    if (::fchmod(fd.get(), mode) != 0 || !writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.reset())
+    if (::fchmod(fd.get(), mode) != 0 || !writeAllToFd(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.reset())
         throw systemError(QStringLiteral("Cannot write"), path);
     if (::rename(temporary.path(), QFile::encodeName(path).constData()) != 0)
         throw systemError(QStringLiteral("Cannot replace"), path);
