@@ -196,6 +196,7 @@ TEST_P(ThrowingModuleTest, Command_Throws_500PipeResultDeliveredWith200)
 INSTANTIATE_TEST_SUITE_P(Cases, ThrowingModuleTest,
                          ::testing::Values(ThrowCase{"ThrowStd", "500|standard failure"},
                                            ThrowCase{"ThrowCString", "500|c string failure"},
+                                           ThrowCase{"ThrowBase", "500|not implemented here"},
                                            ThrowCase{"ThrowOther", "500|Unknown exception wast threw from dll module!"}),
                          [](const ::testing::TestParamInfo<ThrowCase> &info) { return std::string(info.param.command); });
 

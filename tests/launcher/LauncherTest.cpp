@@ -1,6 +1,4 @@
 #include "common/QueuedCallTypes.h"
-#include "http/HttpRequest.h"
-#include "http/HttpResponse.h"
 #include "http/HttpSessionStore.h"
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
@@ -9,13 +7,9 @@
 #include "support/QtPrinters.h"
 
 #include <QApplication>
-#include <QBuffer>
-#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <QWidget>
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
@@ -35,7 +29,7 @@ const ResultData kNoResult{419, "No Result", "There is no result for given param
 ResultData ok(const char *message) { return ResultData(200, "OK", message); }
 
 // A launcher over a module manager of the test modules. Slow's Wait creates the file "started" names,
-// then blocks until the one "release" names exists; Gui's window stays until "release" exists.
+// then blocks until the one "release" names exists.
 class LauncherFixture : public ::testing::Test
 {
 protected:
@@ -86,80 +80,12 @@ protected:
 
 using LauncherTest = LauncherFixture;
 
-int processThreadCount()
-{
-    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
-}
-
-TEST_F(LauncherTest, Job_SlowCommand_AcceptedWhileRunningThenResultOnceThenNoResultAndNoThreadLeft)
-{
-    load("Slow", "S");
-    const int baseline = processThreadCount();
-    EXPECT_EQ(start("Slow", "Wait", "S", "1", {{"started", path("started")}, {"release", path("release")}}), kAccepted);
-    ASSERT_TRUE(waitForFile(path("started")));
-    EXPECT_EQ(result("S", "1"), kAccepted);
-    EXPECT_EQ(m_poManager->getModule("Slow")->getCallsInProgress(), 1u);
-    EXPECT_GT(processThreadCount(), baseline);
-
-    touch(path("release"));
-    EXPECT_EQ(collect("S", "1"), ok("released"));
-    EXPECT_EQ(result("S", "1"), kNoResult);
-    EXPECT_EQ(m_poManager->getModule("Slow")->getCallsInProgress(), 0u);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return processThreadCount() == baseline; }, kDeadlineMs))
-        << processThreadCount() << " threads, " << baseline << " before";
-}
-
 TEST_F(LauncherTest, ProcessCommand_ListedButNotExported_NotFoundAndNoJob)
 {
     load("Mod1", "S");
     EXPECT_EQ(start("Mod1", "Missing", "S", "1"), ResultData(404, "Not Found", "The URL you requested was not found."));
     EXPECT_EQ(result("S", "1"), kNoResult);
     EXPECT_FALSE(m_oLog.contains("job added"));
-}
-
-// Throwing's own IsGuiFunction throws, so its commands count as GUI commands and run here on
-// the main thread while collect() turns the event loop.
-TEST_F(LauncherTest, CallFunction_ModuleThrows_FailureDeliveredAsResult)
-{
-    load("Throwing", "S");
-    for (const auto &[command, body] : {std::pair{"ThrowStd", "500|standard failure"},
-                                        std::pair{"ThrowCString", "500|c string failure"},
-                                        std::pair{"ThrowBase", "500|not implemented here"},
-                                        std::pair{"ThrowOther", "500|Unknown exception wast threw from dll module!"}}) {
-        ASSERT_EQ(start("Throwing", command, "S", command), kAccepted);
-        EXPECT_EQ(collect("S", command), ok(body));
-    }
-    EXPECT_EQ(m_poManager->getModule("Throwing")->getCallsInProgress(), 0u);
-    EXPECT_FALSE(m_poLauncher->IsGuiBusy());
-}
-
-TEST_F(LauncherTest, GuiCommands_SecondWhileFirstRuns_BusyUntilFirstDelivers)
-{
-    load("Gui", "S1");
-    load("Gui", "S2");
-    load("Mod1", "S2");
-    const QByteArray release = path("release");
-    // A connection handler's thread, while this (the main) thread turns the event loop for the GUI job.
-    std::atomic<bool> done{false};
-    std::jthread client([&] {
-        EXPECT_EQ(start("Gui", "ShowWindow", "S1", "g1", {{"release", release}}), kAccepted);
-        EXPECT_TRUE(waitForLog(QStringLiteral("Calling function for sessionID <S1> and cmdID <g1>")));
-        EXPECT_EQ(start("Gui", "ShowWindow", "S2", "g2"),
-                  ResultData(503, "Service Unavailable",
-                             "The VYR server is busy performing another gui request. Try again later."));
-        EXPECT_EQ(start("Mod1", "Cmd1", "S2", "m1", {{"data", "meanwhile"}}), kAccepted);
-        EXPECT_EQ(collect("S2", "m1"), ok("meanwhile"));
-        EXPECT_EQ(result("S1", "g1"), kAccepted);
-        EXPECT_TRUE(m_poLauncher->IsGuiBusy());
-
-        touch(release);
-        EXPECT_EQ(collect("S1", "g1"), ok("released"));
-        EXPECT_FALSE(m_poLauncher->IsGuiBusy());
-        EXPECT_EQ(start("Gui", "ShowWindow", "S2", "g3", {{"release", release}}), kAccepted);
-        EXPECT_EQ(collect("S2", "g3"), ok("released"));
-        done = true;
-    });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, kDeadlineMs * 2));
 }
 
 TEST_F(LauncherTest, UnprivilegedJobs_TwoInOneSession_BothRecognisedUntilCollected)
@@ -224,17 +150,6 @@ protected:
             intervalMs, CTimeout::Services{[this] { return m_poLauncher.get(); }, [this] { return m_poManager.get(); },
                                            &HttpSessionStore::published});
     }
-    // A session opened the way OPEN_SESSION opens one; its braced ID.
-    QByteArray openSession()
-    {
-        HttpRequest request(HttpRequest::kDefaultMaxRequestSize, HttpRequest::kDefaultMaxMultiPartSize);
-        QBuffer input, wire;
-        input.setData("POST /m/c HTTP/1.1\r\n\r\n");
-        input.open(QIODevice::ReadOnly);
-        request.receive(input);
-        HttpResponse response(&wire);
-        return m_oStore.getSession(request, response, true).getId();
-    }
     bool addTimer(const QByteArray &sessionId)
     {
         m_poTimeout->AddNewTimer(sessionId);
@@ -247,39 +162,6 @@ protected:
     HttpSessionStore m_oStore{&m_oIni};
     std::unique_ptr<CTimeout> m_poTimeout;
 };
-
-TEST_F(TimeoutTest, Timer_RestartedMoreOftenThanInterval_NeverFires)
-{
-    startTimeouts(500);
-    ASSERT_TRUE(addTimer("S"));
-    QTimer restarter;
-    QObject::connect(&restarter, &QTimer::timeout, [this] { m_poTimeout->RestartTimer("S"); });
-    restarter.start(50);
-    // 750 ms of restarts.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_oLog.count(QStringLiteral("Timers remain time=")) >= 15; }, kDeadlineMs));
-    EXPECT_FALSE(m_oLog.contains(timedOut("S")));
-    EXPECT_TRUE(m_poTimeout->HasTimer("S"));
-}
-
-TEST_F(TimeoutTest, Timeout_SilentSession_ResultsSessionAndModulesTornDownOnce)
-{
-    startTimeouts(200);
-    const QByteArray id = openSession();
-    load("Mod1", id);
-    ASSERT_EQ(start("Mod1", "Cmd1", id, "done", {{"data", "d"}}, true), kAccepted);
-    ASSERT_TRUE(waitForLog("Result for sessionId <" + QString::fromUtf8(id) + "> and commandId <done> saved"));
-
-    ASSERT_TRUE(addTimer(id));
-    ASSERT_TRUE(waitForLog(destroyed(id)));
-    ASSERT_TRUE(waitForLog(QStringLiteral("bAllModulesUnloaded=TRUE")));
-    ASSERT_TRUE(waitForLog(QStringLiteral("Timer stopped and prepared for delete timer address=")));
-    EXPECT_TRUE(m_oStore.getSession(id).isNull());
-    EXPECT_EQ(m_poManager->getModule("Mod1"), nullptr);
-    EXPECT_EQ(result(id, "done"), kNoResult);
-    EXPECT_FALSE(m_poLauncher->IsUnprivilegedJob(id, "done"));
-    EXPECT_FALSE(m_poTimeout->HasTimer(id));
-    EXPECT_EQ(m_oLog.count(timedOut(id)), 1);
-}
 
 TEST_F(TimeoutTest, RemoveTimer_BeforeExpiry_NoTeardownAndRestartAfterExpiryNotExist)
 {
@@ -295,27 +177,10 @@ TEST_F(TimeoutTest, RemoveTimer_BeforeExpiry_NoTeardownAndRestartAfterExpiryNotE
     EXPECT_TRUE(m_oLog.contains("Timer for sessionID <witness> not exist!"));
 }
 
-TEST_F(TimeoutTest, Timeout_DuringGuiJob_WindowClosedAndFlagCleared)
-{
-    startTimeouts(300);
-    load("Gui", "S");
-    ASSERT_TRUE(addTimer("S"));
-    ASSERT_EQ(start("Gui", "ShowWindow", "S", "g", {{"timeoutMs", "15000"}}), kAccepted);
-    EXPECT_TRUE(m_poLauncher->IsGuiBusy());
-
-    // The job's window keeps the main thread in its own event loop; the teardown runs there.
-    ASSERT_TRUE(waitForLog(destroyed("S")));
-    ASSERT_TRUE(waitForLog(QStringLiteral("Result: closed")));
-    EXPECT_FALSE(m_poLauncher->IsGuiBusy());
-    for (const QWidget *window : QApplication::topLevelWidgets())
-        EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(result("S", "g"), kNoResult);
-}
-
 } // namespace
 
-// GUI jobs run on the main thread of a QApplication, as in the server; windows go to the
-// offscreen platform.
+// A QApplication as in the server, since a session's teardown closes its windows; the
+// offscreen platform needs no display.
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
