@@ -23,17 +23,26 @@ CSslConnectionHandlerPool::~CSslConnectionHandlerPool()
     for (CSslConnectionHandler *handler : std::as_const(m_oPool))
         retireAndWait(handler);
     m_oPool.clear();
+    for (const QPointer<QThread> &thread : std::as_const(m_oRetiredThreads)) {
+        if (thread)
+            waitAndDelete(thread);
+    }
     VYR_LOG_SERVER(Debug) << "destroyed";
 }
 
 void CSslConnectionHandlerPool::retireAndWait(CSslConnectionHandler *handler)
 {
     QThread *thread = handler->ownThread();
-    QObject::disconnect(thread, &QThread::finished, thread, &QObject::deleteLater);
     handler->deleteLater(); // its destructor ends the thread
+    waitAndDelete(thread);
+}
+
+void CSslConnectionHandlerPool::waitAndDelete(QThread *thread)
+{
+    QObject::disconnect(thread, &QThread::finished, thread, &QObject::deleteLater);
     // A handler stuck in a module call is left behind rather than blocking shutdown.
     if (thread->wait(kShutdownWaitMs))
-        delete thread;
+        delete thread; // also drops a deleteLater already queued for it
 }
 
 CSslConnectionHandler *CSslConnectionHandlerPool::getConnectionHandler()
@@ -67,6 +76,8 @@ void CSslConnectionHandlerPool::cleanup()
             continue;
         if (++idleHandlers > minThreads) {
             m_oPool.removeOne(handler);
+            m_oRetiredThreads.removeAll(nullptr);
+            m_oRetiredThreads.append(handler->ownThread());
             handler->deleteLater();
             VYR_LOG_SERVER(Debug) << "Removed connection handler, pool size is now: " << m_oPool.size();
             break;

@@ -3,11 +3,13 @@
 #include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 class CSslConnectionHandler;
 class HttpRequestHandler;
 class QSettings;
+class QThread;
 
 // Lends free connection handlers, creates new ones up to maxThreads and retires one idle
 // handler per clean-up tick down to minThreads. Lives on the listener thread.
@@ -26,10 +28,14 @@ private Q_SLOTS:
 
 private:
     static void retireAndWait(CSslConnectionHandler *handler);
+    static void waitAndDelete(QThread *thread);
 
     QSettings *m_poSettings;                 // not owned
     HttpRequestHandler *m_poRequestHandler;  // not owned
     QList<CSslConnectionHandler *> m_oPool;  // guarded by m_oMutex; handlers live on their own threads
+    // Threads of handlers retired by cleanup; each deletes itself once finished, unless the
+    // pool ends first (then the event loop that would delete it is gone). Main thread only.
+    QList<QPointer<QThread>> m_oRetiredThreads;
     QTimer m_oCleanupTimer;
     QMutex m_oMutex;
 };
