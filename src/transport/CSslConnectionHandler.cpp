@@ -10,7 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QSaveFile>
+#include <QFile>
 #include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -248,12 +248,15 @@ void CSslConnectionHandler::error(QAbstractSocket::SocketError socketError)
 void CSslConnectionHandler::seveLastRequestTimestamp() const
 {
     const QString path = m_oLastRequestDir + "/.last_vyr_req";
-    // Replaced atomically: handlers write concurrently and a reader must never see it empty.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Written on every served request, so no temporary file and no sync to disk. Handlers
+    // write concurrently: opened without truncation and written in one call, a reader sees
+    // one whole timestamp (they all have the same width), never an empty file.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
         VYR_LOG_SERVER(Warning) << "Cannot create file: " << path;
         return;
     }
-    file.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
-    file.commit();
+    const QByteArray timestamp = QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+    if (file.write(timestamp) == timestamp.size())
+        file.resize(timestamp.size());
 }
