@@ -2,6 +2,7 @@
 
 #include "HttpCookie.h"
 #include "logging/LogStatement.h"
+#include "logging/SecretNames.h"
 
 #include <QAbstractSocket>
 #include <QIODevice>
@@ -405,7 +406,7 @@ void HttpRequest::storeField(const QByteArray &fieldName, QByteArray value)
     // The line break before the boundary belongs to the delimiter, not to the value.
     value.chop(2);
     m_oParameters.insert(fieldName, value);
-    VYR_LOG_SERVER(Debug) << "HttpRequest: set parameter " << fieldName << "=" << value;
+    VYR_LOG_SERVER(Debug) << "HttpRequest: set parameter " << fieldName << "=" << loggableValue(fieldName, value);
 }
 
 void HttpRequest::writeUploadLine(std::unique_ptr<QTemporaryFile> &upload, const QByteArray &line)

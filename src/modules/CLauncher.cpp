@@ -77,6 +77,7 @@ void CLauncher::ClearAll()
         ClearAllResults();
         ClearProcessedJobs();
         ClearUnprivilegedJobs();
+        m_oJobModules.clear();
         threads = TakeThreadsToJoin();
     }
     JoinThreads(threads);
@@ -121,6 +122,7 @@ void CLauncher::StartJob(const RequestFields &fields, tpfun function, DllModule 
                                fields.sessionParams, module);
     disconnect(call);
     AddToProcessedJobs(fields.sessionId, fields.commandId, worker, thread);
+    m_oJobModules[fields.sessionId].insert(fields.commandId, fields.libraryName);
     if (fields.unprivileged)
         AddToUnprivilegedJobs(fields.sessionId, fields.commandId);
 }
@@ -136,6 +138,11 @@ ResultData CLauncher::GetResult(const RequestFields &v_oFields)
         const tResultType oResult = m_oResults.value(sessionId)->value(commandId);
         RemoveFromResults(sessionId, commandId);
         RemoveFromUnprivilegedJobs(sessionId, commandId);
+        if (auto modules = m_oJobModules.find(sessionId); modules != m_oJobModules.end()) {
+            modules->remove(commandId);
+            if (modules->isEmpty())
+                m_oJobModules.erase(modules);
+        }
         return {200, "OK", oResult};
     }
     const bool bIsJobProcessed = IsJobProcessed(sessionId, commandId);
@@ -151,6 +158,12 @@ bool CLauncher::IsUnprivilegedJob(const QByteArray &v_oSessionId, const QByteArr
     return m_oUnprivilegedJobs.contains(v_oSessionId, v_oCmdId);
 }
 
+QByteArray CLauncher::ModuleOfJob(const QByteArray &v_oSessionId, const QByteArray &v_oCmdId)
+{
+    QMutexLocker locker(&s_oMutex);
+    return m_oJobModules.value(v_oSessionId).value(v_oCmdId);
+}
+
 bool CLauncher::RemoveAllForSession(const QByteArray &v_oSessionId)
 {
     bool bRes = false;
@@ -159,6 +172,7 @@ bool CLauncher::RemoveAllForSession(const QByteArray &v_oSessionId)
         QMutexLocker locker(&s_oMutex);
         bRes = RemoveAllJobsForSession(v_oSessionId) && RemoveAllResultsForSession(v_oSessionId) &&
                RemoveAllUnprivilegedJobsForSession(v_oSessionId);
+        m_oJobModules.remove(v_oSessionId);
         threads = TakeThreadsToJoin();
     }
     JoinThreads(threads);

@@ -57,6 +57,9 @@ public:
     ResultData ProcessCommand(const RequestFields &v_oFields);
     ResultData GetResult(const RequestFields &v_oFields);
     bool IsUnprivilegedJob(const QByteArray &v_oSessionId, const QByteArray &v_oCmdId);
+    // The module whose command the job runs, until its result is collected or its session
+    // ends; empty for an unknown job.
+    QByteArray ModuleOfJob(const QByteArray &v_oSessionId, const QByteArray &v_oCmdId);
     // Ends the session's jobs (returns once their functions have returned; a GUI job's windows
     // are closed), then drops its results and its unprivileged jobs.
     bool RemoveAllForSession(const QByteArray &v_oSessionId);
@@ -112,6 +115,8 @@ private:
     QMap<QByteArray, std::shared_ptr<tJobMap>> m_oProcessedJobs;
     QMap<QByteArray, std::shared_ptr<tResultMap>> m_oResults;
     QMultiMap<QByteArray, QByteArray> m_oUnprivilegedJobs;
+    // Session ID -> command ID -> module name, for the origin check of GET_RESULT.
+    QMap<QByteArray, QMap<QByteArray, QByteArray>> m_oJobModules;
     // Worker threads told to quit, waited for by the entry point once the mutex is released.
     QList<QThread *> m_oThreadsToJoin;
     // Created in the constructor's thread; the launcher lives in it and runs SetResult there.

@@ -1,5 +1,6 @@
 #include "CORSSettings.h"
 
+#include "RequestTarget.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "logging/LogStatement.h"
@@ -9,7 +10,6 @@
 #include "settings/CSettings.h"
 
 #include <QFileInfo>
-
 #include <algorithm>
 
 namespace {
@@ -53,25 +53,50 @@ CORSSettings::CORSSettings(Source source) : m_oSource(std::move(source)) {}
 
 CORSSettings::Source CORSSettings::settingsSource(const CSettings &settings)
 {
-    return {[&settings] { return settings.ReadEnableCORS(); }, [&settings] { return settings.ReadDllDirPaths(); }};
+    return {[&settings] { return settings.ReadEnableCORS(); },
+            [&settings] { return settings.ReadDllDirPaths(); }};
 }
 
 void CORSSettings::setCORSHeaders(const HttpRequest &request, HttpResponse &response) const
 {
-    const QByteArray moduleName = getModuleName(request);
-    const bool enabled = m_oSource.enableCORS();
     const QByteArray origin = request.header("Origin");
-    bool allowed = true;
-    if (!origin.isEmpty() && enabled && builtInAllowedOrigins().contains(moduleName))
-        allowed = isOriginAllowed(moduleName, origin);
-    else if (!enabled)
-        VYR_LOG_SERVER(Warning) << "CORS disabled";
-
+    const bool allowed = allowsOrigin(getModuleName(request), origin);
     response.setHeader("Access-Control-Allow-Origin", allowOriginValue(request, origin, allowed));
     response.setHeader("Access-Control-Allow-Methods", kAllowedMethods);
     response.setHeader("Access-Control-Max-Age", kMaxAge);
     response.setHeader("Access-Control-Allow-Headers", kAllowedHeaders);
     response.setHeader("Access-Control-Allow-Credentials", kAllowCredentials);
+}
+
+bool CORSSettings::allowsOrigin(const QByteArray &moduleName, const QByteArray &origin) const
+{
+    if (origin.isEmpty() || moduleName.isEmpty() || !builtInAllowedOrigins().contains(moduleName))
+        return true;
+    if (!m_oSource.enableCORS()) {
+        VYR_LOG_SERVER(Warning) << "CORS disabled";
+        return true;
+    }
+    return isEchoable(origin) && isOriginAllowed(moduleName, origin);
+}
+
+bool CORSSettings::allowsRequest(const HttpRequest &request, const QByteArray &jobModule) const
+{
+    if (isCORSDisabledForRequest(request))
+        return true;
+    const QByteArray origin = request.header("Origin");
+    const bool allowed = allowsOrigin(getModuleName(request), origin) && allowsOrigin(jobModule, origin);
+    if (!allowed)
+        VYR_LOG_SERVER(Warning) << "Request refused: its origin is not allowed for the module";
+    return allowed;
+}
+
+QByteArray CORSSettings::replyAllowOriginValue(const HttpRequest &request, bool allowed)
+{
+    // Local programs and sandboxed pages send no usable origin: any reader may see the answer.
+    const QByteArray origin = request.header("Origin");
+    if (allowed && (origin.isEmpty() || origin == kNullOrigin))
+        return "*";
+    return allowOriginValue(request, origin, allowed);
 }
 
 bool CORSSettings::isOriginAllowed(const QByteArray &moduleName, const QByteArray &origin) const
@@ -101,10 +126,7 @@ QByteArray CORSSettings::allowOriginValue(const HttpRequest &request, const QByt
 
 QByteArray CORSSettings::getModuleName(const HttpRequest &request) const
 {
-    const QList<QByteArray> pieces = request.path().split('/');
-    if (pieces.size() < 2)
-        return {};
-    const QByteArray moduleName = pieces.at(pieces.size() - 2);
+    const QByteArray moduleName = RequestTarget::of(request).module;
     if (!moduleName.isEmpty())
         VYR_LOG_SERVER(Debug) << "module name: " << moduleName;
     return moduleName;
@@ -112,7 +134,7 @@ QByteArray CORSSettings::getModuleName(const HttpRequest &request) const
 
 bool CORSSettings::isCORSDisabledForRequest(const HttpRequest &request)
 {
-    const QByteArray command = request.path().split('/').constLast();
+    const QByteArray command = RequestTarget::of(request).command;
     return command == "SERVER_VERSION" || command == "ALIVE";
 }
 
@@ -136,7 +158,8 @@ QList<QByteArray> CORSSettings::getAllowedOriginsForModule(const QByteArray &mod
 std::optional<QList<QByteArray>> CORSSettings::originsExportedBy(const ModuleLibrary &library,
                                                                  const QString &libraryFile)
 {
-    const auto getAllowedOrigins = reinterpret_cast<tpGetAllowedOrigins>(library.resolve("GetAllowedOrigins"));
+    const auto getAllowedOrigins =
+        reinterpret_cast<tpGetAllowedOrigins>(library.resolve("GetAllowedOrigins"));
     if (!getAllowedOrigins)
         return std::nullopt;
     QByteArray origins;
@@ -159,7 +182,8 @@ std::unique_ptr<CORSSettings::ModuleLibrary> CORSSettings::loadVerifiedLibrary(c
         return nullptr;
     // The same check as module loading: a preflight never runs code the maker did not sign.
     if (!ModuleReader(libraryFile, true).verify()) {
-        VYR_LOG_SERVER(Warning) << "Not loading " << libraryFile << " for CORS: the module file is not verified";
+        VYR_LOG_SERVER(Warning) << "Not loading " << libraryFile
+                                << " for CORS: the module file is not verified";
         return nullptr;
     }
     auto library = std::make_unique<ModuleLibrary>(libraryFile);

@@ -4,7 +4,6 @@
 #include <QList>
 #include <QMap>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,7 +16,8 @@ class HttpResponse;
 // Access-Control headers of every preflight answer. A module listed in the built-in table
 // is restricted to the origins its own GetAllowedOrigins export announces, or else to its
 // table row; every other module answers any origin. A refused origin is not blocked here:
-// the answer names "null", so the browser never sends the real request.
+// the preflight's answer names "null", so the browser never sends the real request, and a
+// request that comes without a preflight is refused by the controller (allowsRequest).
 // Any thread may call it; it keeps no state between calls.
 class CORSSettings
 {
@@ -37,6 +37,15 @@ public:
     static Source settingsSource(const CSettings &settings);
 
     void setCORSHeaders(const HttpRequest &request, HttpResponse &response) const;
+    // Whether a page of this origin may use the module. No origin (a local program), no
+    // module, a module outside the table or CORS switched off: allowed.
+    bool allowsOrigin(const QByteArray &moduleName, const QByteArray &origin) const;
+    // Whether the request's origin may start what it names or collect a result of
+    // jobModule (empty when it collects none). The same decision as the preflight's, so a
+    // simple POST that skips the preflight gets no further than a refused preflight would.
+    bool allowsRequest(const HttpRequest &request, const QByteArray &jobModule = {}) const;
+    // Access-Control-Allow-Origin of a reply to a POST.
+    static QByteArray replyAllowOriginValue(const HttpRequest &request, bool allowed);
     QByteArray getModuleName(const HttpRequest &request) const;
     QList<QByteArray> getAllowedOriginsForModule(const QByteArray &moduleName) const;
     static bool isCORSDisabledForRequest(const HttpRequest &request);

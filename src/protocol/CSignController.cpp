@@ -11,22 +11,21 @@
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
 #include "modules/DllModule.h"
+#include "policy/CORSSettings.h"
+#include "policy/RequestTarget.h"
 
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QUuid>
 
 namespace {
-const ResultData kInternalError(500, "Internal Server Error",
-                                "The VYR server encountered an unexpected error and was unable to complete your request.");
+const ResultData
+    kInternalError(500, "Internal Server Error",
+                   "The VYR server encountered an unexpected error and was unable to complete your request.");
 const ResultData kNotFound(404, "Not Found", "The URL you requested was not found.");
 const ResultData kForbidden(403, "Forbidden", "You don't have permissions to access this resource.");
 const ResultData kBadParameters(400, "Bad Request", "The parameters you passed are not valid.");
 const ResultData kNoSession(418, "No Session", "Session with provided ID doesn't exist.");
-
-// A library name that tries to climb out of the module directory names the upgrader
-// instead, which no page can load by path.
-constexpr char kClimbingLibraryReplacement[] = "moduleupgrader.so";
 } // namespace
 
 CSignController::CSignController(QObject *parent) : HttpRequestHandler(parent) {}
@@ -78,9 +77,16 @@ void CSignController::service(HttpRequest &request, HttpResponse &response)
     m_bKeepAlive = request.path().contains("KeepAlive");
     m_oRequestDescription = QString::fromUtf8(request.method() + ' ' + request.path());
     SetAllNecessaryParams(request, response);
-    SetReplyHeaders(request, response);
     if (!PrepareExternalModules()) {
+        SetReplyHeaders(request, response, true);
         SetResultData(kInternalError, response);
+        SendResponse(request, response);
+        return;
+    }
+    const bool originAllowed = IsOriginAllowed(request);
+    SetReplyHeaders(request, response, originAllowed);
+    if (!originAllowed) {
+        SetResultData(kForbidden, response);
         SendResponse(request, response);
         return;
     }
@@ -140,7 +146,8 @@ void CSignController::SetAllNecessaryParams(HttpRequest &request, HttpResponse &
     m_oFields.sessionId = GetHeaderValue(request, "X-VYR-sessionId");
     VYR_LOG_SERVER(Debug) << "sessionId=" << m_oFields.sessionId;
     HttpSessionStore *store = HttpSessionStore::published();
-    m_oSession = store && !m_oFields.sessionId.isEmpty() ? store->getSession(m_oFields.sessionId) : HttpSession();
+    m_oSession =
+        store && !m_oFields.sessionId.isEmpty() ? store->getSession(m_oFields.sessionId) : HttpSession();
     m_oParameters = request.parameterMap();
     SetLibraryNameAndCommand(request, response);
     m_oCallback = request.parameter("callback");
@@ -162,28 +169,9 @@ void CSignController::SetAllNecessaryParams(HttpRequest &request, HttpResponse &
 
 void CSignController::SetLibraryNameAndCommand(HttpRequest &request, HttpResponse &)
 {
-    const QList<QByteArray> segments = request.path().split('/');
-    QList<QByteArray> parts;
-    for (const QByteArray &segment : segments) {
-        if (!segment.isEmpty())
-            parts.append(segment);
-    }
-    const QByteArray cmdParameter = request.parameter("cmd");
-    if (parts.isEmpty()) {
-        m_oFields.command = cmdParameter;
-    } else if (parts.size() == 1) {
-        if (!cmdParameter.isEmpty()) {
-            m_oFields.libraryName = parts[0];
-            m_oFields.command = cmdParameter;
-        } else {
-            m_oFields.command = parts[0];
-        }
-    } else {
-        m_oFields.libraryName = parts[0];
-        m_oFields.command = parts[1];
-    }
-    if (m_oFields.libraryName.contains(".."))
-        m_oFields.libraryName = kClimbingLibraryReplacement;
+    const RequestTarget target = RequestTarget::of(request);
+    m_oFields.libraryName = target.module;
+    m_oFields.command = target.command;
     VYR_LOG_SERVER(Debug) << "oLibraryName=" << m_oFields.libraryName;
     VYR_LOG_SERVER(Debug) << "oCommand=" << m_oFields.command;
 }
@@ -208,7 +196,16 @@ QByteArray CSignController::GetHeaderValue(HttpRequest &request, const QByteArra
     return {};
 }
 
-void CSignController::SetReplyHeaders(HttpRequest &request, HttpResponse &response)
+bool CSignController::IsOriginAllowed(HttpRequest &request)
+{
+    // A result belongs to the module whose job made it, whatever the collecting path names.
+    QByteArray jobModule;
+    if (m_oFields.command == "GET_RESULT" && !request.header("Origin").isEmpty())
+        jobModule = m_poLauncher->ModuleOfJob(m_oFields.sessionId, ResultCommandId(request));
+    return CORSSettings::instance()->allowsRequest(request, jobModule);
+}
+
+void CSignController::SetReplyHeaders(HttpRequest &request, HttpResponse &response, bool originAllowed)
 {
     if (!m_oCallback.isEmpty()) {
         response.setHeader("Content-Type", "application/javascript");
@@ -218,8 +215,8 @@ void CSignController::SetReplyHeaders(HttpRequest &request, HttpResponse &respon
     response.setHeader("Access-Control-Allow-Credentials", "true");
     response.setHeader("Access-Control-Expose-Headers",
                        QStringLiteral("%1, %2").arg("X-VYR-sessionId", "X-VYR-cmdId").toLatin1());
-    const QByteArray origin = request.header("Origin");
-    response.setHeader("Access-Control-Allow-Origin", origin.isEmpty() || origin == "null" ? "*" : origin);
+    response.setHeader("Access-Control-Allow-Origin",
+                       CORSSettings::replyAllowOriginValue(request, originAllowed));
     SetSecurityHeaders(response);
 }
 

@@ -33,7 +33,8 @@ private:
     void SetAllNecessaryParams(HttpRequest &request, HttpResponse &response);
     void SetLibraryNameAndCommand(HttpRequest &request, HttpResponse &response);
     void GenerateCmdId();
-    void SetReplyHeaders(HttpRequest &request, HttpResponse &response);
+    bool IsOriginAllowed(HttpRequest &request);
+    void SetReplyHeaders(HttpRequest &request, HttpResponse &response, bool originAllowed);
     QByteArray GetHeaderValue(HttpRequest &request, const QByteArray &name) const;
     bool PrepareExternalModules();
     void RestartTimeout();
@@ -53,6 +54,8 @@ private:
     void SetSessionVar(const QByteArray &key, const QVariant &value);
     void SetSessionVars(const QByteArray &json);
     void ProcessGetResult(HttpRequest &request, HttpResponse &response);
+    // The job a GET_RESULT collects: the "cmdId" parameter, else the header.
+    static QByteArray ResultCommandId(const HttpRequest &request);
     void ProcessArchType(HttpRequest &request, HttpResponse &response);
     void ProcessTest(HttpRequest &request, HttpResponse &response);
     void ProcessGetUserServerPort(QTcpSocket *socket, HttpResponse &response);

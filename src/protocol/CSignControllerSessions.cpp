@@ -51,7 +51,8 @@ void CSignController::ProcessOpenSession(HttpRequest &request, HttpResponse &res
 bool CSignController::LoadDllLibrary()
 {
     if (m_oFields.libraryName.isEmpty()) {
-        VYR_LOG_SERVER(Debug) << "Library name not found. Probably command is addressed to server not dllmodule.";
+        VYR_LOG_SERVER(Debug)
+            << "Library name not found. Probably command is addressed to server not dllmodule.";
         return true;
     }
     return m_poDllManager->loadModuleForSession(m_oFields.libraryName, m_oFields.sessionId);
@@ -99,11 +100,15 @@ void CSignController::CloseSession(HttpRequest &, HttpResponse &response)
     SetResultData(ResultData(200, "OK"), response);
 }
 
+QByteArray CSignController::ResultCommandId(const HttpRequest &request)
+{
+    const QByteArray commandId = escapeAndConvertToValidID(request.parameter("cmdId"));
+    return commandId.isEmpty() ? escapeAndConvertToValidID(request.header("X-VYR-cmdId")) : commandId;
+}
+
 void CSignController::ProcessGetResult(HttpRequest &request, HttpResponse &response)
 {
-    QByteArray commandId = escapeAndConvertToValidID(request.parameter("cmdId"));
-    if (commandId.isEmpty())
-        commandId = escapeAndConvertToValidID(request.header("X-VYR-cmdId"));
+    const QByteArray commandId = ResultCommandId(request);
     VYR_LOG_SERVER(Debug) << "oCommandId=" << commandId;
     m_oFields.commandId = commandId;
     const ResultData result = m_poLauncher->GetResult(m_oFields);

@@ -1,5 +1,4 @@
 #include "HttpTestSupport.h"
-
 #include "http/HttpResponse.h"
 #include "logging/ServerLogger.h"
 
@@ -15,8 +14,8 @@ protected:
     void TearDown() override
     {
         HttpLogTest::TearDown();
-        for (LogChannel *channel : {&processUtilsLogChannel(), &fileVersionLogChannel(), &moduleToolsLogChannel(),
-                                    &vyrcommonsLogChannel()})
+        for (LogChannel *channel : {&processUtilsLogChannel(), &fileVersionLogChannel(),
+                                    &moduleToolsLogChannel(), &vyrcommonsLogChannel()})
             channel->reset();
     }
     // The lines logged while the request of these bytes is logged.
@@ -29,17 +28,22 @@ protected:
     }
 
     QTemporaryDir m_oDirectory;
-    ServerLogger m_oLogger{ServerLoggerConfig{.level = 1, .filePath = m_oDirectory.filePath(QStringLiteral("log"))}};
+    ServerLogger m_oLogger{
+        ServerLoggerConfig{.level = 1, .filePath = m_oDirectory.filePath(QStringLiteral("log"))}};
 };
 
-TEST_F(HttpLoggingTest, LogRequest_HeadersCookiesParameters_LinePerEntryThenRequestLine)
+TEST_F(HttpLoggingTest, LogRequest_Values_OnlyAtDebugAndSecretsNever)
 {
-    EXPECT_EQ(logRequest("POST /Mod1/Cmd1?b=2&a=1 HTTP/1.1\r\nHost: localhost\r\nCookie: c=v\r\n\r\n"),
-              (QStringList{"[VYR-server]:ServerLogger::logRequest: Header: host: localhost",
-                           "[VYR-server]:ServerLogger::logRequest: Cookie: c: v",
-                           "[VYR-server]:ServerLogger::logRequest: Param: a: 1",
-                           "[VYR-server]:ServerLogger::logRequest: Param: b: 2",
-                           "[VYR server]:ServerLogger::logRequest: POST /Mod1/Cmd1"}));
+    const QByteArray bytes = "POST /Mod1/Cmd1?b=2&userPin=1234 HTTP/1.1\r\nHost: localhost\r\n"
+                             "X-Auth-Token: t0k3n\r\nCookie: c=v; Secret=s3cr3t\r\n\r\n";
+    const QStringList debugLines = logRequest(bytes);
+    for (const char *secret : {"1234", "t0k3n", "s3cr3t"})
+        EXPECT_FALSE(debugLines.join('\n').contains(QLatin1String(secret))) << secret;
+    EXPECT_TRUE(debugLines.contains("[VYR-server]:ServerLogger::logRequest: Param: userPin: <hidden>"));
+    EXPECT_TRUE(debugLines.contains("[VYR-server]:ServerLogger::logRequest: Param: b: 2"));
+    EXPECT_TRUE(debugLines.contains("[VYR-server]:ServerLogger::logRequest: Cookie: c: v"));
+    m_oSink->set_level(spdlog::level::info);
+    EXPECT_EQ(logRequest(bytes), QStringList{"[VYR server]:ServerLogger::logRequest: POST /Mod1/Cmd1"});
 }
 
 TEST_F(HttpLoggingTest, LogRequest_KeepAlive_OnlyOneDebugLine)
