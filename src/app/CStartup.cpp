@@ -82,8 +82,8 @@ void CStartup::Start()
     QCoreApplication::setOrganizationDomain(QStringLiteral("com.veltrane"));
 
     CSettings::instance();
-    installFatalSignalHandler();
     ServerLogger::instance();
+    installFatalSignalHandler(serverLogChannel().filePath());
     refuseSecondInstance();
     createSessionStore();
     startListener();
