@@ -57,13 +57,18 @@ bool ServerKeyFiles::refresh(const QString &certificatePath, const QString &keyP
 {
     // The key first: the provisioning tool names the set's commit mark after it.
     const QStringList files = {keyPath, certificatePath};
-    if (m_oSignature.isEmpty() || PendingFileSet::signature(files) != m_oSignature) {
+    // A machine seed made or replaced later changes whether the key opens.
+    const auto signature = [&] {
+        return PendingFileSet::signature(files) + PendingFileSet::signature({m_oSources.seedPath});
+    };
+    if (m_oSignature.isEmpty() || signature() != m_oSignature) {
         VYR_LOG_SERVER(Info) << "Reading cert and key";
         const PendingFileSet::Snapshot snapshot = PendingFileSet::read(files, kMaxFileSize);
-        m_oSignature = snapshot.signature;
         m_oKey = snapshot.contents.value(0);
         m_oCertificate = snapshot.contents.value(1);
+        // Deriving the pass phrase creates a missing seed where the process may.
         QByteArray passPhrase = UniquePass(4, m_oSources).getUniquePassword().toByteArray();
+        m_oSignature = snapshot.signature + PendingFileSet::signature({m_oSources.seedPath});
         m_eProblem = check(m_oCertificate, m_oKey, passPhrase);
         passPhrase.fill('\0');
         report(certificatePath, keyPath);
