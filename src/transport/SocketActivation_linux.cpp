@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <arpa/inet.h>
 #include <atomic>
-#include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
