@@ -7,11 +7,20 @@ set(VYR_INSTALL_DIR "/opt/veltrane" CACHE PATH "Application directory of an inst
 set(VYR_SYSTEMD_SYSTEM_UNIT_DIR "/usr/lib/systemd/system" CACHE PATH "Where the dispatcher's system unit goes")
 set(VYR_SYSTEMD_USER_UNIT_DIR "/usr/lib/systemd/user" CACHE PATH "Where the per-account user unit goes")
 
+# The socket unit holds the dispatcher's port of the shipped settings.
+file(STRINGS ${PROJECT_SOURCE_DIR}/config/VeltraneCryptoProvider.ini _vyr_port_line REGEX "^port=[0-9]+$")
+string(REGEX REPLACE "^port=" "" VYR_DISPATCHER_PORT "${_vyr_port_line}")
+if(NOT VYR_DISPATCHER_PORT MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "No [listener] port=N line in config/VeltraneCryptoProvider.ini")
+endif()
+
 set(_vyr_packaging_source ${CMAKE_CURRENT_LIST_DIR})
 set(_vyr_packaging_build ${CMAKE_BINARY_DIR}/packaging)
 
 configure_file(${_vyr_packaging_source}/systemd/veltrane-dispatcher.service.in
                ${_vyr_packaging_build}/veltrane-dispatcher.service @ONLY)
+configure_file(${_vyr_packaging_source}/systemd/veltrane-dispatcher.socket.in
+               ${_vyr_packaging_build}/veltrane-dispatcher.socket @ONLY)
 configure_file(${_vyr_packaging_source}/systemd/veltrane-server.service.in
                ${_vyr_packaging_build}/veltrane-server.service @ONLY)
 foreach(script postinst prerm postrm)
@@ -26,7 +35,8 @@ install(TARGETS VeltraneCryptoServer vyr-certgen vyr-sign-module RUNTIME DESTINA
 install(FILES ${PROJECT_SOURCE_DIR}/config/VeltraneCryptoProvider.ini DESTINATION ${VYR_INSTALL_DIR})
 # Copied byte for byte: stripping or a rewritten run path would break the module's signature.
 install(FILES $<TARGET_FILE:vyr_module_hash> ${VYR_APP_DIR}/dlls/hash.xml DESTINATION ${VYR_INSTALL_DIR}/dlls)
-install(FILES ${_vyr_packaging_build}/veltrane-dispatcher.service DESTINATION ${VYR_SYSTEMD_SYSTEM_UNIT_DIR})
+install(FILES ${_vyr_packaging_build}/veltrane-dispatcher.service ${_vyr_packaging_build}/veltrane-dispatcher.socket
+        DESTINATION ${VYR_SYSTEMD_SYSTEM_UNIT_DIR})
 install(FILES ${_vyr_packaging_build}/veltrane-server.service DESTINATION ${VYR_SYSTEMD_USER_UNIT_DIR})
 
 set(CPACK_GENERATOR "DEB")

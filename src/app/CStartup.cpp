@@ -4,21 +4,21 @@
 #include "Listener.h"
 #include "TerminationSignalWatcher.h"
 #include "common/ProcessExit.h"
+#include "http/HttpSessionStore.h"
 #include "logging/LogStatement.h"
 #include "logging/ServerLogger.h"
-#include "platform/ProcessUtilsExceptions.h"
-#include "platform/ProcessUtilsFactory.h"
-#include "http/HttpSessionStore.h"
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
-#include "protocol/CTimeout.h"
+#include "platform/ProcessUtilsExceptions.h"
+#include "platform/ProcessUtilsFactory.h"
 #include "protocol/CRequestMapper.h"
+#include "protocol/CTimeout.h"
 #include "settings/CSettings.h"
+#include "transport/SocketActivation.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSettings>
-
 #include <cstring>
 
 namespace {
@@ -82,8 +82,8 @@ void CStartup::Start()
     QCoreApplication::setOrganizationDomain(QStringLiteral("com.veltrane"));
 
     CSettings::instance();
-    installFatalSignalHandler();
     ServerLogger::instance();
+    installFatalSignalHandler(serverLogChannel().filePath());
     refuseSecondInstance();
     createSessionStore();
     startListener();
@@ -91,6 +91,10 @@ void CStartup::Start()
 
 void CStartup::refuseSecondInstance()
 {
+    // The service manager starts one dispatcher per socket it holds, and that socket,
+    // already in this process, would be taken for another server's.
+    if (SocketActivation::isHolding(static_cast<quint16>(CSettings::instance()->ReadPort())))
+        return;
     quint16 port = 0;
     QString account;
     try {

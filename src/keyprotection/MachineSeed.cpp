@@ -1,18 +1,18 @@
 #include "MachineSeed.h"
 
-#include <QRandomGenerator>
-#include <QTime>
+namespace {
+constexpr int kLetters = 25;
+// The largest multiple of 25 a byte can hold; bytes from here up are drawn again.
+constexpr unsigned char kFirstRejected = 250;
+} // namespace
 
-QByteArray MachineSeed::generate(quint32 generatorSeed)
+QByteArray MachineSeed::lettersFrom(QByteArrayView randomBytes)
 {
-    QRandomGenerator generator(generatorSeed);
-    QByteArray seed(kLength, Qt::Uninitialized);
-    for (char &letter : seed)
-        letter = static_cast<char>('A' + generator.generate() % 25);
-    return seed;
-}
-
-QByteArray MachineSeed::generate()
-{
-    return generate(static_cast<quint32>(QTime::currentTime().msec()));
+    QByteArray letters;
+    for (const char byte : randomBytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value < kFirstRejected)
+            letters.append(static_cast<char>('A' + value % kLetters));
+    }
+    return letters;
 }

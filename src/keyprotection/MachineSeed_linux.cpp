@@ -1,34 +1,19 @@
 #include "MachineSeed.h"
 #include "common/FdWriter_linux.h"
+#include "common/UniqueFd.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 // A machine seed is 16 letters; anything far larger is not a seed of ours.
 constexpr qint64 kMaxSeedFileSize = 4096;
-
-class UniqueFd
-{
-public:
-    explicit UniqueFd(int fd) : m_iFd(fd) {}
-    ~UniqueFd()
-    {
-        if (m_iFd >= 0)
-            ::close(m_iFd);
-    }
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    int get() const { return m_iFd; }
-
-private:
-    int m_iFd;
-};
 
 // Removes the temporary file on every path; a successful link or rename leaves nothing to remove.
 class TemporaryPath
@@ -72,7 +57,37 @@ bool publish(const char *temporary, const QString &path)
         return true;
     return ::rename(temporary, target.constData()) == 0;
 }
+
+// Fills the buffer from the kernel's random source, retrying after a signal; false when
+// the source is not there (a kernel older than getrandom) or fails.
+bool fillRandom(QByteArray &buffer)
+{
+    qsizetype filled = 0;
+    while (filled < buffer.size()) {
+        const ssize_t got = ::getrandom(buffer.data() + filled, size_t(buffer.size() - filled), 0);
+        if (got < 0 && errno != EINTR)
+            return false;
+        filled += got > 0 ? got : 0;
+    }
+    return true;
+}
 } // namespace
+
+QByteArray MachineSeed::generate()
+{
+    // Twice the letters needed: a byte is drawn again with probability 6/256, so one round
+    // almost always suffices.
+    QByteArray random(2 * kLength, Qt::Uninitialized);
+    QByteArray seed;
+    while (seed.size() < kLength) {
+        if (!fillRandom(random))
+            return {};
+        seed += lettersFrom(random);
+    }
+    random.fill('\0');
+    seed.truncate(kLength);
+    return seed;
+}
 
 QByteArray MachineSeed::read(const QString &path)
 {
@@ -84,6 +99,8 @@ QByteArray MachineSeed::read(const QString &path)
 
 bool MachineSeed::writeIfMissing(const QString &path, const QByteArray &seed)
 {
+    if (seed.size() != kLength)
+        return false;
     const QString directory = QFileInfo(path).absolutePath();
     if (!ensureDirectory(directory))
         return false;

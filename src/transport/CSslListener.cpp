@@ -2,6 +2,8 @@
 
 #include "CSslConnectionHandler.h"
 #include "CSslConnectionHandlerPool.h"
+#include "SocketActivation.h"
+#include "TlsMaterialCache.h"
 #include "common/ProcessExit.h"
 #include "logging/LogStatement.h"
 #include "platform/ProcessUtilsExceptions.h"
@@ -10,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <unistd.h>
 
 namespace {
 constexpr char kTooManyConnections[] =
@@ -39,11 +42,16 @@ CSslListener::CSslListener(QSettings *settings, HttpRequestHandler *requestHandl
       m_poPool(std::make_unique<CSslConnectionHandlerPool>(settings, requestHandler))
 {
     const quint16 configuredPort = static_cast<quint16>(CSettings::instance()->ReadPort());
-    if (runsOnSystemAccount(QCoreApplication::applicationPid()))
-        becomeDispatcher(configuredPort);
-    else
-        bindUserPort(static_cast<quint16>(configuredPort + 1));
+    const bool dispatcher = runsOnSystemAccount(QCoreApplication::applicationPid());
+    if (!adoptActivatedSocket(configuredPort, dispatcher)) {
+        if (dispatcher)
+            becomeDispatcher(configuredPort);
+        else
+            bindUserPort(static_cast<quint16>(configuredPort + 1));
+    }
     VYR_LOG_SERVER(Info) << "Listening on port " << serverPort();
+    // A certificate or key that cannot serve is reported now rather than at the first page.
+    TlsMaterialCache::instance().load();
 }
 
 CSslListener::~CSslListener()
@@ -51,6 +59,18 @@ CSslListener::~CSslListener()
     close();
     m_poPool.reset();
     VYR_LOG_SERVER(Info) << "closed & destroyed";
+}
+
+bool CSslListener::adoptActivatedSocket(quint16 port, bool dispatcher)
+{
+    const qintptr descriptor = SocketActivation::takeListeningSocket(port, dispatcher);
+    if (descriptor < 0)
+        return false;
+    if (setSocketDescriptor(descriptor))
+        return true;
+    VYR_LOG_SERVER(Warning) << "Cannot listen on the socket from the service manager: " << errorString();
+    ::close(static_cast<int>(descriptor));
+    return false;
 }
 
 void CSslListener::bindUserPort(quint16 port)
@@ -61,7 +81,8 @@ void CSslListener::bindUserPort(quint16 port)
     }
     // Endless by design: the port wraps at 65536, and port 0 lets the system choose.
     while (!listen(QHostAddress::LocalHost, port)) {
-        VYR_LOG_SERVER(Info) << "Cannot bind on port " << port << ": " << errorString() << " trying next one...";
+        VYR_LOG_SERVER(Info) << "Cannot bind on port " << port << ": " << errorString()
+                             << " trying next one...";
         port = static_cast<quint16>(port + 1);
     }
 }
@@ -77,7 +98,8 @@ void CSslListener::becomeDispatcher(quint16 port)
         VYR_LOG_SERVER(Info) << "Dispatcher already started on system account!!!";
         terminateProcess(1);
     }
-    VYR_LOG_SERVER(Warning) << "Dispatcher is runing on another user. It will be closed and run on system account!";
+    VYR_LOG_SERVER(Warning)
+        << "Dispatcher is runing on another user. It will be closed and run on system account!";
     if (const qint64 currentOwner = ownerOfPort(port); currentOwner != 0)
         createProcessUtils()->ShutdownProcess(currentOwner);
     if (!listen(QHostAddress::LocalHost, port)) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QTcpServer>
-
 #include <memory>
 
 class CSslConnectionHandlerPool;
@@ -9,8 +8,9 @@ class HttpRequestHandler;
 class QSettings;
 
 // The TCP server on 127.0.0.1: picks its port (root takes the configured one as the
-// dispatcher, every other account the first free one above it) and hands each accepted
-// connection to a pooled handler. Lives on the listener thread.
+// dispatcher, from the service manager when that holds it, every other account the first
+// free one above it) and hands each accepted connection to a pooled handler. Lives on the
+// listener thread.
 class CSslListener : public QTcpServer
 {
     Q_OBJECT
@@ -25,10 +25,11 @@ protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
+    bool adoptActivatedSocket(quint16 port, bool dispatcher);
     void bindUserPort(quint16 port);
     void becomeDispatcher(quint16 port);
     void answerTooManyConnections(qintptr socketDescriptor);
 
-    QSettings *m_poSettings;              // not owned
+    QSettings *m_poSettings;                             // not owned
     std::unique_ptr<CSslConnectionHandlerPool> m_poPool; // lives on the listener thread
 };

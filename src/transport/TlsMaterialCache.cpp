@@ -1,17 +1,9 @@
 #include "TlsMaterialCache.h"
 
-#include "logging/LogStatement.h"
 #include "settings/CSettings.h"
 
-#include <QFile>
-
-namespace {
-QByteArray readWhole(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
+#include <QCoreApplication>
+#include <QFileInfo>
 
 TlsMaterialCache &TlsMaterialCache::instance()
 {
@@ -21,26 +13,25 @@ TlsMaterialCache &TlsMaterialCache::instance()
 
 bool TlsMaterialCache::load()
 {
+    const CSettings *settings = CSettings::instance();
+    const auto paths = settings->ReadSslCertificateCertAndKeyFiles();
     QMutexLocker locker(&m_oMutex);
-    if (m_oCertificate.isEmpty() || m_oKey.isEmpty()) {
-        VYR_LOG_SERVER(Info) << "Reading cert and key";
-        const auto paths = CSettings::instance()->ReadSslCertificateCertAndKeyFiles();
-        if (QFile::exists(paths.first) && QFile::exists(paths.second)) {
-            m_oCertificate = readWhole(paths.first);
-            m_oKey = readWhole(paths.second);
-        }
+    if (!m_oFiles) {
+        const QString appDir = QFileInfo(settings->settingsFilePath()).absolutePath();
+        m_oFiles.emplace(UniquePassSources::system(),
+                         ServerKeyFiles::repairCommand(QCoreApplication::applicationDirPath(), appDir));
     }
-    return !m_oCertificate.isEmpty() && !m_oKey.isEmpty();
+    return m_oFiles->refresh(paths.first, paths.second);
 }
 
 QByteArray TlsMaterialCache::certificate() const
 {
     QMutexLocker locker(&m_oMutex);
-    return m_oCertificate;
+    return m_oFiles ? m_oFiles->certificate() : QByteArray();
 }
 
 QByteArray TlsMaterialCache::key() const
 {
     QMutexLocker locker(&m_oMutex);
-    return m_oKey;
+    return m_oFiles ? m_oFiles->key() : QByteArray();
 }

@@ -40,7 +40,8 @@ protected:
     void SetUp() override { vyrcommonsLogChannel().initializeWithSinks(1, 0, QString(), {}); }
     void TearDown() override { vyrcommonsLogChannel().reset(); }
 
-    MachineIdentityFiles m_oIdentity{kSeed, kMachineId + "\n", bios() + SmbiosBuilder().systemInformation(kUuid).bytes()};
+    MachineIdentityFiles m_oIdentity{kSeed, kMachineId + "\n",
+                                     bios() + SmbiosBuilder().systemInformation(kUuid).bytes()};
 };
 
 // Each mode's material spelled out independently: seed, machine id with its zero byte, board UUID.
@@ -48,11 +49,12 @@ TEST_F(UniquePassTest, PassPhrase_Mode_LowercaseSha256HexOfItsPieces)
 {
     const QByteArray guid = kMachineId + '\0';
     EXPECT_EQ(UniquePass(0, m_oIdentity.sources()).getMachineGuid(), guid);
-    const std::pair<unsigned, QByteArray> cases[] = {{0, guid}, {1, kUuid}, {2, guid + kUuid}, {3, kSeed},
-                                                     {4, kSeed + guid + kUuid}, {77, {}}};
+    const std::pair<unsigned, QByteArray> cases[] = {
+        {0, guid}, {1, kUuid}, {2, guid + kUuid}, {3, kSeed}, {4, kSeed + guid + kUuid}, {77, {}}};
     for (const auto &[mode, material] : cases)
         EXPECT_EQ(passPhrase(mode, m_oIdentity.sources()), sha256Hex(material)) << mode;
-    EXPECT_EQ(passPhrase(5, m_oIdentity.sources()), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(passPhrase(5, m_oIdentity.sources()),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(passPhrase(4, m_oIdentity.sources()), passPhrase(4, m_oIdentity.sources()));
 }
 
@@ -75,29 +77,45 @@ TEST_F(UniquePassTest, Seed_MissingOnConcurrentFirstUse_GeneratedOnceWorldReadab
         EXPECT_EQ(phrase, sha256Hex(seed));
 }
 
-TEST(MachineSeedTest, Generate_EveryGeneratorSeed_SixteenLettersAToYAllUsed)
+// A seed from the clock would repeat within a thousand draws; one from the kernel never does.
+TEST(MachineSeedTest, Generate_ManyDraws_SixteenLettersAToYAllUsedNoneRepeated)
 {
     std::set<char> letters;
-    for (quint32 milliseconds = 0; milliseconds < 1000; ++milliseconds) {
-        const QByteArray seed = MachineSeed::generate(milliseconds);
+    std::set<QByteArray> seeds;
+    for (int draw = 0; draw < 2000; ++draw) {
+        const QByteArray seed = MachineSeed::generate();
         ASSERT_EQ(seed.size(), MachineSeed::kLength);
         letters.insert(seed.cbegin(), seed.cend());
+        seeds.insert(seed);
     }
     EXPECT_EQ(std::string(letters.cbegin(), letters.cend()), "ABCDEFGHIJKLMNOPQRSTUVWXY");
+    EXPECT_EQ(seeds.size(), 2000u);
+}
+
+// Bytes 250 to 255 would make A to F a tenth more likely than the rest; they are drawn again.
+TEST(MachineSeedTest, LettersFrom_BytesFrom250Up_Dropped)
+{
+    EXPECT_EQ(MachineSeed::lettersFrom(QByteArray::fromHex("0018197cf9fafbff")), QByteArray("AYAYY"));
 }
 
 // The UUID piece through the whole path: file, permission check, walk.
 TEST_F(UniquePassTest, MotherboardUuid_Table_UuidOrZerosOrEmptyWhenUnreadable)
 {
     const QByteArray zeros(16, '\0'), system = SmbiosBuilder().systemInformation(kUuid).bytes();
-    const struct { const char *name; QByteArray table; mode_t mode; QByteArray piece; } cases[] = {
-        {"AfterOtherStructures", bios() + system, 0444, kUuid},
-        {"StructureWithoutStrings", SmbiosBuilder().structure(32, QByteArray(6, '\0')).bytes() + system, 0644, kUuid},
-        {"NoSystemInformation", bios() + bios(), 0444, zeros},
-        {"StringSetSwallowsNextStructure",
-         SmbiosBuilder().structure(2, "\x01\x02").bytes().chopped(2) + "abc" + system, 0444, zeros},
-        {"LengthBelowHeaderStopsWalk", QByteArray("\x00\x02\x00\x00", 4) + system, 0444, zeros},
-        {"OnlyRootMayRead", system, 0400, {}}};
+    const struct
+    {
+        const char *name;
+        QByteArray table;
+        mode_t mode;
+        QByteArray piece;
+    } cases[] = {{"AfterOtherStructures", bios() + system, 0444, kUuid},
+                 {"StructureWithoutStrings",
+                  SmbiosBuilder().structure(32, QByteArray(6, '\0')).bytes() + system, 0644, kUuid},
+                 {"NoSystemInformation", bios() + bios(), 0444, zeros},
+                 {"StringSetSwallowsNextStructure",
+                  SmbiosBuilder().structure(2, "\x01\x02").bytes().chopped(2) + "abc" + system, 0444, zeros},
+                 {"LengthBelowHeaderStopsWalk", QByteArray("\x00\x02\x00\x00", 4) + system, 0444, zeros},
+                 {"OnlyRootMayRead", system, 0400, {}}};
     for (const auto &c : cases) {
         MachineIdentityFiles identity;
         identity.setDmiTable(c.table, c.mode);

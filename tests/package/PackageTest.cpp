@@ -1,3 +1,4 @@
+#include "common/UniqueFd.h"
 #include "support/QtPrinters.h"
 #include "support/TestAccount.h"
 
@@ -11,10 +12,14 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -24,6 +29,7 @@ using namespace std::chrono_literals;
 // the commands of its own systemd units. Needs root (test accounts, the machine seed).
 namespace {
 const QString kDispatcherUnit = QStringLiteral("/usr/lib/systemd/system/veltrane-dispatcher.service");
+const QString kDispatcherSocket = QStringLiteral("/usr/lib/systemd/system/veltrane-dispatcher.socket");
 const QString kUserUnit = QStringLiteral("/usr/lib/systemd/user/veltrane-server.service");
 const QString kLogTail = QStringLiteral("/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log");
 
@@ -91,17 +97,37 @@ quint16 freePortPair()
     return 0;
 }
 
-// Starts a command as systemd would run it: as the account when given, else as root. The
-// QProcess kills it when it goes out of scope still running.
-void startUnit(QProcess &process, const QStringList &command, const TestAccount *account,
-               const QProcessEnvironment &environment)
+// A TCP socket listening on 127.0.0.1:port, as the dispatcher's socket unit holds it.
+UniqueFd listeningSocket(quint16 port)
 {
-    if (account) {
-        process.setChildProcessModifier([uid = account->uid(), gid = account->gid()] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const int reuse = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
+    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+        ::listen(fd.get(), 16) != 0)
+        return {};
+    return fd;
+}
+
+// Starts a command as systemd would run it: as the account when given, else as root, and
+// with a socket of a socket unit as descriptor 3 when given. The QProcess kills it when
+// it goes out of scope still running.
+void startUnit(QProcess &process, const QStringList &command, const TestAccount *account,
+               const QProcessEnvironment &environment, int passedSocket = -1)
+{
+    process.setChildProcessModifier(
+        [uid = account ? account->uid() : 0, gid = account ? account->gid() : 0, passedSocket] {
+            // dup2 onto itself would keep close-on-exec.
+            if (passedSocket == 3 ? ::fcntl(3, F_SETFD, 0) != 0
+                                  : passedSocket >= 0 && ::dup2(passedSocket, 3) != 3)
+                ::_exit(127);
+            if (uid != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
                 ::_exit(127);
         });
-    }
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(command.value(0), command.mid(1));
@@ -234,15 +260,26 @@ TEST_F(UnpackedInstallTest, Lifecycle_ProvisionStartAskRemove_AccountGetsItsOwnP
         EXPECT_TRUE(
             QFileInfo(inRoot("/etc/systemd/system/multi-user.target.wants/veltrane-dispatcher.service"))
                 .isSymLink());
+        EXPECT_TRUE(QFileInfo(inRoot("/etc/systemd/system/sockets.target.wants/veltrane-dispatcher.socket"))
+                        .isSymLink());
     }
 
     QTemporaryDir rootConfig;
     QProcessEnvironment rootEnvironment = QProcessEnvironment::systemEnvironment();
     rootEnvironment.insert("XDG_CONFIG_HOME", rootConfig.path());
     rootEnvironment.remove("DISPLAY");
+    // The dispatcher takes its port from the socket unit, through the service manager's protocol.
+    EXPECT_TRUE(unitValue(kDispatcherSocket, "ListenStream").startsWith("127.0.0.1:"));
+    UniqueFd socketUnit = listeningSocket(m_iPort);
+    ASSERT_TRUE(socketUnit.isValid());
     QProcess dispatcher;
-    startUnit(dispatcher, unitCommand(kDispatcherUnit, "ExecStart"), nullptr, rootEnvironment);
+    startUnit(dispatcher,
+              QStringList{"/bin/sh", "-c", "LISTEN_PID=$$ LISTEN_FDS=1 exec \"$0\" \"$@\""} +
+                  unitCommand(kDispatcherUnit, "ExecStart"),
+              nullptr, rootEnvironment, socketUnit.get());
+    socketUnit.reset();
     ASSERT_EQ(listeningPort(rootConfig.path() + kLogTail), m_iPort) << dispatcher.readAll().toStdString();
+    EXPECT_TRUE(readText(rootConfig.path() + kLogTail).contains("taken over from the service manager"));
 
     // What systemd's user manager hands a unit: the account's own variables, no display.
     const QString runtimeDir = m_oAccount.home() + "/.runtime";

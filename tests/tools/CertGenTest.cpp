@@ -2,13 +2,18 @@
 #include "CertGenException.h"
 #include "CertGenerator.h"
 #include "CertificateAuthority.h"
+#include "CertificateFactory.h"
 #include "Certutil.h"
+#include "FileSetWriter.h"
 #include "PemCodec.h"
 #include "keyprotection/MachineIdentityFiles.h"
 #include "keyprotection/MachineSeed.h"
+#include "keyprotection/PendingFileSet.h"
+#include "keyprotection/ServerKeyFiles.h"
 #include "keyprotection/UniquePass.h"
 #include "logging/LogChannels.h"
 #include "settings/CSettings.h"
+#include "support/CapturingSink.h"
 #include "support/QtPrinters.h"
 
 #include <QCoreApplication>
@@ -20,7 +25,9 @@
 #include <QSslKey>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // The built vyr-certgen on scratch directories and a scratch HOME, so nothing under
@@ -193,6 +200,52 @@ TEST_F(CertGenToolTest, Run_AgainWithoutThenWithForce_RefusesUnchangedThenNewCer
     EXPECT_EQ(verify.exitCode, 0) << verify.output.toStdString();
 }
 
+// An authority from before the name limits, trusted by this user's Chromium: replaced without
+// --force together with the server files it signed, the trust renewed, and what the new one
+// signs for any other name is refused by a verifier that knows nothing of this tool.
+TEST_F(CertGenToolTest, Run_AuthorityWithoutNameConstraints_ReplacedLimitedToLoopbackTrustRenewed)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+        GTEST_SKIP() << "no openssl command";
+    QDir().mkpath(at("ca"));
+    ASSERT_EQ(run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=old", "-days",
+                              "30", "-keyout", at("ca/VYR-ca-key.pem"), "-out", at("ca/VYR-ca.pem")})
+                  .exitCode,
+              0);
+    const bool certutil = !Certutil::locate().isEmpty();
+    if (certutil) {
+        ASSERT_EQ(certgen({"--trust-browsers", "--ca", at("ca/VYR-ca.pem")}).exitCode, 0);
+    }
+    writeFile(at("app/certs/VYR-cert-server.pem"), "signed by the old authority");
+
+    const ToolRun replaced = provision();
+    ASSERT_EQ(replaced.exitCode, 0) << replaced.output.toStdString();
+    const QString ca = at("app/certs/VYR-ca.pem");
+    EXPECT_EQ(run("openssl", {"verify", "-CAfile", ca, at("app/certs/VYR-cert-server.pem")}).exitCode, 0);
+    EXPECT_TRUE(run("openssl", {"x509", "-noout", "-text", "-in", ca})
+                    .output.contains(QRegularExpression(
+                        "Name Constraints: critical\\s+Permitted:\\s+IP:127.0.0.1/255.255.255.255\\s+"
+                        "IP:0:0:0:0:0:0:0:1/FFFF(:FFFF){7}\\s+DNS:localhost\\s")));
+    if (certutil) {
+        EXPECT_EQ(Certutil(Certutil::locate())
+                      .exportCertificate(BrowserTrust::chromiumDatabase(at("home")), kNickname)
+                      .output.simplified(),
+                  readAll(ca).simplified());
+    }
+
+    const CertificateAuthority authority = CertificateAuthority::loadOrCreate(at("ca"));
+    const EvpPkeyPtr key = CertificateFactory::generateRsaKey();
+    for (const char *names : {"DNS:example.com", "DNS:localhost.example.com", "IP:127.0.0.2"}) {
+        writeFile(at("other.pem"),
+                  PemCodec::certificateToPem(CertificateFactory::createServerCertificate(
+                                                 key.get(), authority.certificate(), authority.key(), names)
+                                                 .get()));
+        const ToolRun verify = run("openssl", {"verify", "-CAfile", ca, at("other.pem")});
+        EXPECT_NE(verify.exitCode, 0) << names;
+        EXPECT_TRUE(verify.output.contains("subtree violation")) << verify.output.toStdString();
+    }
+}
+
 TEST_F(CertGenToolTest, TrustBrowsers_ChromiumAndFirefoxProfiles_ListedReplacedThenRemoved)
 {
     if (Certutil::locate().isEmpty())
@@ -258,6 +311,74 @@ TEST_F(CertGenLibraryTest, ServerKey_OtherMachineIdentity_OpensOnlyUnderTheSameO
     EXPECT_FALSE(opensOn("HGFEDCBAHGFEDCBB", kMachineId, uuidA)) << "seed differs";
     EXPECT_FALSE(opensOn(kSeed, "fedcba9876543210fedcba9876543211\n", uuidA)) << "machine id differs";
     EXPECT_FALSE(opensOn(kSeed, kMachineId, QByteArray(16, '\x5a'))) << "motherboard differs";
+
+    // The server on the other machine says so once per change of the files, with the cure.
+    const MachineIdentityFiles other("HGFEDCBAHGFEDCBB", kMachineId, tableWith(uuidA));
+    const auto errors = std::make_shared<CapturingSink>();
+    errors->set_level(spdlog::level::err);
+    serverLogChannel().initializeWithSinks(int(LogLevel::Error), 0, QString(), {errors});
+    const CertGenerator::Targets files = CertGenerator::targets(at("app"));
+    ServerKeyFiles server(other.sources(), ServerKeyFiles::repairCommand("/opt/v", at("app")));
+    for (int handshake = 0; handshake < 3; ++handshake)
+        EXPECT_TRUE(server.refresh(files.certificate, files.key));
+    EXPECT_EQ(server.problem(), ServerKeyFiles::Problem::KeyDoesNotOpen);
+    ASSERT_EQ(errors->lines().size(), 2) << errors->lines().join('\n').toStdString();
+    EXPECT_TRUE(errors->lines()[0].contains(files.key + " does not open with this machine's pass phrase"));
+    EXPECT_TRUE(errors->lines()[1].endsWith("run: /opt/v/vyr-certgen --app-dir " + at("app") + " --force"));
+    CertGenOptions repaired = options(other);
+    repaired.force = true;
+    CertGenerator(repaired).run();
+    EXPECT_TRUE(server.refresh(files.certificate, files.key));
+    EXPECT_EQ(server.problem(), ServerKeyFiles::Problem::None);
+    EXPECT_EQ(errors->lines().size(), 2);
+    SetUpTestSuite();
+}
+
+// The tool killed before each step of replacing the server's files: what the server reads
+// is one whole set, old or new, and the next run keeps exactly that one.
+TEST_F(CertGenLibraryTest, ReplaceServerFiles_KilledBeforeEachStep_ServerReadsOneWholeSetRecoveryKeepsIt)
+{
+    const MachineIdentityFiles identity(kSeed, kMachineId, tableWith(MachineIdentityFiles::uuidA()));
+    const auto setIn = [&](const QString &appDir) {
+        CertGenOptions provisioned = options(identity);
+        provisioned.appDir = appDir;
+        CertGenerator(provisioned).run();
+        const CertGenerator::Targets files = CertGenerator::targets(appDir);
+        return QList<FileSetWriter::File>{{files.key, readAll(files.key), 0600},
+                                          {files.certificate, readAll(files.certificate), 0644},
+                                          {files.authorityCopy, readAll(files.authorityCopy), 0644}};
+    };
+    const QList<FileSetWriter::File> old = setIn(at("app"));
+    QList<FileSetWriter::File> next = setIn(at("next"));
+    for (qsizetype i = 0; i < next.size(); ++i)
+        next[i].path = old[i].path;
+    const QByteArray phrase = UniquePass(4, identity.sources()).getUniquePassword().toByteArray();
+    const auto keyTheServerServes = [&] {
+        const auto read = PendingFileSet::read({old[0].path, old[1].path}, 1 << 20).contents;
+        return ServerKeyFiles::check(read[1], read[0], phrase) == ServerKeyFiles::Problem::None ? read[0]
+                                                                                                : "";
+    };
+    for (int stopAt = 0;; ++stopAt) {
+        FileSetWriter().replace(old);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            int step = 0;
+            FileSetWriter([&] {
+                if (step++ == stopAt)
+                    ::raise(SIGKILL);
+            }).replace(next);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        const QByteArray served = keyTheServerServes();
+        EXPECT_TRUE(served == old[0].bytes || served == next[0].bytes) << stopAt;
+        FileSetWriter::recover(CertGenerator::targets(at("app")).set());
+        EXPECT_EQ(keyTheServerServes(), served) << stopAt;
+        EXPECT_EQ(QDir(at("app/certs")).entryList(QDir::Files | QDir::Hidden).size(), 3) << stopAt;
+        if (WIFEXITED(status))
+            break; // ran through: there was no step left to stop before
+    }
 }
 
 TEST_F(CertGenLibraryTest, EnsureSeed_PresentOrUnprivileged_NeverWrittenAndUnwritableThrows)

@@ -1,6 +1,7 @@
 #include "AtomicFileWriter.h"
 #include "CertGenException.h"
 #include "common/FdWriter_linux.h"
+#include "common/UniqueFd.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,26 +13,6 @@
 #include <unistd.h>
 
 namespace {
-class UniqueFd
-{
-public:
-    explicit UniqueFd(int fd) : m_iFd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    int get() const { return m_iFd; }
-    // close() reports write-back failures; the caller must see them.
-    bool reset()
-    {
-        const bool ok = m_iFd < 0 || ::close(m_iFd) == 0;
-        m_iFd = -1;
-        return ok;
-    }
-
-private:
-    int m_iFd;
-};
-
 // Unlinks the temporary file unless it was renamed into place.
 class TemporaryFile
 {
@@ -67,11 +48,25 @@ void AtomicFileWriter::write(const QString &path, const QByteArray &bytes, mode_
     if (fd.get() < 0)
         throw systemError(QStringLiteral("Cannot create a file beside"), path);
     TemporaryFile temporary(pattern);
-    if (::fchmod(fd.get(), mode) != 0 || !writeAllToFd(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.reset())
+    if (::fchmod(fd.get(), mode) != 0 || !writeAllToFd(fd.get(), bytes) || ::fsync(fd.get()) != 0 ||
+        !fd.reset())
         throw systemError(QStringLiteral("Cannot write"), path);
     if (::rename(temporary.path(), QFile::encodeName(path).constData()) != 0)
         throw systemError(QStringLiteral("Cannot replace"), path);
     temporary.keep();
+}
+
+void AtomicFileWriter::rename(const QString &from, const QString &to)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        throw systemError(QStringLiteral("Cannot rename %1 to").arg(from), to);
+}
+
+void AtomicFileWriter::syncDirectory(const QString &path)
+{
+    UniqueFd directory(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.isValid() || ::fsync(directory.get()) != 0)
+        throw systemError(QStringLiteral("Cannot sync the directory"), path);
 }
 
 void AtomicFileWriter::ensureDirectory(const QString &path, mode_t mode)

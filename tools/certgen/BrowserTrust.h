@@ -40,6 +40,9 @@ public:
 
     // Says what it did on out and what went wrong on err.
     int run(Action action, QTextStream &out, QTextStream &err) const;
+    // After the authority was replaced: the new one goes wherever the replaced one was
+    // trusted, so those browsers keep accepting the server; other stores stay as they are.
+    int renew(const QByteArray &replacedAuthorityPem, QTextStream &out, QTextStream &err) const;
 
     static QString chromiumDatabase(const QString &home);
     // Where each kind of Firefox install keeps its profiles.
@@ -50,12 +53,11 @@ public:
 private:
     int trust(QTextStream &out, QTextStream &err) const;
     int untrust(QTextStream &out, QTextStream &err) const;
-    QList<Store> storesToTrust(QTextStream &out, QTextStream &err) const;
     QList<Store> existingStores(QTextStream &out) const;
     bool ensureChromiumDatabase(QTextStream &err) const;
     bool trustIn(const Store &store, QTextStream &out, QTextStream &err) const;
     bool untrustIn(const Store &store, QTextStream &out, QTextStream &err) const;
-    bool holdsThisAuthority(const Store &store) const;
+    bool holds(const Store &store, const QByteArray &authorityPem) const;
     void reportNoFirefox(QTextStream &out) const;
 
     QString m_oHome;

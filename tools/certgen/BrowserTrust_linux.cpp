@@ -1,5 +1,4 @@
 #include "BrowserTrust.h"
-
 #include "CertGenException.h"
 #include "PemCodec.h"
 
@@ -7,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
-
 #include <openssl/x509.h>
 
 namespace {
@@ -25,7 +23,8 @@ QByteArray readFile(const QString &path)
 bool samePemCertificate(const QByteArray &first, const QByteArray &second)
 {
     try {
-        return X509_cmp(PemCodec::certificateFromPem(first).get(), PemCodec::certificateFromPem(second).get()) == 0;
+        return X509_cmp(PemCodec::certificateFromPem(first).get(),
+                        PemCodec::certificateFromPem(second).get()) == 0;
     } catch (const CertGenException &) {
         return false;
     }
@@ -50,7 +49,8 @@ QString BrowserTrust::chromiumDatabase(const QString &home)
 
 QStringList BrowserTrust::firefoxProfileRoots(const QString &home)
 {
-    return {home + QStringLiteral("/.mozilla/firefox"), home + QStringLiteral("/snap/firefox/common/.mozilla/firefox"),
+    return {home + QStringLiteral("/.mozilla/firefox"),
+            home + QStringLiteral("/snap/firefox/common/.mozilla/firefox"),
             home + QStringLiteral("/.var/app/org.mozilla.firefox/.mozilla/firefox")};
 }
 
@@ -99,7 +99,21 @@ int BrowserTrust::trust(QTextStream &out, QTextStream &err) const
     return allDone ? kDone : kStoreFailed;
 }
 
-int BrowserTrust::untrust(QTextStream &out, QTextStream &err) const
+int BrowserTrust::renew(const QByteArray &replacedAuthorityPem, QTextStream &out, QTextStream &err) const
+{
+    if (m_oCertutilProgram.isEmpty())
+        return kDone;
+    QString unused;
+    QTextStream quiet(&unused);
+    bool allDone = true;
+    for (const Store &store : existingStores(quiet)) {
+        if (holds(store, replacedAuthorityPem))
+            allDone = trustIn(store, out, err) && allDone;
+    }
+    return allDone ? kDone : kStoreFailed;
+}
+
+QList<BrowserTrust::Store> BrowserTrust::existingStores(QTextStream &out) const
 {
     QList<Store> stores;
     const QString chromium = chromiumDatabase(m_oHome);
@@ -110,7 +124,12 @@ int BrowserTrust::untrust(QTextStream &out, QTextStream &err) const
     const QList<Store> profiles = firefoxProfiles(m_oHome);
     if (profiles.isEmpty())
         reportNoFirefox(out);
-    stores += profiles;
+    return stores + profiles;
+}
+
+int BrowserTrust::untrust(QTextStream &out, QTextStream &err) const
+{
+    const QList<Store> stores = existingStores(out);
     bool allDone = true;
     for (const Store &store : std::as_const(stores))
         allDone = untrustIn(store, out, err) && allDone;
@@ -133,13 +152,14 @@ bool BrowserTrust::ensureChromiumDatabase(QTextStream &err) const
     }
     const Certutil::Run created = m_oCertutil.createEmptyDatabase(database);
     if (!created.ok)
-        err << "vyr-certgen: certutil could not create the database " << database << ": " << created.error << "\n";
+        err << "vyr-certgen: certutil could not create the database " << database << ": " << created.error
+            << "\n";
     return created.ok;
 }
 
 bool BrowserTrust::trustIn(const Store &store, QTextStream &out, QTextStream &err) const
 {
-    if (holdsThisAuthority(store)) {
+    if (holds(store, readFile(m_oAuthorityFile))) {
         out << "Already trusted by " << store << "\n";
         return true;
     }
@@ -148,7 +168,8 @@ bool BrowserTrust::trustIn(const Store &store, QTextStream &out, QTextStream &er
         m_oCertutil.remove(store.directory, kNickname);
     const Certutil::Run added = m_oCertutil.addAuthority(store.directory, kNickname, m_oAuthorityFile);
     if (!added.ok) {
-        err << "vyr-certgen: certutil could not add the local authority to " << store << ": " << added.error << "\n";
+        err << "vyr-certgen: certutil could not add the local authority to " << store << ": " << added.error
+            << "\n";
         return false;
     }
     out << "Trusted by " << store << "\n";
@@ -158,11 +179,12 @@ bool BrowserTrust::trustIn(const Store &store, QTextStream &out, QTextStream &er
 bool BrowserTrust::untrustIn(const Store &store, QTextStream &out, QTextStream &err) const
 {
     int removed = 0;
-    for (; removed < kMaxRemovals && m_oCertutil.exportCertificate(store.directory, kNickname).ok; ++removed) {
+    for (; removed < kMaxRemovals && m_oCertutil.exportCertificate(store.directory, kNickname).ok;
+         ++removed) {
         const Certutil::Run run = m_oCertutil.remove(store.directory, kNickname);
         if (!run.ok) {
-            err << "vyr-certgen: certutil could not remove the local authority from " << store << ": " << run.error
-                << "\n";
+            err << "vyr-certgen: certutil could not remove the local authority from " << store << ": "
+                << run.error << "\n";
             return false;
         }
     }
@@ -170,10 +192,10 @@ bool BrowserTrust::untrustIn(const Store &store, QTextStream &out, QTextStream &
     return true;
 }
 
-bool BrowserTrust::holdsThisAuthority(const Store &store) const
+bool BrowserTrust::holds(const Store &store, const QByteArray &authorityPem) const
 {
     const Certutil::Run exported = m_oCertutil.exportCertificate(store.directory, kNickname);
-    return exported.ok && samePemCertificate(exported.output, readFile(m_oAuthorityFile));
+    return exported.ok && samePemCertificate(exported.output, authorityPem);
 }
 
 void BrowserTrust::reportNoFirefox(QTextStream &out) const

@@ -4,6 +4,7 @@
 #include "CertGenException.h"
 #include "CertificateAuthority.h"
 #include "CertificateFactory.h"
+#include "FileSetWriter.h"
 #include "PemCodec.h"
 #include "keyprotection/MachineSeed.h"
 #include "keyprotection/UniquePass.h"
@@ -21,11 +22,6 @@ QString resolveInAppDir(const QString &appDir, const QString &configured)
     return QDir::cleanPath(appDir + QLatin1Char('/') + configured);
 }
 
-void writeInto(const QString &path, const QByteArray &bytes, mode_t mode)
-{
-    AtomicFileWriter::ensureDirectory(QFileInfo(path).absolutePath(), 0755);
-    AtomicFileWriter::write(path, bytes, mode);
-}
 } // namespace
 
 QStringList CertGenerator::Targets::existing() const
@@ -70,12 +66,16 @@ CertGenerator::Result CertGenerator::run() const
 {
     Result result;
     const Targets files = targets(m_oOptions.appDir);
+    FileSetWriter::recover(files.set());
     result.existing = files.existing();
-    if (!result.existing.isEmpty() && !m_oOptions.force)
+    // Server files signed by an authority that may sign for any name are replaced with it.
+    if (!result.existing.isEmpty() && !m_oOptions.force &&
+        !CertificateAuthority::isOutdated(m_oOptions.caDir))
         return result;
     result.seed = ensureSeed(m_oOptions.identity.seedPath, m_oOptions.privileged);
     const CertificateAuthority authority = CertificateAuthority::loadOrCreate(m_oOptions.caDir);
     result.authorityCreated = authority.wasCreated();
+    result.replacedAuthority = authority.replacedCertificatePem();
     if (result.authorityCreated)
         result.written.append(authority.certificatePath());
     writeServerFiles(authority, files, result);
@@ -93,10 +93,12 @@ void CertGenerator::writeServerFiles(const CertificateAuthority &authority, cons
     // Root provisions a key shared with every account's server; a user's key serves that
     // user (and root, who reads anything). The encryption ties it to the machine either way.
     const mode_t keyMode = m_oOptions.privileged ? 0644 : 0600;
-    writeInto(files.key, encryptedServerKey(key.get()), keyMode);
-    writeInto(files.certificate, PemCodec::certificateToPem(certificate.get()), 0644);
-    writeInto(files.authorityCopy, authority.certificatePem(), 0644);
-    result.written << files.key << files.certificate << files.authorityCopy;
+    for (const QString &path : files.set())
+        AtomicFileWriter::ensureDirectory(QFileInfo(path).absolutePath(), 0755);
+    FileSetWriter().replace({{files.key, encryptedServerKey(key.get()), keyMode},
+                             {files.certificate, PemCodec::certificateToPem(certificate.get()), 0644},
+                             {files.authorityCopy, authority.certificatePem(), 0644}});
+    result.written << files.set();
 }
 
 QByteArray CertGenerator::encryptedServerKey(EVP_PKEY *key) const

@@ -33,6 +33,8 @@ public:
         QString key;
         QString authorityCopy;
         QStringList existing() const;
+        // As they are replaced together: the key first, as the server reads them.
+        QStringList set() const { return {key, certificate, authorityCopy}; }
     };
 
     struct Result
@@ -40,6 +42,7 @@ public:
         Outcome outcome = Outcome::Refused;
         SeedState seed = SeedState::Present;
         bool authorityCreated = false;
+        QByteArray replacedAuthority; // the certificate of an authority that could sign for any name
         QString authorityCertificate; // the copy beside the server's files
         QStringList written;
         QStringList existing; // why a run was refused
@@ -47,7 +50,8 @@ public:
 
     explicit CertGenerator(CertGenOptions options);
 
-    // Refuses, changing nothing, when a target exists and force is not set.
+    // Finishes or drops what an interrupted run left, then refuses, changing nothing else,
+    // when a target exists and force is not set, unless the authority must be replaced.
     Result run() const;
 
     static Targets targets(const QString &appDir);

@@ -3,6 +3,7 @@
 #include "AtomicFileWriter.h"
 #include "CertGenException.h"
 #include "CertificateFactory.h"
+#include "FileSetWriter.h"
 #include "PemCodec.h"
 #include "keyprotection/SecureObject.h"
 
@@ -18,23 +19,48 @@ QString pathIn(const QString &directory, const char *fileName)
 } // namespace
 
 CertificateAuthority::CertificateAuthority(QString directory, EvpPkeyPtr key, X509Ptr certificate,
-                                           bool created)
+                                           Origin origin)
     : m_oDirectory(std::move(directory)), m_oKey(std::move(key)), m_oCertificate(std::move(certificate)),
-      m_bCreated(created)
+      m_eOrigin(origin)
 {
+}
+
+QStringList CertificateAuthority::files(const QString &directory)
+{
+    return {pathIn(directory, kKeyFileName), pathIn(directory, kCertificateFileName)};
+}
+
+bool CertificateAuthority::isOutdated(const QString &directory)
+{
+    const QString path = pathIn(directory, kCertificateFileName);
+    if (!QFileInfo::exists(path))
+        return false;
+    try {
+        return !CertificateFactory::isLimitedToLoopback(PemCodec::certificateFromPem(readFile(path)).get());
+    } catch (const CertGenException &) {
+        return false; // loadOrCreate says what is wrong with it
+    }
 }
 
 CertificateAuthority CertificateAuthority::loadOrCreate(const QString &directory)
 {
+    if (QFileInfo(directory).isDir())
+        FileSetWriter::recover(files(directory));
     const bool hasKey = QFileInfo::exists(pathIn(directory, kKeyFileName));
     const bool hasCertificate = QFileInfo::exists(pathIn(directory, kCertificateFileName));
-    if (hasKey && hasCertificate)
-        return load(directory);
+    if (hasKey && hasCertificate) {
+        CertificateAuthority loaded = load(directory);
+        if (CertificateFactory::isLimitedToLoopback(loaded.certificate()))
+            return loaded;
+        CertificateAuthority replacement = create(directory, Origin::Replaced);
+        replacement.m_oReplacedPem = loaded.certificatePem();
+        return replacement;
+    }
     if (hasKey || hasCertificate)
         throw CertGenException(
             QStringLiteral("The authority in %1 is incomplete; remove that directory to create a new one")
                 .arg(directory));
-    return create(directory);
+    return create(directory, Origin::Created);
 }
 
 CertificateAuthority CertificateAuthority::load(const QString &directory)
@@ -50,10 +76,10 @@ CertificateAuthority CertificateAuthority::load(const QString &directory)
         throw CertGenException(
             QStringLiteral("The authority in %1 has expired; remove that directory to create a new one")
                 .arg(directory));
-    return CertificateAuthority(directory, std::move(key), std::move(certificate), false);
+    return CertificateAuthority(directory, std::move(key), std::move(certificate), Origin::Loaded);
 }
 
-CertificateAuthority CertificateAuthority::create(const QString &directory)
+CertificateAuthority CertificateAuthority::create(const QString &directory, Origin origin)
 {
     AtomicFileWriter::ensureDirectory(directory, 0700);
     EvpPkeyPtr key = CertificateFactory::generateRsaKey();
@@ -61,12 +87,11 @@ CertificateAuthority CertificateAuthority::create(const QString &directory)
         QStringLiteral("Veltrane Local Authority (%1)").arg(QSysInfo::machineHostName());
     X509Ptr certificate = CertificateFactory::createAuthority(key.get(), commonName);
     QByteArray keyPem = PemCodec::privateKeyToPem(key.get());
-    AtomicFileWriter::write(pathIn(directory, kKeyFileName), keyPem, 0600);
+    const QStringList paths = files(directory);
+    FileSetWriter().replace(
+        {{paths[0], keyPem, 0600}, {paths[1], PemCodec::certificateToPem(certificate.get()), 0644}});
     SecureObject::wipe(keyPem);
-    // The certificate goes last: a directory holding it always holds the matching key.
-    AtomicFileWriter::write(pathIn(directory, kCertificateFileName),
-                            PemCodec::certificateToPem(certificate.get()), 0644);
-    return CertificateAuthority(directory, std::move(key), std::move(certificate), true);
+    return CertificateAuthority(directory, std::move(key), std::move(certificate), origin);
 }
 
 QByteArray CertificateAuthority::readFile(const QString &path)

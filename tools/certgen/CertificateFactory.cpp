@@ -8,6 +8,11 @@ namespace {
 // Backdated a little so a client whose clock runs behind still accepts a fresh certificate.
 constexpr long kNotBeforeSkewSeconds = -60 * 60;
 constexpr int kSerialBits = 159;
+// What a loopback server can be called: its IPv4 and IPv6 addresses and localhost (with
+// the names below it, which also resolve to this machine).
+constexpr char kLoopbackConstraints[] = "critical,permitted;IP:127.0.0.1/255.255.255.255,"
+                                        "permitted;IP:::1/ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff,"
+                                        "permitted;DNS:localhost";
 
 void setRandomSerial(X509 *certificate)
 {
@@ -46,12 +51,19 @@ X509Ptr CertificateFactory::createAuthority(EVP_PKEY *key, const QString &common
     addExtension(self, self, NID_basic_constraints, "critical,CA:TRUE,pathlen:0");
     addExtension(self, self, NID_key_usage, "critical,keyCertSign,cRLSign");
     addExtension(self, self, NID_subject_key_identifier, "hash");
+    addExtension(self, self, NID_name_constraints, kLoopbackConstraints);
     sign(self, key);
     return certificate;
 }
 
+bool CertificateFactory::isLimitedToLoopback(X509 *authority)
+{
+    const int index = X509_get_ext_by_NID(authority, NID_name_constraints, -1);
+    return index >= 0 && X509_EXTENSION_get_critical(X509_get_ext(authority, index)) == 1;
+}
+
 X509Ptr CertificateFactory::createServerCertificate(EVP_PKEY *serverKey, X509 *authority,
-                                                    EVP_PKEY *authorityKey)
+                                                    EVP_PKEY *authorityKey, const char *names)
 {
     X509Ptr certificate = newCertificate(serverKey, QStringLiteral("localhost"), kServerDays);
     X509 *leaf = certificate.get();
@@ -60,7 +72,7 @@ X509Ptr CertificateFactory::createServerCertificate(EVP_PKEY *serverKey, X509 *a
     addExtension(leaf, authority, NID_basic_constraints, "critical,CA:FALSE");
     addExtension(leaf, authority, NID_key_usage, "critical,digitalSignature,keyEncipherment");
     addExtension(leaf, authority, NID_ext_key_usage, "serverAuth");
-    addExtension(leaf, authority, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+    addExtension(leaf, authority, NID_subject_alt_name, names);
     addExtension(leaf, authority, NID_subject_key_identifier, "hash");
     addExtension(leaf, authority, NID_authority_key_identifier, "keyid:always");
     sign(leaf, authorityKey);

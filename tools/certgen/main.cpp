@@ -9,9 +9,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTextStream>
-#include <unistd.h>
-
 #include <optional>
+#include <unistd.h>
 
 namespace {
 constexpr int kExitFailure = 1;
@@ -26,14 +25,16 @@ struct BrowserTrustRequest
 
 struct BrowserTrustOptions
 {
-    QCommandLineOption trust{QStringLiteral("trust-browsers"),
-                             QStringLiteral("Add the local authority to this user's Chromium/Chrome and Firefox "
-                                            "certificate stores (needs certutil), then stop.")};
+    QCommandLineOption trust{
+        QStringLiteral("trust-browsers"),
+        QStringLiteral("Add the local authority to this user's Chromium/Chrome and Firefox "
+                       "certificate stores (needs certutil), then stop.")};
     QCommandLineOption untrust{QStringLiteral("untrust-browsers"),
                                QStringLiteral("Remove the local authority from those stores, then stop.")};
-    QCommandLineOption ca{QStringLiteral("ca"),
-                          QStringLiteral("Authority certificate to trust (default: <app-dir>/certs/VYR-ca.pem)."),
-                          QStringLiteral("FILE")};
+    QCommandLineOption ca{
+        QStringLiteral("ca"),
+        QStringLiteral("Authority certificate to trust (default: <app-dir>/certs/VYR-ca.pem)."),
+        QStringLiteral("FILE")};
 };
 
 BrowserTrustRequest browserTrustRequest(const QCommandLineParser &parser, const BrowserTrustOptions &trust,
@@ -44,10 +45,10 @@ BrowserTrustRequest browserTrustRequest(const QCommandLineParser &parser, const 
         request.action = BrowserTrust::Action::Trust;
     else if (parser.isSet(trust.untrust))
         request.action = BrowserTrust::Action::Untrust;
-    request.authorityFile = parser.isSet(trust.ca)
-                                ? QDir(parser.value(trust.ca)).absolutePath()
-                                : appDir + QStringLiteral("/certs/") +
-                                      QLatin1String(CertificateAuthority::kCertificateFileName);
+    request.authorityFile =
+        parser.isSet(trust.ca)
+            ? QDir(parser.value(trust.ca)).absolutePath()
+            : appDir + QStringLiteral("/certs/") + QLatin1String(CertificateAuthority::kCertificateFileName);
     return request;
 }
 
@@ -57,7 +58,8 @@ CertGenOptions parseOptions(const QCoreApplication &application, BrowserTrustReq
     parser.setApplicationDescription(QStringLiteral(
         "Creates this machine's local certificate authority (or reuses it) and the server's TLS certificate "
         "and key, the key encrypted with this machine's pass phrase.\n"
-        "With --trust-browsers or --untrust-browsers it only changes this user's browser certificate stores;\n"
+        "With --trust-browsers or --untrust-browsers it only changes this user's browser certificate "
+        "stores;\n"
         "exit codes then: 0 done, 1 certutil failed on a store, 3 certutil missing, 4 authority missing."));
     parser.addHelpOption();
     const QCommandLineOption appDir(QStringLiteral("app-dir"),
@@ -90,7 +92,8 @@ CertGenOptions parseOptions(const QCoreApplication &application, BrowserTrustReq
 
 void printTrustHelp(QTextStream &out, const QString &authority)
 {
-    out << "\nTo trust the local authority in your browsers, run as that user: vyr-certgen --trust-browsers --ca "
+    out << "\nTo trust the local authority in your browsers, run as that user: vyr-certgen --trust-browsers "
+           "--ca "
         << authority << "\nOr import " << authority << " as an authority by hand:\n"
         << "  Firefox: Settings > Privacy & Security > Certificates > View Certificates > Authorities > "
            "Import,\n"
@@ -102,6 +105,16 @@ void printTrustHelp(QTextStream &out, const QString &authority)
         << authority << "\n"
         << "  System-wide (Debian): cp " << authority
         << " /usr/local/share/ca-certificates/veltrane-local-authority.crt && update-ca-certificates\n";
+}
+
+// This user's browsers that trusted the replaced authority trust the new one instead; other
+// accounts' browsers follow when their server starts (its unit runs --trust-browsers).
+void renewBrowserTrust(const CertGenerator::Result &result, QTextStream &out, QTextStream &err)
+{
+    const BrowserTrust trust(QDir::homePath(), result.authorityCertificate, Certutil::locate());
+    if (trust.renew(result.replacedAuthority, out, err) != BrowserTrust::kDone)
+        err << "vyr-certgen: warning: some browsers still trust the replaced authority; run "
+               "vyr-certgen --trust-browsers as their user\n";
 }
 
 int report(const CertGenerator::Result &result, const CertGenOptions &options)
@@ -120,10 +133,17 @@ int report(const CertGenerator::Result &result, const CertGenOptions &options)
                " run vyr-certgen as root first, or again with --force afterwards.\n";
     if (result.seed == CertGenerator::SeedState::Created)
         out << "Created the machine seed " << options.identity.seedPath << "\n";
-    out << (result.authorityCreated ? "Created the local authority in " : "Reused the local authority in ")
-        << options.caDir << "\n";
+    if (!result.replacedAuthority.isEmpty())
+        out << "Replaced the local authority in " << options.caDir
+            << ": it could sign for any host name; the new one signs for 127.0.0.1, ::1 and localhost only\n";
+    else
+        out << (result.authorityCreated ? "Created the local authority in "
+                                        : "Reused the local authority in ")
+            << options.caDir << "\n";
     for (const QString &path : result.written)
         out << "Wrote " << path << "\n";
+    if (!result.replacedAuthority.isEmpty())
+        renewBrowserTrust(result, out, err);
     printTrustHelp(out, result.authorityCertificate);
     return 0;
 }
