@@ -1,9 +1,8 @@
 // The example module: SHA-256 digests and HMAC-SHA-256 codes of request parameters.
 
-#include <veltrane/VyrModule.h>
-
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>
+#include <veltrane/VyrModule.h>
 
 VYR_MODULE_COMMAND(Sha256)
 {
@@ -12,7 +11,8 @@ VYR_MODULE_COMMAND(Sha256)
 
 VYR_MODULE_COMMAND(HmacSha256)
 {
-    return QMessageAuthenticationCode::hash(request.value("data"), request.value("key"), QCryptographicHash::Sha256)
+    return QMessageAuthenticationCode::hash(request.value("data"), request.value("key"),
+                                            QCryptographicHash::Sha256)
         .toHex();
 }
 

@@ -5,7 +5,8 @@
 
 #include <QSettings>
 
-ListenerTask::ListenerTask(bool tls, QSharedPointer<QSettings> settings, QSharedPointer<CRequestMapper> requestMapper)
+ListenerTask::ListenerTask(bool tls, QSharedPointer<QSettings> settings,
+                           QSharedPointer<CRequestMapper> requestMapper)
     : m_bTls(tls), m_poSettings(std::move(settings)), m_poRequestMapper(std::move(requestMapper))
 {
 }

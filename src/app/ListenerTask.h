@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QSharedPointer>
-
 #include <memory>
 
 class CRequestMapper;
@@ -25,7 +24,7 @@ public Q_SLOTS:
 
 private:
     bool m_bTls;
-    QSharedPointer<QSettings> m_poSettings;            // group "listener" entered; read-only
-    QSharedPointer<CRequestMapper> m_poRequestMapper;  // main-thread object, service() is thread-safe
-    std::unique_ptr<CSslListener> m_poServer;           // lives on the listener thread
+    QSharedPointer<QSettings> m_poSettings;           // group "listener" entered; read-only
+    QSharedPointer<CRequestMapper> m_poRequestMapper; // main-thread object, service() is thread-safe
+    std::unique_ptr<CSslListener> m_poServer;         // lives on the listener thread
 };

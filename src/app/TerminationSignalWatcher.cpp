@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
-
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>

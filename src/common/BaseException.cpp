@@ -5,8 +5,7 @@ BaseException::BaseException(const QString &message)
     setMessage(message);
 }
 
-BaseException::BaseException(const QString &message, const BaseException &cause)
-    : m_oCause(cause.clone())
+BaseException::BaseException(const QString &message, const BaseException &cause) : m_oCause(cause.clone())
 {
     setMessage(message);
 }
@@ -45,5 +44,6 @@ void BaseException::setCause(const BaseException &cause)
 
 void BaseException::generateStackTrace()
 {
-    m_oStackTrace = m_oCause ? QStringLiteral("%1\n\t%2").arg(m_oMessage, m_oCause->getStackTrace()) : m_oMessage;
+    m_oStackTrace =
+        m_oCause ? QStringLiteral("%1\n\t%2").arg(m_oMessage, m_oCause->getStackTrace()) : m_oMessage;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QByteArray>
 #include "ServerClass.h"
 
+#include <QByteArray>
 #include <QException>
 #include <QSharedPointer>
 #include <QString>

@@ -1,7 +1,6 @@
 #include "ProcessExit.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 #include <unistd.h>
 

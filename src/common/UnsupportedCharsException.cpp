@@ -1,9 +1,13 @@
 #include "UnsupportedCharsException.h"
 
 UnsupportedCharsException::UnsupportedCharsException(const QString &message) : BaseException(message) {}
-UnsupportedCharsException::UnsupportedCharsException(const QString &message, const BaseException &cause) : BaseException(message, cause) {}
+UnsupportedCharsException::UnsupportedCharsException(const QString &message, const BaseException &cause)
+    : BaseException(message, cause)
+{
+}
 UnsupportedCharsException::UnsupportedCharsException(const UnsupportedCharsException &other) = default;
-UnsupportedCharsException &UnsupportedCharsException::operator=(const UnsupportedCharsException &other) = default;
+UnsupportedCharsException &
+UnsupportedCharsException::operator=(const UnsupportedCharsException &other) = default;
 UnsupportedCharsException::~UnsupportedCharsException() = default;
 
 UnsupportedCharsException *UnsupportedCharsException::clone() const

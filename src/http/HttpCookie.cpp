@@ -2,8 +2,8 @@
 
 HttpCookie::HttpCookie(const QByteArray &name, const QByteArray &value, qint32 maxAge, const QByteArray &path,
                        const QByteArray &comment, const QByteArray &domain, bool secure, bool httpOnly)
-    : m_oName(name), m_oValue(value), m_oComment(comment), m_oDomain(domain), m_iMaxAge(maxAge), m_oPath(path),
-      m_bSecure(secure), m_bHttpOnly(httpOnly)
+    : m_oName(name), m_oValue(value), m_oComment(comment), m_oDomain(domain), m_iMaxAge(maxAge),
+      m_oPath(path), m_bSecure(secure), m_bHttpOnly(httpOnly)
 {
 }
 

@@ -8,9 +8,9 @@ class HttpCookie
 {
 public:
     HttpCookie() = default;
-    HttpCookie(const QByteArray &name, const QByteArray &value, qint32 maxAge, const QByteArray &path = QByteArray(),
-               const QByteArray &comment = QByteArray(), const QByteArray &domain = QByteArray(),
-               bool secure = false, bool httpOnly = false);
+    HttpCookie(const QByteArray &name, const QByteArray &value, qint32 maxAge,
+               const QByteArray &path = QByteArray(), const QByteArray &comment = QByteArray(),
+               const QByteArray &domain = QByteArray(), bool secure = false, bool httpOnly = false);
 
     QByteArray name() const { return m_oName; }
     QByteArray value() const { return m_oValue; }

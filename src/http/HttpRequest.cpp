@@ -8,7 +8,6 @@
 #include <QIODevice>
 #include <QSettings>
 #include <QTemporaryFile>
-
 #include <algorithm>
 
 namespace {
@@ -406,7 +405,8 @@ void HttpRequest::storeField(const QByteArray &fieldName, QByteArray value)
     // The line break before the boundary belongs to the delimiter, not to the value.
     value.chop(2);
     m_oParameters.insert(fieldName, value);
-    VYR_LOG_SERVER(Debug) << "HttpRequest: set parameter " << fieldName << "=" << loggableValue(fieldName, value);
+    VYR_LOG_SERVER(Debug) << "HttpRequest: set parameter " << fieldName << "="
+                          << loggableValue(fieldName, value);
 }
 
 void HttpRequest::writeUploadLine(std::unique_ptr<QTemporaryFile> &upload, const QByteArray &line)

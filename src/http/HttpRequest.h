@@ -4,7 +4,6 @@
 #include <QHostAddress>
 #include <QMap>
 #include <QMultiMap>
-
 #include <map>
 #include <memory>
 

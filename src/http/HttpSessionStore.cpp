@@ -7,7 +7,6 @@
 
 #include <QDateTime>
 #include <QSettings>
-
 #include <atomic>
 
 namespace {
@@ -21,7 +20,8 @@ HttpSessionStore::HttpSessionStore(QSettings *settings, QObject *parent)
 {
     connect(&m_oCleanupTimer, &QTimer::timeout, this, &HttpSessionStore::sessionTimerEvent);
     m_oCleanupTimer.start(kSweepIntervalMs);
-    VYR_LOG_SERVER(Debug) << "HttpSessionStore: Sessions expire after " << m_iExpirationTime << " milliseconds";
+    VYR_LOG_SERVER(Debug) << "HttpSessionStore: Sessions expire after " << m_iExpirationTime
+                          << " milliseconds";
 }
 
 HttpSessionStore::~HttpSessionStore()

@@ -4,7 +4,6 @@
 
 #include <QDebug>
 #include <QScopeGuard>
-
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>

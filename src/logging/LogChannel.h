@@ -4,7 +4,6 @@
 
 #include <QMutex>
 #include <QString>
-
 #include <memory>
 #include <vector>
 

@@ -19,11 +19,12 @@ QString logScopeFromSignature(const char *prettyFunction)
 LogStatement::LogStatement(LogChannel &channel, LogLevel level, const char *prettyFunction)
     : m_oChannel(channel), m_eLevel(level)
 {
-    m_oText = QLatin1Char('[') + channel.name() + QStringLiteral("]:") + logScopeFromSignature(prettyFunction) +
-              QStringLiteral(": ");
+    m_oText = QLatin1Char('[') + channel.name() + QStringLiteral("]:") +
+              logScopeFromSignature(prettyFunction) + QStringLiteral(": ");
 }
 
-LogStatement::LogStatement(LogChannel &channel, LogLevel level, const QString &className, const QString &method)
+LogStatement::LogStatement(LogChannel &channel, LogLevel level, const QString &className,
+                           const QString &method)
     : m_oChannel(channel), m_eLevel(level)
 {
     const QString scope = className.isEmpty() ? method : className + QStringLiteral("::") + method;

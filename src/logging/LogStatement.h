@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <concepts>
 #include <string>
 
@@ -35,8 +34,7 @@ public:
     LogStatement &operator<<(const void *pointer);
     LogStatement &operator<<(double value);
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-    LogStatement &operator<<(T value)
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>) LogStatement &operator<<(T value)
     {
         m_oText += QString::number(value);
         return *this;

@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
-
 #include <atomic>
 
 namespace {
@@ -49,8 +48,8 @@ ServerLoggerConfig ServerLogger::configFromSettings()
 
 QString ServerLogger::defaultLogFilePath()
 {
-    const QSettings userSettings(QSettings::IniFormat, QSettings::UserScope, QCoreApplication::organizationName(),
-                                 QCoreApplication::applicationName());
+    const QSettings userSettings(QSettings::IniFormat, QSettings::UserScope,
+                                 QCoreApplication::organizationName(), QCoreApplication::applicationName());
     const QString directory = QFileInfo(userSettings.fileName()).absolutePath() + QDir::separator() + "Logs" +
                               QDir::separator() + QCoreApplication::applicationName();
     QDir().mkpath(directory);

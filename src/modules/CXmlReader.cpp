@@ -46,8 +46,7 @@ bool CXmlReader::ReadFile(const QString &path)
 
 // The loop every container element shares: an end element closes it, a start element is
 // handed to dispatch (which consumes it whole), anything else is stepped over.
-template <class Dispatch>
-void CXmlReader::readChildren(Dispatch dispatch)
+template <class Dispatch> void CXmlReader::readChildren(Dispatch dispatch)
 {
     m_oReader.readNext();
     while (!m_oReader.atEnd()) {

@@ -46,8 +46,7 @@ protected:
     QXmlStreamReader &reader() { return m_oReader; }
 
 private:
-    template <class Dispatch>
-    void readChildren(Dispatch dispatch);
+    template <class Dispatch> void readChildren(Dispatch dispatch);
     void readParamsElement(const QString &command, bool isRequest);
 
     QMap<QString, QString> m_oCommands;

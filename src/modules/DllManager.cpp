@@ -72,7 +72,8 @@ QString DllManager::getModuleFilepath(const QString &directory, const QByteArray
 {
     const QString name = QString::fromUtf8(moduleName);
     const QString variantDirectory = directory + QDir::separator() + QLatin1String(kVariant);
-    const QFileInfo candidate(variantDirectory + QDir::separator() + name + QLatin1String(DllModule::kLibrarySuffix));
+    const QFileInfo candidate(variantDirectory + QDir::separator() + name +
+                              QLatin1String(DllModule::kLibrarySuffix));
     QString baseDirectory = directory;
     if (candidate.exists() && candidate.isFile()) {
         VYR_LOG_SERVER(Debug) << "Using " << kVariant << " variant";

@@ -8,7 +8,6 @@
 #include <QMutex>
 #include <QObject>
 #include <QStringList>
-
 #include <functional>
 #include <map>
 #include <memory>

@@ -120,7 +120,8 @@ bool DllModule::loadLocked(const QString &modulePath, bool serverMode)
 bool DllModule::locateLibraryFile(QString &modulePath, QString &libraryFile)
 {
     libraryFile = libraryFilePath(modulePath);
-    if (!QFileInfo::exists(libraryFile) && modulePath.endsWith(QLatin1String(kUpdaterName), Qt::CaseInsensitive)) {
+    if (!QFileInfo::exists(libraryFile) &&
+        modulePath.endsWith(QLatin1String(kUpdaterName), Qt::CaseInsensitive)) {
         loadLog(LogLevel::Info) << "Using other module name for compatibility";
         const qsizetype at = modulePath.lastIndexOf(QLatin1String(kUpdaterName));
         if (at >= 0)
@@ -143,7 +144,8 @@ bool DllModule::isLibrarySigned(const QString &libraryFile)
     if (reader.verify())
         return true;
     VYR_LOG_SERVER(Error) << "Verification error";
-    const QString text = QStringLiteral("File ") + libraryFile + QStringLiteral(" is not verified module file!!!");
+    const QString text =
+        QStringLiteral("File ") + libraryFile + QStringLiteral(" is not verified module file!!!");
     loadLog(LogLevel::Error) << text;
     writeEventLog(text);
     return false;
@@ -203,8 +205,8 @@ void DllModule::addAdditionalLibPathIfNeeded(const QFileInfo &libraryFile)
         const auto utils = createProcessUtils();
         const QByteArray path = utils->getPathVariable();
         if (path.contains(directory.toUtf8())) {
-            VYR_LOG_SERVER(Info) << "Module has additional libraries and path to them has been already added: "
-                                 << directory;
+            VYR_LOG_SERVER(Info)
+                << "Module has additional libraries and path to them has been already added: " << directory;
             return;
         }
         VYR_LOG_SERVER(Info) << "Adding library path to support additional module libs: " << directory;
@@ -273,7 +275,8 @@ bool DllModule::isCommandValid(const QString &command)
     QMutexLocker locker(&s_oClassMutex);
     if (!m_bXmlLoaded || m_poXmlReader->getCommands().contains(command))
         return true;
-    VYR_LOG_SERVER(Warning) << "Command \"" << command << "\" in module \"" << m_oModuleName << "\" not found.";
+    VYR_LOG_SERVER(Warning) << "Command \"" << command << "\" in module \"" << m_oModuleName
+                            << "\" not found.";
     return false;
 }
 
@@ -305,7 +308,8 @@ QFunctionPointer DllModule::getFunctionPriv(const QString &name)
 bool DllModule::isGuiFunction(tpfun function)
 {
     QMutexLocker locker(&s_oClassMutex);
-    const auto query = reinterpret_cast<tpQueryFun>(m_poLibrary ? m_poLibrary->resolve("IsGuiFunction") : nullptr);
+    const auto query =
+        reinterpret_cast<tpQueryFun>(m_poLibrary ? m_poLibrary->resolve("IsGuiFunction") : nullptr);
     initIfNotLoaded();
     if (!query)
         return true;
@@ -324,7 +328,8 @@ bool DllModule::canUnprivilegedRun(tpfun function)
     if (!query)
         return false;
     LockedCallScope call(m_iCallsInProgress);
-    const bool answer = callIntoModule(m_oModuleName, "CanUnprivilegedRun", false, [&] { return query(function); });
+    const bool answer =
+        callIntoModule(m_oModuleName, "CanUnprivilegedRun", false, [&] { return query(function); });
     VYR_LOG_SERVER(Debug) << "bCanUnprivilegedRun (from module)=" << answer;
     return answer;
 }
@@ -337,13 +342,14 @@ bool DllModule::canUseOnTerminalServices()
 
 bool DllModule::canUseOnTerminalServicesPriv()
 {
-    const auto query =
-        reinterpret_cast<tpTerminalFun>(m_poLibrary ? m_poLibrary->resolve("CanUseOnTerminalServices") : nullptr);
+    const auto query = reinterpret_cast<tpTerminalFun>(
+        m_poLibrary ? m_poLibrary->resolve("CanUseOnTerminalServices") : nullptr);
     initIfNotLoaded();
     if (!query)
         return false;
     LockedCallScope call(m_iCallsInProgress);
-    const bool answer = callIntoModule(m_oModuleName, "CanUseOnTerminalServices", false, [&] { return query(); });
+    const bool answer =
+        callIntoModule(m_oModuleName, "CanUseOnTerminalServices", false, [&] { return query(); });
     if (!answer)
         VYR_LOG_SERVER(Info) << "bCanUseOnTerminalServices (from module)=" << answer;
     return answer;

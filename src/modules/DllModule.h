@@ -10,7 +10,6 @@
 #include <QMutex>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
 #include <optional>
 

@@ -8,7 +8,8 @@ ModulePublicKey ModulePublicKey::builtIn()
     ModulePublicKey key;
     key.modulus.resize(static_cast<qsizetype>(kBuiltInModuleKeySize));
     for (std::size_t i = 0; i < kBuiltInModuleKeySize; ++i)
-        key.modulus[static_cast<qsizetype>(i)] = static_cast<char>(kBuiltInModuleKeyMasked[i] ^ kBuiltInModuleKeyMask[i]);
+        key.modulus[static_cast<qsizetype>(i)] =
+            static_cast<char>(kBuiltInModuleKeyMasked[i] ^ kBuiltInModuleKeyMask[i]);
     key.exponent = QByteArray("\x01\x00\x01", 3);
     return key;
 }

@@ -52,7 +52,8 @@ void ModuleReader::readModule()
     const QByteArray &bytes = m_poBuffer->data();
     const qint64 fileSize = bytes.size();
     VYR_LOG(moduleToolsLogChannel(), Debug) << "iFileSize: " << fileSize;
-    const Region region = m_bExecutableHeaderMode ? locateExecutableRegion(fileSize) : Region{0, fileSize - 1};
+    const Region region =
+        m_bExecutableHeaderMode ? locateExecutableRegion(fileSize) : Region{0, fileSize - 1};
     const std::optional<qint64> signatureSize = readSignatureSize(bytes, region.signEndPos);
     if (signatureSize && takeSignedParts(bytes, region, *signatureSize))
         m_bRead = true;
@@ -68,7 +69,8 @@ ModuleReader::Region ModuleReader::locateExecutableRegion(qint64 fileSize)
         region.signEndPos = header.certificateTablePosition();
     VYR_LOG(moduleToolsLogChannel(), Debug) << "signEndPos before octaword padding: " << region.signEndPos;
     const QByteArray lastBytes =
-        ModuleSignatureBlock::slice(m_poBuffer->data(), region.signEndPos - ModuleSignatureBlock::kOctawordSize,
+        ModuleSignatureBlock::slice(m_poBuffer->data(),
+                                    region.signEndPos - ModuleSignatureBlock::kOctawordSize,
                                     ModuleSignatureBlock::kOctawordSize)
             .value_or(QByteArray());
     const int padding = getOctawordPaddingSize(lastBytes);
@@ -81,13 +83,15 @@ ModuleReader::Region ModuleReader::locateExecutableRegion(qint64 fileSize)
 
 std::optional<qint64> ModuleReader::readSignatureSize(const QByteArray &bytes, qint64 signEndPos)
 {
-    const std::optional<qint64> extraDataSize = ModuleSignatureBlock::decodeInt64(bytes, signEndPos - kFieldSize);
+    const std::optional<qint64> extraDataSize =
+        ModuleSignatureBlock::decodeInt64(bytes, signEndPos - kFieldSize);
     if (!extraDataSize) {
         VYR_LOG(moduleToolsLogChannel(), Error) << "No iExtraDataSize before position " << signEndPos;
         return std::nullopt;
     }
-    VYR_LOG(moduleToolsLogChannel(), Debug) << "iFileSize: " << bytes.size() << " iExtraDataSize: " << *extraDataSize
-                                            << " sizeof(iExtraDataSize): " << kFieldSize;
+    VYR_LOG(moduleToolsLogChannel(), Debug)
+        << "iFileSize: " << bytes.size() << " iExtraDataSize: " << *extraDataSize
+        << " sizeof(iExtraDataSize): " << kFieldSize;
     if (*extraDataSize < 0 || *extraDataSize > ModuleSignatureBlock::kMaxExtraDataSize) {
         VYR_LOG(moduleToolsLogChannel(), Error) << "wrong  iSignatureDataSize " << *extraDataSize;
         return std::nullopt;
@@ -98,8 +102,8 @@ std::optional<qint64> ModuleReader::readSignatureSize(const QByteArray &bytes, q
         VYR_LOG(moduleToolsLogChannel(), Error) << "No iSignatureSize at position " << sizePosition;
         return std::nullopt;
     }
-    VYR_LOG(moduleToolsLogChannel(), Debug) << "iSignatureSize: " << *signatureSize
-                                            << " sizeof(iSignatureSize): " << kFieldSize;
+    VYR_LOG(moduleToolsLogChannel(), Debug)
+        << "iSignatureSize: " << *signatureSize << " sizeof(iSignatureSize): " << kFieldSize;
     // Compared this way round so that no value in the file can overflow the sum.
     if (*signatureSize != *extraDataSize - kFieldSize) {
         VYR_LOG(moduleToolsLogChannel(), Error) << "wrong  iSignatureDataSize " << *extraDataSize;
@@ -113,9 +117,10 @@ bool ModuleReader::takeSignedParts(const QByteArray &bytes, const Region &region
     const std::optional<QByteArray> signature =
         ModuleSignatureBlock::slice(bytes, region.signEndPos - kFieldSize - signatureSize, signatureSize);
     const qint64 moduleDataSize = region.signEndPos - signatureSize - region.start - 2 * kFieldSize;
-    VYR_LOG(moduleToolsLogChannel(), Debug) << "iModuleDataSize: " << moduleDataSize
-                                            << " sizeof(iModuleDataSize): " << kFieldSize;
-    const std::optional<QByteArray> moduleData = ModuleSignatureBlock::slice(bytes, region.start, moduleDataSize);
+    VYR_LOG(moduleToolsLogChannel(), Debug)
+        << "iModuleDataSize: " << moduleDataSize << " sizeof(iModuleDataSize): " << kFieldSize;
+    const std::optional<QByteArray> moduleData =
+        ModuleSignatureBlock::slice(bytes, region.start, moduleDataSize);
     if (!signature || !moduleData) {
         VYR_LOG(moduleToolsLogChannel(), Error) << "Signed region lies outside the file";
         return false;

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QSharedPointer>
 #include <QString>
-
 #include <optional>
 
 // Reads a module file and checks the RSA signature appended to it (ModuleSignatureBlock)

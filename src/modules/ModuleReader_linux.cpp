@@ -1,5 +1,4 @@
 #include "ModuleReader.h"
-
 #include "logging/LogStatement.h"
 
 // Shared objects carry no platform code signature on Linux; the appended block is the

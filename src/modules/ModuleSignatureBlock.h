@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QtGlobal>
-
 #include <optional>
 
 // The signature block appended to a module file, shared by the server and the signing tool:

@@ -1,7 +1,6 @@
 #include "ModuleSigningCrypto.h"
 
 #include <QFile>
-
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -92,7 +91,9 @@ EvpPkeyPtr ModuleSigningCrypto::readPrivateKeyPem(const QString &path, QString *
     const BioPtr bio(BIO_new_mem_buf(pem->constData(), static_cast<int>(pem->size())));
     EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, refusePassphrase, nullptr) : nullptr);
     if (!key)
-        setError(error, QStringLiteral("%1 holds no unencrypted PEM private key (%2)").arg(path, takeOpenSslErrors()));
+        setError(
+            error,
+            QStringLiteral("%1 holds no unencrypted PEM private key (%2)").arg(path, takeOpenSslErrors()));
     return key;
 }
 

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // RSA PKCS#1 v1.5 with SHA-256, the one scheme of module signatures, over OpenSSL's EVP
@@ -13,7 +12,8 @@
 class ModuleSigningCrypto
 {
 public:
-    static vyr::openssl::EvpPkeyPtr publicKeyFromComponents(const QByteArray &modulus, const QByteArray &exponent);
+    static vyr::openssl::EvpPkeyPtr publicKeyFromComponents(const QByteArray &modulus,
+                                                            const QByteArray &exponent);
     static ModulePublicKey publicComponents(EVP_PKEY *key, QString *error = nullptr);
 
     static vyr::openssl::EvpPkeyPtr readPrivateKeyPem(const QString &path, QString *error = nullptr);

@@ -1,23 +1,17 @@
 #pragma once
 
+#include <memory>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 
-#include <memory>
-
 // Owning handles for the OpenSSL objects of module signing; every one is freed on every path.
 namespace vyr::openssl {
 
-template <auto FreeFunction>
-struct Deleter
+template <auto FreeFunction> struct Deleter
 {
-    template <class T>
-    void operator()(T *object) const
-    {
-        FreeFunction(object);
-    }
+    template <class T> void operator()(T *object) const { FreeFunction(object); }
 };
 
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free_all>>;

@@ -40,7 +40,8 @@ void PEHeaderData::loadData()
         VYR_LOG(moduleToolsLogChannel(), Info) << "Invalid PE file header";
         return;
     }
-    VYR_LOG(moduleToolsLogChannel(), Info) << "Authenticode signature position: " << m_iCertificateTablePosition;
+    VYR_LOG(moduleToolsLogChannel(), Info)
+        << "Authenticode signature position: " << m_iCertificateTablePosition;
     VYR_LOG(moduleToolsLogChannel(), Info) << "PEHeader size: " << m_iHeaderSize;
 }
 

@@ -67,7 +67,8 @@ QList<InstalledBrowser> BrowserInventory::find(const QStringList &applicationDir
     QList<InstalledBrowser> browsers;
     QSet<QString> seenIds;
     for (const QString &dirPath : applicationDirs) {
-        const QStringList entries = QDir(dirPath).entryList({QStringLiteral("*.desktop")}, QDir::Files, QDir::Name);
+        const QStringList entries =
+            QDir(dirPath).entryList({QStringLiteral("*.desktop")}, QDir::Files, QDir::Name);
         for (const QString &entry : entries) {
             if (seenIds.contains(entry))
                 continue;

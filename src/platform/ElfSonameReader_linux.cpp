@@ -40,7 +40,8 @@ public:
 
     std::optional<QByteArray> readAt(quint64 offset, quint64 size) const
     {
-        if (size > kMaxTableSize || offset > m_iFileSize || size > m_iFileSize - offset || !m_oFile.seek(qint64(offset)))
+        if (size > kMaxTableSize || offset > m_iFileSize || size > m_iFileSize - offset ||
+            !m_oFile.seek(qint64(offset)))
             return std::nullopt;
         QByteArray bytes = m_oFile.read(qint64(size));
         return quint64(bytes.size()) == size ? std::optional<QByteArray>(bytes) : std::nullopt;
@@ -51,9 +52,12 @@ public:
     {
         const uchar *data = reinterpret_cast<const uchar *>(bytes.constData()) + at;
         switch (width) {
-        case 2: return m_bBigEndian ? qFromBigEndian<quint16>(data) : qFromLittleEndian<quint16>(data);
-        case 4: return m_bBigEndian ? qFromBigEndian<quint32>(data) : qFromLittleEndian<quint32>(data);
-        default: return m_bBigEndian ? qFromBigEndian<quint64>(data) : qFromLittleEndian<quint64>(data);
+        case 2:
+            return m_bBigEndian ? qFromBigEndian<quint16>(data) : qFromLittleEndian<quint16>(data);
+        case 4:
+            return m_bBigEndian ? qFromBigEndian<quint32>(data) : qFromLittleEndian<quint32>(data);
+        default:
+            return m_bBigEndian ? qFromBigEndian<quint64>(data) : qFromLittleEndian<quint64>(data);
         }
     }
 
@@ -80,8 +84,10 @@ std::optional<QList<Section>> readSections(const ElfFile &elf, const QByteArray 
     QList<Section> sections;
     for (quint64 index = 0; index < count; ++index) {
         const QByteArray entry = table->mid(qsizetype(index * entrySize), qsizetype(entrySize));
-        sections.append({quint32(elf.number(entry, layout.typeAt, 4)), elf.number(entry, layout.offsetAt, layout.wordSize),
-                         elf.number(entry, layout.sizeAt, layout.wordSize), quint32(elf.number(entry, layout.linkAt, 4))});
+        sections.append({quint32(elf.number(entry, layout.typeAt, 4)),
+                         elf.number(entry, layout.offsetAt, layout.wordSize),
+                         elf.number(entry, layout.sizeAt, layout.wordSize),
+                         quint32(elf.number(entry, layout.linkAt, 4))});
     }
     return sections;
 }
@@ -123,11 +129,13 @@ std::optional<QByteArray> ElfSonameReader::read(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray header = file.read(64);
-    if (header.size() < 52 || !header.startsWith("\x7f" "ELF"))
+    if (header.size() < 52 || !header.startsWith("\x7f"
+                                                 "ELF"))
         return std::nullopt;
     const char elfClass = header.at(4);
     const char encoding = header.at(5);
-    if ((elfClass != 1 && elfClass != 2) || (encoding != 1 && encoding != 2) || (elfClass == 2 && header.size() < 64))
+    if ((elfClass != 1 && elfClass != 2) || (encoding != 1 && encoding != 2) ||
+        (elfClass == 2 && header.size() < 64))
         return std::nullopt;
     const ElfFile elf(file, elfClass == 1 ? kElf32 : kElf64, encoding == 2);
     const auto sections = readSections(elf, header);

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // The DT_SONAME of an ELF shared object, read from its section headers. Every offset

@@ -34,7 +34,8 @@ QString FileVersionLinuxImpl::getFileVersion(const QString &path)
 bool FileVersionLinuxImpl::checkIfIsLibrary(const QString &path)
 {
     const QString fileName = QFileInfo(path).fileName();
-    const bool bLibrary = fileName.endsWith(QLatin1String(".so")) || !versionOfLibraryName(fileName).isEmpty();
+    const bool bLibrary =
+        fileName.endsWith(QLatin1String(".so")) || !versionOfLibraryName(fileName).isEmpty();
     VYR_LOG(fileVersionLogChannel(), Debug) << path << (bLibrary ? " is library" : " is not library");
     return bLibrary;
 }
@@ -42,6 +43,7 @@ bool FileVersionLinuxImpl::checkIfIsLibrary(const QString &path)
 bool FileVersionLinuxImpl::checkIfIsSymLink(const QString &path)
 {
     const bool bSymLink = QFileInfo(path).isSymLink();
-    VYR_LOG(fileVersionLogChannel(), Debug) << path << (bSymLink ? " file is symlink" : " file is not symlink");
+    VYR_LOG(fileVersionLogChannel(), Debug)
+        << path << (bSymLink ? " file is symlink" : " file is not symlink");
     return bSymLink;
 }

@@ -1,7 +1,6 @@
 #include "LogindSessionSource_linux.h"
 
 #include <QMap>
-
 #include <cerrno>
 
 namespace {
@@ -36,13 +35,16 @@ LoginSession toSession(const QMap<QString, QString> &properties)
 
 } // namespace
 
-LogindSessionSource::LogindSessionSource(std::shared_ptr<CommandRunner> runner) : m_pRunner(std::move(runner)) {}
+LogindSessionSource::LogindSessionSource(std::shared_ptr<CommandRunner> runner) : m_pRunner(std::move(runner))
+{
+}
 
 SessionQuery LogindSessionSource::querySessions()
 {
     SessionQuery query;
     const CommandResult list = m_pRunner->run(
-        kLoginctl, {QStringLiteral("list-sessions"), QStringLiteral("--no-legend"), QStringLiteral("--no-pager")},
+        kLoginctl,
+        {QStringLiteral("list-sessions"), QStringLiteral("--no-legend"), QStringLiteral("--no-pager")},
         kTimeoutMs);
     if (!list.succeeded()) {
         query.errorCode = failureCode(list);
@@ -75,7 +77,8 @@ QList<LoginSession> LogindSessionSource::parseShowSession(const QByteArray &outp
     QList<LoginSession> sessions;
     QMap<QString, QString> properties;
     const auto flush = [&]() {
-        if (properties.contains(QStringLiteral("Id")) && isUserSession(properties.value(QStringLiteral("Class"))))
+        if (properties.contains(QStringLiteral("Id")) &&
+            isUserSession(properties.value(QStringLiteral("Class"))))
             sessions.append(toSession(properties));
         properties.clear();
     };
@@ -84,7 +87,8 @@ QList<LoginSession> LogindSessionSource::parseShowSession(const QByteArray &outp
         if (line.trimmed().isEmpty()) {
             flush();
         } else if (equals > 0) {
-            properties.insert(QString::fromUtf8(line.left(equals)), QString::fromUtf8(line.mid(equals + 1)).trimmed());
+            properties.insert(QString::fromUtf8(line.left(equals)),
+                              QString::fromUtf8(line.mid(equals + 1)).trimmed());
         }
     }
     flush();

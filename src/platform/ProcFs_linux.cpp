@@ -2,9 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
-
 #include <algorithm>
-
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -64,8 +62,7 @@ std::optional<quint64> socketInodeOfLink(const char *link, ssize_t length)
     return ok ? std::optional<quint64>(inode) : std::nullopt;
 }
 
-template <class Visitor>
-void forEachSocketInode(const QString &fdDir, Visitor &&visit)
+template <class Visitor> void forEachSocketInode(const QString &fdDir, Visitor &&visit)
 {
     const DirPtr dir(opendir(QFile::encodeName(fdDir).constData()));
     if (!dir)
@@ -112,7 +109,9 @@ SysResult<uid_t> ProcFs::ownerUid(qint64 pid) const
 {
     if (pid <= 0)
         return SysResult<uid_t>::failure(ESRCH);
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(QFile::encodeName(pidPath(pid)).constData(), &info) != 0)
         return SysResult<uid_t>::failure(errno);
     return SysResult<uid_t>::success(info.st_uid);

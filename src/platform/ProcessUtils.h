@@ -53,7 +53,8 @@ public:
     virtual QStringList getDomainAndUsernamesForActiveSessions() = 0;
     virtual bool isProcessOnConsoleUser(qint64 pid) = 0;
     // Listening port >= minPort of the first process with that name and account; 0 when none.
-    virtual quint16 getPortOfUserProcess(const QString &account, const QString &processName, quint16 minPort) = 0;
+    virtual quint16 getPortOfUserProcess(const QString &account, const QString &processName,
+                                         quint16 minPort) = 0;
     // Executable's complete base name, or "<unknown>".
     virtual QString getProcessNameForPid(qint64 pid) = 0;
     virtual bool isSystemProcess(qint64 pid) = 0;
@@ -72,5 +73,6 @@ public:
     // Starts the program on the account of the active desktop session.
     virtual bool RunAsDesktopUser(const QString &program, const QStringList &arguments) = 0;
     // Output (stderr merged) of the command, or "Command finished with TIMEOUT".
-    virtual QByteArray runSystemCommand(const QString &command, const QStringList &arguments, int timeoutMs) = 0;
+    virtual QByteArray runSystemCommand(const QString &command, const QStringList &arguments,
+                                        int timeoutMs) = 0;
 };

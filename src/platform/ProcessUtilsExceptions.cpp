@@ -2,7 +2,8 @@
 
 QString ProcessUtilsImplException::defaultUserMessage()
 {
-    return QStringLiteral("The VYR server encountered an unexpected error and was unable to complete your request.");
+    return QStringLiteral(
+        "The VYR server encountered an unexpected error and was unable to complete your request.");
 }
 
 ProcessUtilsImplException::ProcessUtilsImplException(const QString &message)
@@ -21,7 +22,8 @@ ProcessUtilsImplException::ProcessUtilsImplException(const QString &message, con
 }
 
 ProcessUtilsImplException::ProcessUtilsImplException(const ProcessUtilsImplException &other) = default;
-ProcessUtilsImplException &ProcessUtilsImplException::operator=(const ProcessUtilsImplException &other) = default;
+ProcessUtilsImplException &
+ProcessUtilsImplException::operator=(const ProcessUtilsImplException &other) = default;
 ProcessUtilsImplException::~ProcessUtilsImplException() = default;
 
 ProcessUtilsImplException *ProcessUtilsImplException::clone() const

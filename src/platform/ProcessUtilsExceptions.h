@@ -27,13 +27,15 @@ private:
 };
 
 // Gives each subclass clone() and raise() of its own type.
-template <class Derived>
-class ProcessUtilsExceptionOf : public ProcessUtilsImplException
+template <class Derived> class ProcessUtilsExceptionOf : public ProcessUtilsImplException
 {
 public:
     using ProcessUtilsImplException::ProcessUtilsImplException;
 
-    ProcessUtilsImplException *clone() const override { return new Derived(static_cast<const Derived &>(*this)); }
+    ProcessUtilsImplException *clone() const override
+    {
+        return new Derived(static_cast<const Derived &>(*this));
+    }
     void raise() const override { throw static_cast<const Derived &>(*this); }
 };
 
@@ -97,7 +99,8 @@ public:
     using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
 };
 
-class WTSQuerySessionInformationException final : public ProcessUtilsExceptionOf<WTSQuerySessionInformationException>
+class WTSQuerySessionInformationException final
+    : public ProcessUtilsExceptionOf<WTSQuerySessionInformationException>
 {
 public:
     using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;

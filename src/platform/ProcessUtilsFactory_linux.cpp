@@ -1,5 +1,4 @@
 #include "ProcessUtilsFactory.h"
-
 #include "ProcessUtilsLinuxImpl.h"
 
 std::unique_ptr<ProcessUtils> createProcessUtils()

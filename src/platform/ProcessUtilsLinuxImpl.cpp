@@ -12,7 +12,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-
 #include <cstdlib>
 #include <functional>
 #include <unistd.h>
@@ -87,7 +86,9 @@ uid_t ProcessUtilsLinuxImpl::ownerUid(qint64 pid, const char *method) const
 {
     const auto uid = m_oProcFs.ownerUid(pid);
     if (!uid.ok())
-        raiseLogged(method, OpenProcessException(QStringLiteral("OpenProcess with pid: %1 Error: %2").arg(pid).arg(uid.error)));
+        raiseLogged(method,
+                    OpenProcessException(
+                        QStringLiteral("OpenProcess with pid: %1 Error: %2").arg(pid).arg(uid.error)));
     return uid.value;
 }
 
@@ -95,17 +96,19 @@ QString ProcessUtilsLinuxImpl::userName(uid_t uid, bool withDomain, const char *
 {
     const auto name = UserDatabase::userName(uid);
     if (!name.ok()) {
-        raiseLogged(method, LookupAccountSidException(
-                                QStringLiteral("ProcessUtilsWinImpl::getDomainAndUserNameFromSID LookupAccountSid Error: %1")
-                                    .arg(name.error)));
+        raiseLogged(
+            method,
+            LookupAccountSidException(
+                QStringLiteral("ProcessUtilsWinImpl::getDomainAndUserNameFromSID LookupAccountSid Error: %1")
+                    .arg(name.error)));
     }
     return withDomain ? UserDatabase::accountText(name.value) : name.value;
 }
 
 qint64 ProcessUtilsLinuxImpl::getPidOfProcessAtPort(quint16 port)
 {
-    const QList<TcpRow> rows =
-        readTcpTable(__func__, QStringLiteral("ProcessUtilsWinImpl::getPidOfProcessAtPort GetExtendedTcpTable Error: %1"));
+    const QList<TcpRow> rows = readTcpTable(
+        __func__, QStringLiteral("ProcessUtilsWinImpl::getPidOfProcessAtPort GetExtendedTcpTable Error: %1"));
     for (const TcpRow &row : rows) {
         // Closed sockets waiting out TIME_WAIT keep the port but have no socket (inode 0).
         if (row.localPort != port || row.inode == 0)
@@ -119,8 +122,9 @@ qint64 ProcessUtilsLinuxImpl::getPidOfProcessAtPort(quint16 port)
 
 quint16 ProcessUtilsLinuxImpl::getPortOfProcessWithPID(qint64 pid, quint16 minPort)
 {
-    const QList<TcpRow> rows =
-        readTcpTable(__func__, QStringLiteral("ProcessUtilsWinImpl::getPortOfProcessWithPID GetExtendedTcpTable Error: %1"));
+    const QList<TcpRow> rows = readTcpTable(
+        __func__,
+        QStringLiteral("ProcessUtilsWinImpl::getPortOfProcessWithPID GetExtendedTcpTable Error: %1"));
     const QSet<quint64> inodes = m_oProcFs.socketInodes(pid);
     for (const TcpRow &row : rows) {
         if (row.state == TcpTable::kStateListen && row.localPort >= minPort && inodes.contains(row.inode))
@@ -129,10 +133,11 @@ quint16 ProcessUtilsLinuxImpl::getPortOfProcessWithPID(qint64 pid, quint16 minPo
     return 0;
 }
 
-quint16 ProcessUtilsLinuxImpl::getPortOfUserProcess(const QString &account, const QString &processName, quint16 minPort)
+quint16 ProcessUtilsLinuxImpl::getPortOfUserProcess(const QString &account, const QString &processName,
+                                                    quint16 minPort)
 {
-    const QList<qint64> pids =
-        allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPortOfUserProcess EnumProcesses Error: %1"));
+    const QList<qint64> pids = allPids(
+        __func__, QStringLiteral("ProcessUtilsWinImpl::getPortOfUserProcess EnumProcesses Error: %1"));
     for (const qint64 pid : pids) {
         if (getProcessNameForPid(pid).compare(processName, Qt::CaseInsensitive) != 0)
             continue;
@@ -145,7 +150,8 @@ quint16 ProcessUtilsLinuxImpl::getPortOfUserProcess(const QString &account, cons
         if (owner.compare(account, Qt::CaseInsensitive) != 0)
             continue;
         if (const quint16 port = getPortOfProcessWithPID(pid, minPort); port != 0) {
-            VYR_LOG(processUtilsLogChannel(), Info) << "Found application with pid(" << pid << ") on port(" << port << ")";
+            VYR_LOG(processUtilsLogChannel(), Info)
+                << "Found application with pid(" << pid << ") on port(" << port << ")";
             return port;
         }
     }
@@ -178,9 +184,11 @@ bool ProcessUtilsLinuxImpl::isProcessElevated(qint64 pid)
     ownerUid(pid, __func__);
     const auto uid = m_oProcFs.effectiveUid(pid);
     if (!uid.ok()) {
-        raiseLogged(__func__, GetTokenInformationException(
-                                  QStringLiteral("ProcessUtilsWinImpl::createProcessTokenElevation GetTokenInformation Error: %1")
-                                      .arg(uid.error)));
+        raiseLogged(__func__,
+                    GetTokenInformationException(
+                        QStringLiteral(
+                            "ProcessUtilsWinImpl::createProcessTokenElevation GetTokenInformation Error: %1")
+                            .arg(uid.error)));
     }
     return uid.value == 0;
 }
@@ -204,7 +212,8 @@ QString ProcessUtilsLinuxImpl::getDomainAndUsernameForSystemAccount()
 bool ProcessUtilsLinuxImpl::isUserAdmin()
 {
     const uid_t uid = geteuid();
-    return uid == 0 || UserDatabase::isMemberOfAnyGroup(uid, {QStringLiteral("sudo"), QStringLiteral("wheel")});
+    return uid == 0 ||
+           UserDatabase::isMemberOfAnyGroup(uid, {QStringLiteral("sudo"), QStringLiteral("wheel")});
 }
 
 qint64 ProcessUtilsLinuxImpl::getLifetimeForPids(qint64 pid)
@@ -212,15 +221,19 @@ qint64 ProcessUtilsLinuxImpl::getLifetimeForPids(qint64 pid)
     ownerUid(pid, __func__);
     const auto stat = m_oProcFs.stat(pid);
     if (!stat.ok()) {
-        raiseLogged(__func__, GetProcessTimesException(
-                                  QStringLiteral("ProcessUtilsWinImpl::getLifetimeForPids: GetProcessTimes Error: %1").arg(stat.error)));
+        raiseLogged(__func__,
+                    GetProcessTimesException(
+                        QStringLiteral("ProcessUtilsWinImpl::getLifetimeForPids: GetProcessTimes Error: %1")
+                            .arg(stat.error)));
     }
     const auto uptime = m_oProcFs.uptimeMs();
     const long ticksPerSecond = sysconf(_SC_CLK_TCK);
     if (!uptime.ok() || ticksPerSecond <= 0) {
-        raiseLogged(__func__, FileTimeToSystemTimeException(
-                                  QStringLiteral("ProcessUtilsWinImpl::getLifetimeForPids: FileTimeToSystemTime Error: %1")
-                                      .arg(uptime.ok() ? EINVAL : uptime.error)));
+        raiseLogged(
+            __func__,
+            FileTimeToSystemTimeException(
+                QStringLiteral("ProcessUtilsWinImpl::getLifetimeForPids: FileTimeToSystemTime Error: %1")
+                    .arg(uptime.ok() ? EINVAL : uptime.error)));
     }
     // Both counted from boot, so the wall clock's jumps do not matter.
     const qint64 startedMs = qint64(stat.value.startTicks * 1000 / quint64(ticksPerSecond));
@@ -230,7 +243,8 @@ qint64 ProcessUtilsLinuxImpl::getLifetimeForPids(qint64 pid)
 namespace {
 
 // Pids whose owner satisfies the predicate; processes that end meanwhile are left out.
-QList<qint64> pidsWhere(const ProcFs &procFs, const QList<qint64> &pids, const std::function<bool(qint64, uid_t)> &predicate)
+QList<qint64> pidsWhere(const ProcFs &procFs, const QList<qint64> &pids,
+                        const std::function<bool(qint64, uid_t)> &predicate)
 {
     QList<qint64> result;
     for (const qint64 pid : pids) {
@@ -251,7 +265,8 @@ QString userNameOrEmpty(uid_t uid)
 
 QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfAllProcesses()
 {
-    return allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfAllProcesses EnumProcesses Error: %1"));
+    return allPids(__func__,
+                   QStringLiteral("ProcessUtilsWinImpl::getPIDsOfAllProcesses EnumProcesses Error: %1"));
 }
 
 QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfCurrentUserProcesses()
@@ -259,7 +274,8 @@ QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfCurrentUserProcesses()
     const QString ownAccount = getDomainAndUsernameForPid(getpid());
     VYR_LOG(processUtilsLogChannel(), Debug) << "current domain and user name is: " << ownAccount;
     const QList<qint64> pids =
-        allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfCurrentUserProcesses EnumProcesses Error: %1"));
+        allPids(__func__,
+                QStringLiteral("ProcessUtilsWinImpl::getPIDsOfCurrentUserProcesses EnumProcesses Error: %1"));
     return pidsWhere(m_oProcFs, pids, [&ownAccount](qint64, uid_t uid) {
         const QString name = userNameOrEmpty(uid);
         return !name.isEmpty() && UserDatabase::accountText(name) == ownAccount;
@@ -268,16 +284,18 @@ QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfCurrentUserProcesses()
 
 QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfSystemProcesses()
 {
-    const QList<qint64> pids =
-        allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfSystemProcesses EnumProcesses Error: %1"));
+    const QList<qint64> pids = allPids(
+        __func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfSystemProcesses EnumProcesses Error: %1"));
     return pidsWhere(m_oProcFs, pids, [](qint64, uid_t uid) { return uid == 0; });
 }
 
 QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfProcessesMatching(const QString &filter)
 {
-    const QList<qint64> pids =
-        allPids(__func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfProcessesMatching EnumProcesses Error: %1"));
-    const auto matches = [&filter](const QString &text) { return text.compare(filter, Qt::CaseInsensitive) == 0; };
+    const QList<qint64> pids = allPids(
+        __func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfProcessesMatching EnumProcesses Error: %1"));
+    const auto matches = [&filter](const QString &text) {
+        return text.compare(filter, Qt::CaseInsensitive) == 0;
+    };
     return pidsWhere(m_oProcFs, pids, [&](qint64 pid, uid_t uid) {
         const QString name = userNameOrEmpty(uid);
         return (!name.isEmpty() && (matches(name) || matches(UserDatabase::accountText(name)))) ||
@@ -289,15 +307,18 @@ QList<LoginSession> ProcessUtilsLinuxImpl::getActiveSessionsIDs()
 {
     const SessionQuery query = m_oDependencies.sessionSource->querySessions();
     if (!query.ok) {
-        raiseLogged(__func__, WTSEnumerateSessionsException(
-                                  QStringLiteral("ProcessUtilsWinImpl::getActiveSessionsIDs WTSEnumerateSessions Error: %1")
-                                      .arg(query.errorCode)));
+        raiseLogged(
+            __func__,
+            WTSEnumerateSessionsException(
+                QStringLiteral("ProcessUtilsWinImpl::getActiveSessionsIDs WTSEnumerateSessions Error: %1")
+                    .arg(query.errorCode)));
     }
     VYR_LOG(processUtilsLogChannel(), Debug) << "Found " << query.sessions.size() << " WTS sessions on host";
     QList<LoginSession> active;
     for (qsizetype index = 0; index < query.sessions.size(); ++index) {
         const LoginSession &session = query.sessions.at(index);
-        VYR_LOG(processUtilsLogChannel(), Debug) << "sessionId=" << session.id << ", stationName = " << stationName(session);
+        VYR_LOG(processUtilsLogChannel(), Debug)
+            << "sessionId=" << session.id << ", stationName = " << stationName(session);
         logSessionDetails(session);
         if (!session.active)
             continue;
@@ -318,8 +339,8 @@ void ProcessUtilsLinuxImpl::logSessionDetails(const LoginSession &session) const
         {"WTSConnectState", session.active ? QStringLiteral("active") : QStringLiteral("inactive")},
     };
     for (const auto &[name, value] : details) {
-        VYR_LOG(processUtilsLogChannel(), Debug)
-            << "WTSQuerySessionInformation - session " << session.id << " " << name << " - returned:" << value;
+        VYR_LOG(processUtilsLogChannel(), Debug) << "WTSQuerySessionInformation - session " << session.id
+                                                 << " " << name << " - returned:" << value;
     }
 }
 
@@ -329,7 +350,8 @@ QString sessionAccount(const LoginSession &session)
 {
     if (session.userName.isEmpty()) {
         const WTSQuerySessionInformationException exception(
-            QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSessionID WTSQuerySessionInformation Error: %1")
+            QStringLiteral(
+                "ProcessUtilsWinImpl::getDomainAndUsernameForSessionID WTSQuerySessionInformation Error: %1")
                 .arg(ENOENT));
         raiseLogged("getDomainAndUsernameForSessionID", exception);
     }
@@ -344,14 +366,18 @@ QString ProcessUtilsLinuxImpl::getDomainAndUsernameForSingleActiveSession()
     if (sessions.size() > 1) {
         VYR_LOG(processUtilsLogChannel(), Warning)
             << "Found more than one active session. Software may be running on Windows Server OS";
-        raiseLogged(__func__, ActiveSessionException(QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession "
-                                                                    "ActiveSession Error: More than one active session"),
-                                                     QStringLiteral("More than one user already logged in.")));
+        raiseLogged(__func__,
+                    ActiveSessionException(
+                        QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession "
+                                       "ActiveSession Error: More than one active session"),
+                        QStringLiteral("More than one user already logged in.")));
     }
     if (sessions.isEmpty()) {
-        raiseLogged(__func__, ActiveSessionException(QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession "
-                                                                    "ActiveSession Error: Active session not found"),
-                                                     QStringLiteral("Could not find active session.")));
+        raiseLogged(__func__,
+                    ActiveSessionException(
+                        QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession "
+                                       "ActiveSession Error: Active session not found"),
+                        QStringLiteral("Could not find active session.")));
     }
     VYR_LOG(processUtilsLogChannel(), Debug) << "dwActiveSessionID=" << sessions.first().id;
     return sessionAccount(sessions.first());

@@ -30,7 +30,8 @@ public:
     static constexpr int kServiceTimeoutMs = 30000;
 
     explicit ProcessUtilsLinuxImpl(const QString &procRoot = QStringLiteral("/proc"),
-                                   const QString &etcRoot = QStringLiteral("/etc"), Dependencies dependencies = {});
+                                   const QString &etcRoot = QStringLiteral("/etc"),
+                                   Dependencies dependencies = {});
 
     bool StartProcessAsAdmin(const QString &program, const QStringList &arguments) override;
     bool StartProcessAsAdmin(const QString &program) override;
@@ -55,7 +56,8 @@ public:
     QString getDomainAndUsernameForSingleActiveSession() override;
     QStringList getDomainAndUsernamesForActiveSessions() override;
     bool isProcessOnConsoleUser(qint64 pid) override;
-    quint16 getPortOfUserProcess(const QString &account, const QString &processName, quint16 minPort) override;
+    quint16 getPortOfUserProcess(const QString &account, const QString &processName,
+                                 quint16 minPort) override;
     QString getProcessNameForPid(qint64 pid) override;
     bool isSystemProcess(qint64 pid) override;
     QString getDomainAndUsernameForSystemAccount() override;

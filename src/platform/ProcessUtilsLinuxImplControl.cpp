@@ -8,7 +8,6 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QThread>
-
 #include <csignal>
 #include <limits>
 #include <unistd.h>
@@ -60,7 +59,8 @@ bool ProcessUtilsLinuxImpl::ShutdownProcess(qint64 pid)
         return false;
     }
     // SIGTERM is the polite close request: the process may save and exit by itself.
-    VYR_LOG(processUtilsLogChannel(), Info) << "Terminating all windows for application with pid <" << pid << ">";
+    VYR_LOG(processUtilsLogChannel(), Info)
+        << "Terminating all windows for application with pid <" << pid << ">";
     ::kill(pid_t(pid), SIGTERM);
     VYR_LOG(processUtilsLogChannel(), Info) << "Wait on the process handle to be signaled";
     bool bStatus = waitUntilEnded(pid, kShutdownWaitMs);
@@ -73,7 +73,8 @@ bool ProcessUtilsLinuxImpl::ShutdownProcess(qint64 pid)
         if (bStatus)
             VYR_LOG(processUtilsLogChannel(), Info) << "Process terminated successfully";
         else
-            VYR_LOG(processUtilsLogChannel(), Warning) << "Can't wait for process termination. Process can be still alive";
+            VYR_LOG(processUtilsLogChannel(), Warning)
+                << "Can't wait for process termination. Process can be still alive";
     }
     VYR_LOG(processUtilsLogChannel(), Info) << "Kill finished. Status: " << bStatus;
     return bStatus;
@@ -149,17 +150,20 @@ bool ProcessUtilsLinuxImpl::startForDesktopUser(const QString &program, const QS
     const QString desktopUser = activeDesktopUser();
     const auto ownName = UserDatabase::userName(geteuid());
     if (!desktopUser.isEmpty() && ownName.ok() && desktopUser != ownName.value)
-        return m_oDependencies.runner->startDetached(QStringLiteral("runuser"), asUser(desktopUser, program, arguments));
+        return m_oDependencies.runner->startDetached(QStringLiteral("runuser"),
+                                                     asUser(desktopUser, program, arguments));
     return m_oDependencies.runner->startDetached(program, arguments);
 }
 
 bool ProcessUtilsLinuxImpl::StartProcess(const QString &program, const QStringList &arguments)
 {
-    VYR_LOG(processUtilsLogChannel(), Info) << "---= STARTING NEW PROCESS WITH NAME: <" << program
-                                            << "> AND ARGUMENTS: <" << arguments.join(QLatin1Char(',')) << "> =---";
+    VYR_LOG(processUtilsLogChannel(), Info)
+        << "---= STARTING NEW PROCESS WITH NAME: <" << program << "> AND ARGUMENTS: <"
+        << arguments.join(QLatin1Char(',')) << "> =---";
     const bool bStarted = startForDesktopUser(program, arguments);
     if (bStarted)
-        VYR_LOG(processUtilsLogChannel(), Info) << "---= STARTED NEW PROCESS WITH NAME: <" << program << "> =---";
+        VYR_LOG(processUtilsLogChannel(), Info)
+            << "---= STARTED NEW PROCESS WITH NAME: <" << program << "> =---";
     return bStarted;
 }
 
@@ -170,8 +174,9 @@ bool ProcessUtilsLinuxImpl::StartProcess(const QString &program)
 
 bool ProcessUtilsLinuxImpl::StartProcessAsAdmin(const QString &program, const QStringList &arguments)
 {
-    VYR_LOG(processUtilsLogChannel(), Info) << "---= STARTING NEW PROCESS AS ADMIN WITH NAME: <" << program
-                                            << "> AND ARGUMENTS: <" << arguments.join(QLatin1Char(',')) << "> =---";
+    VYR_LOG(processUtilsLogChannel(), Info)
+        << "---= STARTING NEW PROCESS AS ADMIN WITH NAME: <" << program << "> AND ARGUMENTS: <"
+        << arguments.join(QLatin1Char(',')) << "> =---";
     // pkexec asks the desktop's authentication agent, as the elevation prompt would.
     return m_oDependencies.runner->startDetached(QStringLiteral("pkexec"), QStringList{program} + arguments);
 }
@@ -188,8 +193,8 @@ bool ProcessUtilsLinuxImpl::RunAsDesktopUser(const QString &program, const QStri
         VYR_LOG(processUtilsLogChannel(), Warning) << "No desktop shell is present";
         return false;
     }
-    const bool bStarted =
-        m_oDependencies.runner->startDetached(QStringLiteral("runuser"), asUser(desktopUser, program, arguments));
+    const bool bStarted = m_oDependencies.runner->startDetached(QStringLiteral("runuser"),
+                                                                asUser(desktopUser, program, arguments));
     if (!bStarted)
         VYR_LOG(processUtilsLogChannel(), Warning) << "CreateProcessWithTokenW failed: " << program;
     return bStarted;
@@ -197,10 +202,13 @@ bool ProcessUtilsLinuxImpl::RunAsDesktopUser(const QString &program, const QStri
 
 bool ProcessUtilsLinuxImpl::openSystemService(const QString &serviceName)
 {
-    VYR_LOG(processUtilsLogChannel(), Info) << "---= STARTING SYSTEM SERVICE WITH NAME: <" << serviceName << "> =---";
-    const CommandResult result = m_oDependencies.runner->run(
-        kSystemctl, {QStringLiteral("show"), QStringLiteral("--property=LoadState"), QStringLiteral("--value"), serviceName},
-        kServiceTimeoutMs);
+    VYR_LOG(processUtilsLogChannel(), Info)
+        << "---= STARTING SYSTEM SERVICE WITH NAME: <" << serviceName << "> =---";
+    const CommandResult result =
+        m_oDependencies.runner->run(kSystemctl,
+                                    {QStringLiteral("show"), QStringLiteral("--property=LoadState"),
+                                     QStringLiteral("--value"), serviceName},
+                                    kServiceTimeoutMs);
     if (!result.succeeded()) {
         VYR_LOG(processUtilsLogChannel(), Warning) << "Cannot open SCManager";
         return false;
@@ -217,8 +225,8 @@ bool ProcessUtilsLinuxImpl::openSystemService(const QString &serviceName)
 QString ProcessUtilsLinuxImpl::serviceState(const QString &serviceName)
 {
     // is-active answers non-zero for every state but "active"; only its text counts.
-    const CommandResult result =
-        m_oDependencies.runner->run(kSystemctl, {QStringLiteral("is-active"), serviceName}, kServiceTimeoutMs);
+    const CommandResult result = m_oDependencies.runner->run(
+        kSystemctl, {QStringLiteral("is-active"), serviceName}, kServiceTimeoutMs);
     return result.finished ? QString::fromUtf8(result.output).trimmed() : QString();
 }
 

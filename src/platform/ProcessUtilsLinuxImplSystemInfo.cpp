@@ -10,7 +10,6 @@
 #include <QLocale>
 #include <QStandardPaths>
 #include <QSysInfo>
-
 #include <sys/stat.h>
 
 namespace {
@@ -28,7 +27,8 @@ QList<std::pair<QByteArray, QByteArray>> parseOsRelease(const QByteArray &conten
         if (line.startsWith('#') || equals <= 0)
             continue;
         QByteArray value = line.mid(equals + 1);
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
             value = value.mid(1, value.size() - 2);
         value.replace("\\\"", "\"").replace("\\$", "$").replace("\\`", "`").replace("\\\\", "\\");
         facts.append({line.left(equals), value});
@@ -40,7 +40,9 @@ QList<std::pair<QByteArray, QByteArray>> parseOsRelease(const QByteArray &conten
 // with our rights: only root-owned executables that no one else can change.
 bool isTrustedExecutable(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
         return false;
     return S_ISREG(info.st_mode) && info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
@@ -53,7 +55,8 @@ QString firstLine(const QByteArray &text)
 
 } // namespace
 
-QByteArray ProcessUtilsLinuxImpl::runSystemCommand(const QString &command, const QStringList &arguments, int timeoutMs)
+QByteArray ProcessUtilsLinuxImpl::runSystemCommand(const QString &command, const QStringList &arguments,
+                                                   int timeoutMs)
 {
     VYR_LOG(processUtilsLogChannel(), Debug) << "v_oCommand=" << command;
     VYR_LOG(processUtilsLogChannel(), Debug) << "v_oArguments=" << arguments;
@@ -70,9 +73,10 @@ QByteArray ProcessUtilsLinuxImpl::runSystemCommand(const QString &command, const
 
 QByteArray ProcessUtilsLinuxImpl::getTaskList()
 {
-    return runSystemCommand(QStringLiteral("ps"),
-                            {QStringLiteral("-eww"), QStringLiteral("-o"), QStringLiteral("user,pid,ppid,etime,args")},
-                            kSystemInfoTimeoutMs);
+    return runSystemCommand(
+        QStringLiteral("ps"),
+        {QStringLiteral("-eww"), QStringLiteral("-o"), QStringLiteral("user,pid,ppid,etime,args")},
+        kSystemInfoTimeoutMs);
 }
 
 QByteArray ProcessUtilsLinuxImpl::osReleaseFacts(const QStringList &keys) const
@@ -98,8 +102,9 @@ QByteArray ProcessUtilsLinuxImpl::osReleaseFacts(const QStringList &keys) const
 
 QByteArray ProcessUtilsLinuxImpl::getSystemCriticalInfo()
 {
-    QByteArray text = osReleaseFacts({QStringLiteral("PRETTY_NAME"), QStringLiteral("NAME"), QStringLiteral("ID"),
-                                      QStringLiteral("VERSION"), QStringLiteral("VERSION_ID")});
+    QByteArray text =
+        osReleaseFacts({QStringLiteral("PRETTY_NAME"), QStringLiteral("NAME"), QStringLiteral("ID"),
+                        QStringLiteral("VERSION"), QStringLiteral("VERSION_ID")});
     text += "OSArchitecture=" + QSysInfo::currentCpuArchitecture().toUtf8() + '\n';
     const QDateTime now = QDateTime::currentDateTime();
     if (const auto uptime = m_oProcFs.uptimeMs(); uptime.ok())
@@ -128,7 +133,8 @@ QString ProcessUtilsLinuxImpl::browserVersion(const QString &executable)
         QFileInfo(executable).isAbsolute() ? executable : QStandardPaths::findExecutable(executable);
     if (!isTrustedExecutable(path))
         return {};
-    const CommandResult result = m_oDependencies.runner->run(path, {QStringLiteral("--version")}, kSystemInfoTimeoutMs);
+    const CommandResult result =
+        m_oDependencies.runner->run(path, {QStringLiteral("--version")}, kSystemInfoTimeoutMs);
     return result.succeeded() ? firstLine(result.output) : QString();
 }
 
@@ -139,9 +145,11 @@ QString ProcessUtilsLinuxImpl::getBrowsersInfo()
         const QString version = browserVersion(browser.executable);
         if (version.isEmpty()) {
             VYR_LOG(processUtilsLogChannel(), Debug) << "File Version not found.";
-            lines.append(browser.name + QStringLiteral(" (") + browser.desktopId + QStringLiteral(") Version - Not Found"));
+            lines.append(browser.name + QStringLiteral(" (") + browser.desktopId +
+                         QStringLiteral(") Version - Not Found"));
         } else {
-            lines.append(browser.name + QStringLiteral(" (") + browser.desktopId + QStringLiteral(") Version - ") + version);
+            lines.append(browser.name + QStringLiteral(" (") + browser.desktopId +
+                         QStringLiteral(") Version - ") + version);
         }
     }
     return lines.join(QLatin1Char('\n'));
@@ -157,14 +165,16 @@ QString ProcessUtilsLinuxImpl::getAntivirusInfo()
             continue;
         path = found;
         // "ClamAV 1.0.3/27103/Mon Nov 27 09:27:40 2023": product, signatures, their date.
-        const CommandResult version = m_oDependencies.runner->run(found, {QStringLiteral("--version")}, kSystemInfoTimeoutMs);
+        const CommandResult version =
+            m_oDependencies.runner->run(found, {QStringLiteral("--version")}, kSystemInfoTimeoutMs);
         const QStringList parts = firstLine(version.output).split(QLatin1Char('/'));
         if (version.succeeded() && !parts.first().isEmpty())
             displayName = parts.first();
         if (version.succeeded() && parts.size() >= 3)
             timestamp = parts.at(2);
         const CommandResult daemon = m_oDependencies.runner->run(
-            QStringLiteral("systemctl"), {QStringLiteral("is-active"), QStringLiteral("clamav-daemon")}, kSystemInfoTimeoutMs);
+            QStringLiteral("systemctl"), {QStringLiteral("is-active"), QStringLiteral("clamav-daemon")},
+            kSystemInfoTimeoutMs);
         if (daemon.finished && !firstLine(daemon.output).isEmpty())
             state = firstLine(daemon.output);
         break;

@@ -3,8 +3,7 @@
 #include <utility>
 
 // A value read from the operating system, or the errno that prevented it.
-template <class T>
-struct SysResult
+template <class T> struct SysResult
 {
     T value{};
     int error = 0;

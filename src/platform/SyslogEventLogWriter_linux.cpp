@@ -1,7 +1,6 @@
 #include "SyslogEventLogWriter_linux.h"
 
 #include <QMutex>
-
 #include <syslog.h>
 
 namespace {

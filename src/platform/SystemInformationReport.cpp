@@ -7,7 +7,8 @@ namespace {
 // The report belongs to the TEST command; its lines carry the command's handler name.
 LogStatement reportLog(LogLevel level)
 {
-    return LogStatement(serverLogChannel(), level, QStringLiteral("CSignController"), QStringLiteral("ProcessTest"));
+    return LogStatement(serverLogChannel(), level, QStringLiteral("CSignController"),
+                        QStringLiteral("ProcessTest"));
 }
 
 void logSnapshot(ProcessUtils &processUtils)

@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
 #include <sys/types.h>
 
 // One IPv4 TCP socket as the kernel lists it; addresses in host byte order.

@@ -1,13 +1,12 @@
 #include "UserDatabase_linux.h"
 
 #include <QSysInfo>
-
+#include <algorithm>
 #include <cerrno>
 #include <grp.h>
+#include <optional>
 #include <pwd.h>
 #include <unistd.h>
-#include <algorithm>
-#include <optional>
 #include <vector>
 
 namespace {
@@ -25,7 +24,7 @@ SysResult<PasswdEntry> lookUpUid(uid_t uid)
 {
     std::vector<char> buffer(kInitialBufferSize);
     for (;;) {
-        passwd entry {};
+        passwd entry{};
         passwd *result = nullptr;
         const int error = getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &result);
         if (error == ERANGE && buffer.size() < kMaxBufferSize) {
@@ -45,7 +44,7 @@ std::optional<gid_t> groupId(const QString &groupName)
     const QByteArray name = groupName.toLocal8Bit();
     std::vector<char> buffer(kInitialBufferSize);
     for (;;) {
-        group entry {};
+        group entry{};
         group *result = nullptr;
         const int error = getgrnam_r(name.constData(), &entry, buffer.data(), buffer.size(), &result);
         if (error == ERANGE && buffer.size() < kMaxBufferSize) {
@@ -81,7 +80,8 @@ std::vector<gid_t> groupsOf(const PasswdEntry &user)
 SysResult<QString> UserDatabase::userName(uid_t uid)
 {
     const auto entry = lookUpUid(uid);
-    return entry.ok() ? SysResult<QString>::success(entry.value.name) : SysResult<QString>::failure(entry.error);
+    return entry.ok() ? SysResult<QString>::success(entry.value.name)
+                      : SysResult<QString>::failure(entry.error);
 }
 
 QString UserDatabase::hostName()

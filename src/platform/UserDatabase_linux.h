@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <sys/types.h>
 
 // Account names from the user and group databases. Only the re-entrant calls are used:

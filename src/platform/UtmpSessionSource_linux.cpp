@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QMutex>
 #include <QRegularExpression>
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>

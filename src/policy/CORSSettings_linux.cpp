@@ -1,7 +1,6 @@
 #include "CORSSettings.h"
 
 #include <QFile>
-
 #include <dlfcn.h>
 
 CORSSettings::ModuleLibrary::ModuleLibrary(const QString &libraryFile)

@@ -26,8 +26,8 @@ QByteArray describe(const HttpRequest &request)
 
 // Names and values of a map, measured by the value a lookup by name answers (the newest).
 template <typename Lookup>
-bool withinLimits(const QList<QByteArray> &names, Lookup lookup, int nameLimit, int valueLimit, QByteArray *name,
-                  QByteArray *value)
+bool withinLimits(const QList<QByteArray> &names, Lookup lookup, int nameLimit, int valueLimit,
+                  QByteArray *name, QByteArray *value)
 {
     for (const QByteArray &candidate : names) {
         const QByteArray candidateValue = lookup(candidate);
@@ -43,9 +43,10 @@ bool withinLimits(const QList<QByteArray> &names, Lookup lookup, int nameLimit, 
 
 bool RequestValidator::validateRequest(HttpRequest &request, HttpResponse &response)
 {
-    return validateMethod(request, response) && validatePath(request, response) && verifyBody(request, response) &&
-           validateHeaders(request, response) && validateCookies(request, response) &&
-           validateParams(request, response) && validateOrigin(request, response);
+    return validateMethod(request, response) && validatePath(request, response) &&
+           verifyBody(request, response) && validateHeaders(request, response) &&
+           validateCookies(request, response) && validateParams(request, response) &&
+           validateOrigin(request, response);
 }
 
 bool RequestValidator::validateMethod(HttpRequest &request, HttpResponse &response)
@@ -81,7 +82,8 @@ bool RequestValidator::validatePath(HttpRequest &request, HttpResponse &response
         refuse(response, 404);
         return false;
     }
-    static const QRegularExpression allowed(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_\\/-]*")));
+    static const QRegularExpression allowed(
+        QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9_\\/-]*")));
     if (allowed.match(QString::fromLatin1(path)).hasMatch()) {
         VYR_LOG_SERVER(Debug) << "Path is valid";
         return true;
@@ -95,7 +97,8 @@ bool RequestValidator::verifyBody(HttpRequest &request, HttpResponse &response)
 {
     if (request.body().size() <= kMaxBodySize)
         return true;
-    VYR_LOG_SERVER(Warning) << "Body too long. " << describe(request) << ": body size : " << request.body().size();
+    VYR_LOG_SERVER(Warning) << "Body too long. " << describe(request)
+                            << ": body size : " << request.body().size();
     refuse(response, 400);
     return false;
 }
@@ -104,9 +107,11 @@ bool RequestValidator::validateHeaders(HttpRequest &request, HttpResponse &respo
 {
     QByteArray name, value;
     const auto lookup = [&request](const QByteArray &key) { return request.header(key); };
-    if (withinLimits(request.headerMap().uniqueKeys(), lookup, kMaxHeaderNameSize, kMaxHeaderValueSize, &name, &value))
+    if (withinLimits(request.headerMap().uniqueKeys(), lookup, kMaxHeaderNameSize, kMaxHeaderValueSize, &name,
+                     &value))
         return true;
-    VYR_LOG_SERVER(Warning) << "Request rejected. " << describe(request) << ". Header key size: " << name.size()
+    VYR_LOG_SERVER(Warning) << "Request rejected. " << describe(request)
+                            << ". Header key size: " << name.size()
                             << ". Header value size: " << value.size();
     VYR_LOG_SERVER(Debug) << name << ":" << value;
     refuse(response, 400);
@@ -117,9 +122,11 @@ bool RequestValidator::validateCookies(HttpRequest &request, HttpResponse &respo
 {
     QByteArray name, value;
     const auto lookup = [&request](const QByteArray &key) { return request.cookie(key); };
-    if (withinLimits(request.cookieMap().keys(), lookup, kMaxCookieNameSize, kMaxCookieValueSize, &name, &value))
+    if (withinLimits(request.cookieMap().keys(), lookup, kMaxCookieNameSize, kMaxCookieValueSize, &name,
+                     &value))
         return true;
-    VYR_LOG_SERVER(Warning) << "Request rejected. " << describe(request) << ". Cookie key size: " << name.size()
+    VYR_LOG_SERVER(Warning) << "Request rejected. " << describe(request)
+                            << ". Cookie key size: " << name.size()
                             << ". Cookie value size: " << value.size();
     VYR_LOG_SERVER(Debug) << name << ":" << value;
     refuse(response, 400);
@@ -130,11 +137,11 @@ bool RequestValidator::validateParams(HttpRequest &request, HttpResponse &respon
 {
     QByteArray name, value;
     const auto lookup = [&request](const QByteArray &key) { return request.parameter(key); };
-    if (withinLimits(request.parameterMap().uniqueKeys(), lookup, kMaxParamNameSize, kMaxParamValueSize, &name,
-                     &value))
+    if (withinLimits(request.parameterMap().uniqueKeys(), lookup, kMaxParamNameSize, kMaxParamValueSize,
+                     &name, &value))
         return true;
-    VYR_LOG_SERVER(Warning) << "Request rejected. " << describe(request) << ". Param key size: " << name.size()
-                            << ". Param value size: " << value.size();
+    VYR_LOG_SERVER(Warning) << "Request rejected. " << describe(request)
+                            << ". Param key size: " << name.size() << ". Param value size: " << value.size();
     VYR_LOG_SERVER(Debug) << name << ":" << value;
     refuse(response, 400);
     return false;

@@ -15,7 +15,6 @@
 #include <QJsonObject>
 #include <QSysInfo>
 #include <QTcpSocket>
-
 #include <string>
 
 namespace {
@@ -29,7 +28,8 @@ void CSignController::ProcessArchType(HttpRequest &, HttpResponse &response)
     description.insert(QStringLiteral("kernelType"), QSysInfo::kernelType());
     description.insert(QStringLiteral("kernelVersion"), QSysInfo::kernelVersion());
     description.insert(QStringLiteral("buildArchitecture"), QSysInfo::buildCpuArchitecture());
-    SetResultData(ResultData(200, "OK", QJsonDocument(description).toJson(QJsonDocument::Indented)), response);
+    SetResultData(ResultData(200, "OK", QJsonDocument(description).toJson(QJsonDocument::Indented)),
+                  response);
 }
 
 void CSignController::ProcessTest(HttpRequest &, HttpResponse &response)
@@ -51,11 +51,12 @@ void CSignController::ProcessGetUserServerPort(QTcpSocket *socket, HttpResponse 
     try {
         UserServerPort lookup(createProcessUtils(), socket);
         const quint16 port = settings->ReadWindowsServerMode() ? lookup.getUserServerPort()
-                                                                : lookup.getUserServerPortForActiveSession();
+                                                               : lookup.getUserServerPortForActiveSession();
         SetResultData(ResultData(200, "OK", QByteArray::number(port)), response);
     } catch (const BaseException &exception) {
         VYR_LOG_SERVER(Warning) << "Exception: " << exception.getStackTrace();
-        SetResultData(ResultData(500, "Internal Server Error", userFacingMessageOf(exception).toUtf8()), response);
+        SetResultData(ResultData(500, "Internal Server Error", userFacingMessageOf(exception).toUtf8()),
+                      response);
     }
 }
 
@@ -71,8 +72,9 @@ void CSignController::ProcessGetUsernameForPid(HttpRequest &request, HttpRespons
         SetResultData(ResultData(200, "OK", username.toUtf8()), response);
     } catch (...) {
         VYR_LOG_SERVER(Warning) << "Problem occurred when trying to obtain username for ulPid=" << pid;
-        SetResultData(ResultData(500, "Internal Server Error", "Problem occurred when trying to obtain username"),
-                      response);
+        SetResultData(
+            ResultData(500, "Internal Server Error", "Problem occurred when trying to obtain username"),
+            response);
     }
 }
 

@@ -39,7 +39,8 @@ QString clientAccount(ProcessUtils &processUtils, qint64 clientPid)
 QSslConfiguration dispatcherTlsConfiguration()
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    const QString certificateDir = QFileInfo(CSettings::instance()->ReadSslCertificateCertAndKeyFiles().first).path();
+    const QString certificateDir =
+        QFileInfo(CSettings::instance()->ReadSslCertificateCertAndKeyFiles().first).path();
     configuration.addCaCertificates(certificateDir + QStringLiteral("/VYR-ca.pem"));
     return configuration;
 }
@@ -179,12 +180,14 @@ QString ClientPermissions::askDispatcherForDomainAndUsernameForPID(qint64 pid)
     url.setPort(CSettings::instance()->ReadPort());
     url.setPath(QStringLiteral("/%1").arg(QStringLiteral("GET_USERNAME_FOR_PID")));
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.setSslConfiguration(dispatcherTlsConfiguration());
     QNetworkAccessManager manager;
     QEventLoop loop;
     // No time limit of its own: the dispatcher on this machine answers or the connection fails.
-    QNetworkReply *reply = manager.post(request, "processPid=" + QByteArray::number(static_cast<quint64>(pid)));
+    QNetworkReply *reply =
+        manager.post(request, "processPid=" + QByteArray::number(static_cast<quint64>(pid)));
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     loop.exec();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -196,6 +199,7 @@ QString ClientPermissions::askDispatcherForDomainAndUsernameForPID(qint64 pid)
             VYR_LOG_SERVER(Debug) << "oReplyBody=" << result;
         }
     }
-    VYR_LOG_SERVER(Info) << "Response info about PID <" << pid << "> set to oClientDomainAndUsername=" << result;
+    VYR_LOG_SERVER(Info) << "Response info about PID <" << pid
+                         << "> set to oClientDomainAndUsername=" << result;
     return result;
 }

@@ -3,7 +3,6 @@
 #include "common/RequestFields.h"
 
 #include <QString>
-
 #include <optional>
 
 class CLauncher;

@@ -3,7 +3,6 @@
 #include "common/BaseException.h"
 
 #include <QString>
-
 #include <memory>
 
 class ProcessUtils;

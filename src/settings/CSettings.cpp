@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSslSocket>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -77,7 +76,8 @@ QVariant CSettings::ReadVariant(const QString &group, const QString &key, const 
     return readVariantLocked(group, key, defaultValue);
 }
 
-QVariant CSettings::readVariantLocked(const QString &group, const QString &key, const QVariant &defaultValue) const
+QVariant CSettings::readVariantLocked(const QString &group, const QString &key,
+                                      const QVariant &defaultValue) const
 {
     QVariant value;
     if (m_poSettings)
@@ -104,22 +104,70 @@ QString CSettings::readText(const QString &group, const QString &key, const char
     return ReadVariant(group, key, QString::fromLatin1(defaultValue)).toString();
 }
 
-bool CSettings::ReadWindowsServerMode() const { return readBool("listener", "windowsServerMode", "false"); }
-int CSettings::ReadPort() const { return readInt("listener", "port", "8630"); }
-int CSettings::ReadMinThreads() const { return readInt("listener", "minThreads", "1"); }
-int CSettings::ReadMaxThreads() const { return readInt("listener", "maxThreads", "10"); }
-int CSettings::ReadCleanupInterval() const { return readInt("listener", "cleanupInterval", "5000"); }
-int CSettings::ReadReadTimeout() const { return readInt("listener", "readTimeout", "10000"); }
-int CSettings::ReadMaxRequestSize() const { return readInt("listener", "maxRequestSize", "16000"); }
-int CSettings::ReadMaxMultiPartSize() const { return readInt("listener", "maxMultiPartSize", "1000000"); }
-int CSettings::ReadLogLevel() const { return readInt("logging", "logLevel", "2"); }
-int CSettings::ReadTimeoutInterval() const { return readInt("timeout", "interval", "12000"); }
-bool CSettings::ReadEnableCORS() const { return readBool("settings", "enableCORS", "true"); }
-int CSettings::ReadSessionExpirationTime() const { return readInt("sessions", "expirationTime", "3600000"); }
-QString CSettings::ReadSessionCookieName() const { return readText("sessions", "cookieName", "sessionid"); }
-QString CSettings::ReadSessionCookiePath() const { return readText("sessions", "cookiePath", ""); }
-QString CSettings::ReadSessionCookieComment() const { return readText("sessions", "cookieComment", ""); }
-QString CSettings::ReadSessionCookieDomain() const { return readText("sessions", "cookieDomain", ""); }
+bool CSettings::ReadWindowsServerMode() const
+{
+    return readBool("listener", "windowsServerMode", "false");
+}
+int CSettings::ReadPort() const
+{
+    return readInt("listener", "port", "8630");
+}
+int CSettings::ReadMinThreads() const
+{
+    return readInt("listener", "minThreads", "1");
+}
+int CSettings::ReadMaxThreads() const
+{
+    return readInt("listener", "maxThreads", "10");
+}
+int CSettings::ReadCleanupInterval() const
+{
+    return readInt("listener", "cleanupInterval", "5000");
+}
+int CSettings::ReadReadTimeout() const
+{
+    return readInt("listener", "readTimeout", "10000");
+}
+int CSettings::ReadMaxRequestSize() const
+{
+    return readInt("listener", "maxRequestSize", "16000");
+}
+int CSettings::ReadMaxMultiPartSize() const
+{
+    return readInt("listener", "maxMultiPartSize", "1000000");
+}
+int CSettings::ReadLogLevel() const
+{
+    return readInt("logging", "logLevel", "2");
+}
+int CSettings::ReadTimeoutInterval() const
+{
+    return readInt("timeout", "interval", "12000");
+}
+bool CSettings::ReadEnableCORS() const
+{
+    return readBool("settings", "enableCORS", "true");
+}
+int CSettings::ReadSessionExpirationTime() const
+{
+    return readInt("sessions", "expirationTime", "3600000");
+}
+QString CSettings::ReadSessionCookieName() const
+{
+    return readText("sessions", "cookieName", "sessionid");
+}
+QString CSettings::ReadSessionCookiePath() const
+{
+    return readText("sessions", "cookiePath", "");
+}
+QString CSettings::ReadSessionCookieComment() const
+{
+    return readText("sessions", "cookieComment", "");
+}
+QString CSettings::ReadSessionCookieDomain() const
+{
+    return readText("sessions", "cookieDomain", "");
+}
 
 qint64 CSettings::ReadMaxSize() const
 {
@@ -136,8 +184,10 @@ QStringList CSettings::ReadDllDirPaths() const
 
 QPair<QString, QString> CSettings::ReadSslCertificateCertAndKeyFiles() const
 {
-    const QString certPath = m_oAppDirPrefix + readText("sslCertificate", "certFile", "./certs/VYR-cert-server.pem");
-    const QString keyPath = m_oAppDirPrefix + readText("sslCertificate", "keyFile", "./certs/VYR-key-server.pem");
+    const QString certPath =
+        m_oAppDirPrefix + readText("sslCertificate", "certFile", "./certs/VYR-cert-server.pem");
+    const QString keyPath =
+        m_oAppDirPrefix + readText("sslCertificate", "keyFile", "./certs/VYR-key-server.pem");
     VYR_LOG_SERVER(Debug) << "Cert path: " << certPath;
     VYR_LOG_SERVER(Debug) << "Key path: " << keyPath;
     return {certPath, keyPath};

@@ -22,7 +22,8 @@
 
 namespace {
 constexpr int kHandshakeWaitMs = 30000;
-constexpr char kEntityTooLarge[] = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
+constexpr char kEntityTooLarge[] =
+    "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
 } // namespace
 
 CSslConnectionHandler::CSslConnectionHandler(QSettings *settings, HttpRequestHandler *requestHandler)
@@ -98,7 +99,8 @@ void CSslConnectionHandler::handleConnection(int socketDescriptor)
     // mode, so it can take over the next descriptor.
     m_poSocket->connectToHost(QString(), 0, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     m_poSocket->abort();
-    if (!m_poSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+    if (!m_poSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
+                                         QIODevice::ReadWrite)) {
         VYR_LOG_SERVER(Error) << "cannot initialize socket: " << m_poSocket->errorString();
         return;
     }
@@ -127,7 +129,8 @@ bool CSslConnectionHandler::configureTls()
     } else {
         QByteArray passPhrase = GetKeyPassPhrase();
         configuration.setLocalCertificate(QSslCertificate(material.certificate(), QSsl::Pem));
-        configuration.setPrivateKey(QSslKey(material.key(), QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, passPhrase));
+        configuration.setPrivateKey(
+            QSslKey(material.key(), QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, passPhrase));
         passPhrase.fill('\0');
     }
     const QList<QSslCipher> ciphers = settings->ReadSslEnabledCiphersList();

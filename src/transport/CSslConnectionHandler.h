@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QSslError>
 #include <QTcpSocket>
-
 #include <atomic>
 #include <memory>
 
@@ -54,14 +53,14 @@ private:
     void restartReadTimer();
     static QString lastRequestDirectory();
 
-    QSettings *m_poSettings;                    // not owned; read-only after start-up
-    HttpRequestHandler *m_poRequestHandler;     // not owned; service() is thread-safe
-    QSslSocket *m_poSocket;                     // child; lives on this handler's thread
-    QTimer *m_poReadTimer;                      // child; lives on this handler's thread
+    QSettings *m_poSettings;                         // not owned; read-only after start-up
+    HttpRequestHandler *m_poRequestHandler;          // not owned; service() is thread-safe
+    QSslSocket *m_poSocket;                          // child; lives on this handler's thread
+    QTimer *m_poReadTimer;                           // child; lives on this handler's thread
     std::unique_ptr<HttpRequest> m_poCurrentRequest; // this handler's thread only
     std::atomic<bool> m_bBusy{false};
     QString m_oLastRequestDir;
-    QThread *m_poThread;                        // deletes itself when finished
+    QThread *m_poThread; // deletes itself when finished
     int m_iReadTimeout = 10000;
     qint32 m_iMaxRequestSize = 16000;
     qint32 m_iMaxMultiPartSize = 1000000;

@@ -30,9 +30,9 @@ private:
     static void retireAndWait(CSslConnectionHandler *handler);
     static void waitAndDelete(QThread *thread);
 
-    QSettings *m_poSettings;                 // not owned
-    HttpRequestHandler *m_poRequestHandler;  // not owned
-    QList<CSslConnectionHandler *> m_oPool;  // guarded by m_oMutex; handlers live on their own threads
+    QSettings *m_poSettings;                // not owned
+    HttpRequestHandler *m_poRequestHandler; // not owned
+    QList<CSslConnectionHandler *> m_oPool; // guarded by m_oMutex; handlers live on their own threads
     // Threads of handlers retired by cleanup; each deletes itself once finished, unless the
     // pool ends first (then the event loop that would delete it is gone). Main thread only.
     QList<QPointer<QThread>> m_oRetiredThreads;

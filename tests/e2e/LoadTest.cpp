@@ -72,9 +72,11 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
         for (int job = 0; job < kJobsPerSession; ++job) {
             round(
                 [&](int client, int s) {
-                    const QByteArray data = QStringLiteral("c%1s%2j%3").arg(client).arg(s).arg(job).toLatin1();
+                    const QByteArray data =
+                        QStringLiteral("c%1s%2j%3").arg(client).arg(s).arg(job).toLatin1();
                     sessionOf(client, s).jobs.push_back({{}, data});
-                    return AccountClient::postRequest("/Mod1/Cmd1?data=" + data, sessionHeader(sessionOf(client, s)));
+                    return AccountClient::postRequest("/Mod1/Cmd1?data=" + data,
+                                                      sessionHeader(sessionOf(client, s)));
                 },
                 [&](int client, int s, const HttpAnswer &answer) {
                     ASSERT_EQ(answer.statusCode(), 202);
@@ -97,14 +99,16 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
         for (int job = 0; job < kJobsPerSession; ++job) {
             std::vector<bool> pending(kClients, true);
             QDeadlineTimer deadline(20s);
-            while (std::find(pending.begin(), pending.end(), true) != pending.end() && !deadline.hasExpired()) {
+            while (std::find(pending.begin(), pending.end(), true) != pending.end() &&
+                   !deadline.hasExpired()) {
                 round(
                     [&](int client, int s) {
                         const Session &owner = sessionOf(client, s);
                         const bool skip = owner.leftToTimeOut || !pending[client];
                         return skip ? AccountClient::postRequest("/SERVER_VERSION")
                                     : AccountClient::postRequest(
-                                          "/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(owner.jobs[job].commandId),
+                                          "/GET_RESULT?cmdId=" +
+                                              QUrl::toPercentEncoding(owner.jobs[job].commandId),
                                           sessionHeader(owner));
                     },
                     [&](int client, int s, const HttpAnswer &answer) {
@@ -129,8 +133,9 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
         round(
             [&](int client, int s) {
                 const Session &owner = sessionOf(client, s);
-                return AccountClient::postRequest(
-                    "/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(owner.jobs[0].commandId), sessionHeader(owner));
+                return AccountClient::postRequest("/GET_RESULT?cmdId=" +
+                                                      QUrl::toPercentEncoding(owner.jobs[0].commandId),
+                                                  sessionHeader(owner));
             },
             [&](int client, int s, const HttpAnswer &answer) {
                 if (!sessionOf(client, s).leftToTimeOut) {
@@ -141,8 +146,9 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
         round(
             [&](int client, int s) {
                 const Session &owner = sessionOf(client, s);
-                return owner.leftToTimeOut ? AccountClient::postRequest("/SERVER_VERSION")
-                                           : AccountClient::postRequest("/CLOSE_SESSION", sessionHeader(owner));
+                return owner.leftToTimeOut
+                           ? AccountClient::postRequest("/SERVER_VERSION")
+                           : AccountClient::postRequest("/CLOSE_SESSION", sessionHeader(owner));
             },
             [&](int, int, const HttpAnswer &answer) { EXPECT_EQ(answer.statusCode(), 200); }, session);
     }

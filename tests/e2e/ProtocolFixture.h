@@ -9,9 +9,7 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QUrl>
-
 #include <gtest/gtest.h>
-
 #include <iostream>
 #include <memory>
 #include <unistd.h>
@@ -67,9 +65,11 @@ protected:
         m_poClient = std::make_unique<AccountClient>(m_iPort, s_poOwner);
     }
 
-    HttpAnswer post(const QByteArray &path, const QByteArray &sessionId = {}, const QByteArray &extraHeaders = {})
+    HttpAnswer post(const QByteArray &path, const QByteArray &sessionId = {},
+                    const QByteArray &extraHeaders = {})
     {
-        const QByteArray session = sessionId.isEmpty() ? QByteArray() : "X-VYR-sessionId: " + sessionId + "\r\n";
+        const QByteArray session =
+            sessionId.isEmpty() ? QByteArray() : "X-VYR-sessionId: " + sessionId + "\r\n";
         return m_poClient->post(path, session + extraHeaders);
     }
 
@@ -80,7 +80,8 @@ protected:
     }
 
     // Polls GET_RESULT until the job is no longer running.
-    HttpAnswer collect(const QByteArray &sessionId, const QByteArray &commandId, AccountClient *client = nullptr)
+    HttpAnswer collect(const QByteArray &sessionId, const QByteArray &commandId,
+                       AccountClient *client = nullptr)
     {
         AccountClient &poller = client ? *client : *m_poClient;
         HttpAnswer answer;

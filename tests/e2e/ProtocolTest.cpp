@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <csignal>
 
 using namespace std::chrono_literals;
@@ -65,10 +64,9 @@ TEST_F(ProtocolTest, RunningJob_GetResultBeforeRelease_202ThenReleasedResult)
     startServer();
     const QByteArray sessionId = openSession();
     const QString release = sharedFile("release");
-    const HttpAnswer started =
-        post("/Slow/Wait?started=" + QUrl::toPercentEncoding(sharedFile("started")) +
-                 "&release=" + QUrl::toPercentEncoding(release),
-             sessionId);
+    const HttpAnswer started = post("/Slow/Wait?started=" + QUrl::toPercentEncoding(sharedFile("started")) +
+                                        "&release=" + QUrl::toPercentEncoding(release),
+                                    sessionId);
     ASSERT_EQ(started.statusCode(), 202);
     const QByteArray commandId = started.headers.value("X-VYR-cmdId");
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(sharedFile("started")); }, 10s));
@@ -84,15 +82,17 @@ TEST_F(ProtocolTest, NeverReturningModule_SessionTimesOut_TeardownWaitsWhileOthe
     m_oServer.setIniValue("timeout/interval", "700");
     startServer();
     const QByteArray stuck = openSession();
-    ASSERT_EQ(post("/Slow/Wait?timeoutMs=3600000&started=" + QUrl::toPercentEncoding(sharedFile("started")), stuck)
-                  .statusCode(),
-              202);
+    ASSERT_EQ(
+        post("/Slow/Wait?timeoutMs=3600000&started=" + QUrl::toPercentEncoding(sharedFile("started")), stuck)
+            .statusCode(),
+        202);
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(sharedFile("started")); }, 10s));
     {
         // A client that leaves before collecting its result.
         AccountClient leaving(m_iPort, s_poOwner);
         const QByteArray orphan = leaving.post("/OPEN_SESSION").body;
-        leaving.send(AccountClient::postRequest("/Mod1/Cmd1?data=orphan", "X-VYR-sessionId: " + orphan + "\r\n"));
+        leaving.send(
+            AccountClient::postRequest("/Mod1/Cmd1?data=orphan", "X-VYR-sessionId: " + orphan + "\r\n"));
     }
     ASSERT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + stuck, 10s));
     // The teardown waits for the function on the main thread; connections and jobs go on.
@@ -158,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"versionLowerCase", "/server_version", false, "HTTP/1.1 404 Not Found", kNotFoundText},
         CommandCase{"aliveWithoutSession", "/ALIVE", false, "HTTP/1.1 418 No Session", kNoSessionText},
         CommandCase{"aliveWithSession", "/ALIVE", true, "HTTP/1.1 200 OK", ""},
-        CommandCase{"setVarWithoutSession", "/SET_SESSION_VAR?key=a&value=b", false, "HTTP/1.1 418 No Session",
-                    kNoSessionText},
+        CommandCase{"setVarWithoutSession", "/SET_SESSION_VAR?key=a&value=b", false,
+                    "HTTP/1.1 418 No Session", kNoSessionText},
         CommandCase{"unknownResult", "/GET_RESULT?cmdId=12345", true, "HTTP/1.1 419 No Result",
                     "There is no result for given parameters."},
         CommandCase{"unknownModule", "/Nope/Cmd", false, "HTTP/1.1 404 Not Found", kNotFoundText},
@@ -168,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"unlistedCommand", "/Mod1/Hidden", true, "HTTP/1.1 404 Not Found", kNotFoundText},
         CommandCase{"missingParameter", "/Mod1/Cmd1", true, "HTTP/1.1 400 Bad Request",
                     "The parameters you passed are not valid."},
-        CommandCase{"openUnknownModule", "/Nope/OPEN_SESSION", false, "HTTP/1.1 404 Not Found", kNotFoundText},
+        CommandCase{"openUnknownModule", "/Nope/OPEN_SESSION", false, "HTTP/1.1 404 Not Found",
+                    kNotFoundText},
         CommandCase{"test", "/TEST", false, "HTTP/1.1 200 OK", "OK"}),
     [](const ::testing::TestParamInfo<CommandCase> &info) { return std::string(info.param.name); });
 
@@ -193,21 +194,24 @@ TEST_P(ThrowingModuleTest, Command_Throws_500PipeResultDeliveredWith200)
     EXPECT_EQ(result.body, GetParam().body);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ThrowingModuleTest,
-                         ::testing::Values(ThrowCase{"ThrowStd", "500|standard failure"},
-                                           ThrowCase{"ThrowCString", "500|c string failure"},
-                                           ThrowCase{"ThrowBase", "500|not implemented here"},
-                                           ThrowCase{"ThrowOther", "500|Unknown exception wast threw from dll module!"}),
-                         [](const ::testing::TestParamInfo<ThrowCase> &info) { return std::string(info.param.command); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ThrowingModuleTest,
+    ::testing::Values(ThrowCase{"ThrowStd", "500|standard failure"},
+                      ThrowCase{"ThrowCString", "500|c string failure"},
+                      ThrowCase{"ThrowBase", "500|not implemented here"},
+                      ThrowCase{"ThrowOther", "500|Unknown exception wast threw from dll module!"}),
+    [](const ::testing::TestParamInfo<ThrowCase> &info) { return std::string(info.param.command); });
 
 TEST_F(ProtocolTest, Sessions_ValuesFromOpenAndSet_ReachTheModule)
 {
     startServer();
-    const QByteArray vars = QUrl::toPercentEncoding(R"([{"key":"fromOpen","value":"one"},{"key":"n","value":2}])");
+    const QByteArray vars =
+        QUrl::toPercentEncoding(R"([{"key":"fromOpen","value":"one"},{"key":"n","value":2}])");
     const QByteArray sessionId = post("/Mod1/OPEN_SESSION?sessionVars=" + vars).body;
     ASSERT_TRUE(isBracedUuid(sessionId));
     EXPECT_EQ(post("/SET_SESSION_VAR?key=fromSet&value=two", sessionId).statusLine, "HTTP/1.1 200 OK");
-    for (const auto &[key, expected] : {std::pair<QByteArray, QByteArray>{"fromOpen", "one"}, {"fromSet", "two"}}) {
+    for (const auto &[key, expected] :
+         {std::pair<QByteArray, QByteArray>{"fromOpen", "one"}, {"fromSet", "two"}}) {
         const HttpAnswer started = post("/Mod1/SessionValue?key=" + key, sessionId);
         EXPECT_EQ(collect(sessionId, started.headers.value("X-VYR-cmdId")).body, expected) << key.constData();
     }
@@ -238,9 +242,10 @@ TEST_F(ProtocolTest, Timeout_SilentSession_TornDownResultsDroppedModuleUnloaded)
     ASSERT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + sessionId, 10s));
     EXPECT_TRUE(m_oServer.waitForLogLine("Module Mod1 unloaded"));
     EXPECT_EQ(post("/ALIVE", sessionId).statusLine, "HTTP/1.1 418 No Session");
-    EXPECT_EQ(post("/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(started.headers.value("X-VYR-cmdId")), sessionId)
-                  .statusLine,
-              "HTTP/1.1 419 No Result");
+    EXPECT_EQ(
+        post("/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(started.headers.value("X-VYR-cmdId")), sessionId)
+            .statusLine,
+        "HTTP/1.1 419 No Result");
 }
 
 TEST_F(ProtocolTest, Timeout_RequestsMoreOftenThanInterval_SessionStaysAlive)
@@ -307,8 +312,7 @@ TEST_F(ProtocolTest, HostileIds_InvalidSessionAndCommandIds_EmptiedAndNeverCross
     const QByteArray commandId = mine.headers.value("X-VYR-cmdId");
     const QByteArray intruder = openSession();
     EXPECT_EQ(collect(intruder, commandId).statusLine, "HTTP/1.1 419 No Result");
-    const HttpAnswer hostile =
-        post("/ALIVE", "<script>", "X-VYR-cmdId: ../../etc/passwd\r\n");
+    const HttpAnswer hostile = post("/ALIVE", "<script>", "X-VYR-cmdId: ../../etc/passwd\r\n");
     EXPECT_EQ(hostile.statusLine, "HTTP/1.1 418 No Session");
     EXPECT_EQ(hostile.headers.value("X-VYR-sessionId"), "");
     EXPECT_TRUE(isBracedUuid(hostile.headers.value("X-VYR-cmdId")));
@@ -335,8 +339,8 @@ TEST_F(ProtocolTest, OtherAccount_ModuleCommands_RefusedUnlessUnprivilegedAndOnl
     const QByteArray ownerSession = openSession();
     const HttpAnswer ownerJob = post("/Mod1/Cmd1?data=private", ownerSession);
     const QByteArray ownerId = ownerJob.headers.value("X-VYR-cmdId");
-    const HttpAnswer stolen =
-        other.post("/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(ownerId), "X-VYR-sessionId: " + ownerSession + "\r\n");
+    const HttpAnswer stolen = other.post("/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(ownerId),
+                                         "X-VYR-sessionId: " + ownerSession + "\r\n");
     // GET_RESULT names no module, so a refusal reads as not found.
     EXPECT_EQ(stolen.statusLine, "HTTP/1.1 404 Not Found");
     EXPECT_EQ(collect(ownerSession, ownerId).body, "private");
@@ -358,7 +362,8 @@ TEST_F(ProtocolTest, RootClient_OnRootServer_OnlySystemAccountModules)
     EXPECT_EQ(TlsClient::post(port, "/SERVER_VERSION", header).statusLine, "HTTP/1.1 200 OK");
     const HttpAnswer upgrader = TlsClient::post(port, "/updater/Which", header);
     ASSERT_EQ(upgrader.statusLine, "HTTP/1.1 202 Accepted");
-    const QByteArray poll = "/updater/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(upgrader.headers.value("X-VYR-cmdId"));
+    const QByteArray poll =
+        "/updater/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(upgrader.headers.value("X-VYR-cmdId"));
     HttpAnswer result;
     waitUntil(
         [&] {
@@ -385,7 +390,8 @@ TEST_F(ProtocolTest, Dispatcher_GetUserServerPortFromUserProcess_ThatUsersPort)
     AccountClient other(m_iConfiguredPort, s_poOther);
     const HttpAnswer none = other.post("/GET_USER_SERVER_PORT");
     EXPECT_EQ(none.statusLine, "HTTP/1.1 500 Internal Server Error");
-    EXPECT_EQ(none.body, "Could not establish connection with VYR server. Server on user accoutn is probably down.");
+    EXPECT_EQ(none.body,
+              "Could not establish connection with VYR server. Server on user accoutn is probably down.");
     EXPECT_EQ(post("/GET_USER_SERVER_PORT").statusLine, "HTTP/1.1 404 Not Found");
 }
 

@@ -1,9 +1,8 @@
 #include "support/QtPrinters.h"
 #include "support/ServerProcess.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -23,11 +22,12 @@ TEST(Startup, Start_DefaultSettings_BannerLinesInLog)
     const QStringList messages = messagesOf(server.logLines());
     ASSERT_GE(messages.size(), 4);
     EXPECT_EQ(messages.mid(0, 4),
-              (QStringList{"[VYR-server]:ServerLogger::writeBanner: ## Starting Veltrane Crypto Provider Server ver.  "
-                           "6.6.10.168 ##",
-                           "[VYR-server]:ServerLogger::writeBanner: WindowsServerMode: false",
-                           "[VYR-server]:ServerLogger::writeBanner: LogLevel: INFO",
-                           "[VYR-server]:ServerLogger::writeBanner: MaxFileSize: 5242880"}));
+              (QStringList{
+                  "[VYR-server]:ServerLogger::writeBanner: ## Starting Veltrane Crypto Provider Server ver.  "
+                  "6.6.10.168 ##",
+                  "[VYR-server]:ServerLogger::writeBanner: WindowsServerMode: false",
+                  "[VYR-server]:ServerLogger::writeBanner: LogLevel: INFO",
+                  "[VYR-server]:ServerLogger::writeBanner: MaxFileSize: 5242880"}));
 }
 
 TEST(Startup, Start_SettingsChanged_BannerFollowsThem)
@@ -64,7 +64,8 @@ TEST_P(StartupSignalTest, Signal_RunningServer_CriticalLineAndExitZero)
             criticalMessage = message;
     }
     EXPECT_EQ(criticalMessage,
-              QStringLiteral("[VYR-server]:signalHandler: !!! APPLICATION TERMINATED !!! signal:%1").arg(GetParam()));
+              QStringLiteral("[VYR-server]:signalHandler: !!! APPLICATION TERMINATED !!! signal:%1")
+                  .arg(GetParam()));
 }
 
 INSTANTIATE_TEST_SUITE_P(TermAndInt, StartupSignalTest, ::testing::Values(SIGTERM, SIGINT));

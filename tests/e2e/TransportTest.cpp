@@ -7,10 +7,8 @@
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
-
-#include <gtest/gtest.h>
-
 #include <csignal>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -64,7 +62,8 @@ TEST_F(TransportTest, Pipelined_ThreeRequestsInOneWrite_ThreeAnswersInOrder)
     ASSERT_NE(port, 0);
     TlsClient client;
     ASSERT_TRUE(client.connectTo(port));
-    client.send("POST /SERVER_VERSION HTTP/1.1\r\n\r\nGET /status HTTP/1.1\r\n\r\nGET /nope HTTP/1.1\r\n\r\n");
+    client.send(
+        "POST /SERVER_VERSION HTTP/1.1\r\n\r\nGET /status HTTP/1.1\r\n\r\nGET /nope HTTP/1.1\r\n\r\n");
     EXPECT_EQ(client.readAnswer().statusCode(), 200);
     EXPECT_EQ(client.readAnswer().body, "<h1>Veltrane Crypto Server v6.6.10.168 is running </h1>");
     EXPECT_EQ(client.readAnswer().statusLine, "HTTP/1.1 404 File Not Found");
@@ -77,7 +76,8 @@ TEST_F(TransportTest, Oversized_HeadersPastMaxRequestSize_413TextAndClose)
     TlsClient client;
     ASSERT_TRUE(client.connectTo(port));
     client.send("POST / HTTP/1.1\r\nX-Big: " + QByteArray(17000, 'a') + "\r\n\r\n");
-    EXPECT_EQ(client.readUntilClosed(), "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n");
+    EXPECT_EQ(client.readUntilClosed(),
+              "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n");
 }
 
 TEST_F(TransportTest, PoolExhausted_ConnectionPastMaxThreads_503InClearWhileOthersWork)
@@ -92,12 +92,15 @@ TEST_F(TransportTest, PoolExhausted_ConnectionPastMaxThreads_503InClearWhileOthe
     third.connectToHost(QStringLiteral("127.0.0.1"), port);
     ASSERT_TRUE(third.waitForConnected(5000));
     QByteArray clearText;
-    waitUntil([&] {
-        third.waitForReadyRead(50);
-        clearText += third.readAll();
-        return third.state() == QAbstractSocket::UnconnectedState;
-    }, 10s);
-    EXPECT_EQ(clearText, "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n");
+    waitUntil(
+        [&] {
+            third.waitForReadyRead(50);
+            clearText += third.readAll();
+            return third.state() == QAbstractSocket::UnconnectedState;
+        },
+        10s);
+    EXPECT_EQ(clearText,
+              "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n");
     first.send("POST /SERVER_VERSION HTTP/1.1\r\n\r\n");
     EXPECT_EQ(first.readAnswer().statusCode(), 200);
 }
@@ -184,16 +187,18 @@ INSTANTIATE_TEST_SUITE_P(
                        "<h1>Veltrane Crypto Server v6.6.10.168 is running </h1>"},
         ValidationCase{"getRoot", "GET / HTTP/1.1\r\n\r\n", k404, "<h1>404 error: File Not Found</h1>"},
         ValidationCase{"put", "PUT /status HTTP/1.1\r\n\r\n", k404, "<h1>404 error: File Not Found</h1>"},
-        ValidationCase{"dotInPath", "POST /a.dll HTTP/1.1\r\n\r\n", k404, "<h1>404 error: File Not Found</h1>"},
+        ValidationCase{"dotInPath", "POST /a.dll HTTP/1.1\r\n\r\n", k404,
+                       "<h1>404 error: File Not Found</h1>"},
         ValidationCase{"longPath", "POST /" + QByteArray(128, 'a') + " HTTP/1.1\r\n\r\n", k404,
                        "<h1>404 error: File Not Found</h1>"},
         ValidationCase{"longMethod", QByteArray(129, 'P') + " / HTTP/1.1\r\n\r\n", k400,
                        "<h1>400 error: Bad Request</h1>"},
         ValidationCase{"longHeader", "POST / HTTP/1.1\r\nX-A: " + QByteArray(257, 'v') + "\r\n\r\n", k400,
                        "<h1>400 error: Bad Request</h1>"},
-        ValidationCase{"longCookie", "POST / HTTP/1.1\r\nCookie: c=" + QByteArray(129, 'v') + "\r\n\r\n", k400,
-                       "<h1>400 error: Bad Request</h1>"},
-        ValidationCase{"headerAtLimitDecodedPath", "GET /%73tatus HTTP/1.1\r\nX-A: " + QByteArray(256, 'v') + "\r\n\r\n",
+        ValidationCase{"longCookie", "POST / HTTP/1.1\r\nCookie: c=" + QByteArray(129, 'v') + "\r\n\r\n",
+                       k400, "<h1>400 error: Bad Request</h1>"},
+        ValidationCase{"headerAtLimitDecodedPath",
+                       "GET /%73tatus HTTP/1.1\r\nX-A: " + QByteArray(256, 'v') + "\r\n\r\n",
                        "HTTP/1.1 200 OK\r\nContent-Length: 55\r\n\r\n",
                        "<h1>Veltrane Crypto Server v6.6.10.168 is running </h1>"}),
     [](const ::testing::TestParamInfo<ValidationCase> &info) { return std::string(info.param.name); });
@@ -228,7 +233,7 @@ TEST_F(TransportTest, HostileInput_GarbageSilenceAndPlainHttp_ServerKeepsServing
     const quint16 port = startServer();
     ASSERT_NE(port, 0);
     const QList<QByteArray> hostile = {QByteArray(4096, '\x16'), "GET /status HTTP/1.1\r\n\r\n",
-                                        QByteArray::fromHex("160301"), QByteArray()};
+                                       QByteArray::fromHex("160301"), QByteArray()};
     for (const QByteArray &bytes : hostile) {
         QTcpSocket raw;
         raw.connectToHost(QStringLiteral("127.0.0.1"), port);
@@ -293,7 +298,8 @@ TEST_F(TransportAccountsTest, Dispatcher_UserServerHoldsConfiguredPort_UserServe
     EXPECT_EQ(port, m_iPort);
     EXPECT_TRUE(m_oServer.logText().contains(
         "Dispatcher is runing on another user. It will be closed and run on system account!"));
-    EXPECT_TRUE(m_oServer.logText().contains("Current server will be a dispatcher service for other servers"));
+    EXPECT_TRUE(
+        m_oServer.logText().contains("Current server will be a dispatcher service for other servers"));
     EXPECT_EQ(userServer.waitForExit(15s), 0);
 }
 

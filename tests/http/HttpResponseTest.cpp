@@ -1,13 +1,12 @@
-#include "HttpTestSupport.h"
-
-#include "http/HttpCookie.h"
 #include "http/HttpResponse.h"
+
+#include "HttpTestSupport.h"
+#include "http/HttpCookie.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <functional>
 #include <future>
 
@@ -17,15 +16,30 @@ TEST(HttpResponseTest, Write_Reply_ExactBytes)
 {
     const std::pair<std::function<void(HttpResponse &)>, QByteArray> cases[] = {
         {[](HttpResponse &r) { r.write({}, true); }, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"},
-        {[](HttpResponse &r) { r.setStatus(404, "Not Found"); r.write("no such thing", true); },
+        {[](HttpResponse &r) {
+             r.setStatus(404, "Not Found");
+             r.write("no such thing", true);
+         },
          "HTTP/1.1 404 Not Found\r\nContent-Length: 13\r\n\r\nno such thing"},
-        {[](HttpResponse &r) { r.write("abc"); r.write({}); r.write(QByteArray(26, 'x'), true); },
+        {[](HttpResponse &r) {
+             r.write("abc");
+             r.write({});
+             r.write(QByteArray(26, 'x'), true);
+         },
          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n1a\r\n" + QByteArray(26, 'x') +
              "\r\n0\r\n\r\n"},
-        {[](HttpResponse &r) { r.setHeader("Connection", "Close"); r.write("a"); r.write("b", true); },
+        {[](HttpResponse &r) {
+             r.setHeader("Connection", "Close");
+             r.write("a");
+             r.write("b", true);
+         },
          "HTTP/1.1 200 OK\r\nConnection: Close\r\n\r\nab"},
         // Nothing is written after the last part.
-        {[](HttpResponse &r) { r.write("x", true); r.setHeader("Late", "1"); r.write("more", true); },
+        {[](HttpResponse &r) {
+             r.write("x", true);
+             r.setHeader("Late", "1");
+             r.write("more", true);
+         },
          "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx"},
         // Headers and cookies sorted by their bytes; a cookie without a name is dropped.
         {[](HttpResponse &r) {
@@ -74,7 +88,8 @@ TEST_F(HttpLoopbackTest, ParserAndWriter_RealSocket_RequestParsedAndReplyExact)
         client.waitForBytesWritten(kDeadlineMs);
         client.write("nt-Length: 5\r\n\r\nhello");
         QByteArray received;
-        for (QDeadlineTimer deadline(kDeadlineMs); received.size() < expected.size() && !deadline.hasExpired();) {
+        for (QDeadlineTimer deadline(kDeadlineMs);
+             received.size() < expected.size() && !deadline.hasExpired();) {
             client.waitForReadyRead(100);
             received += client.readAll();
         }
@@ -84,7 +99,8 @@ TEST_F(HttpLoopbackTest, ParserAndWriter_RealSocket_RequestParsedAndReplyExact)
     ASSERT_TRUE(server.waitForNewConnection(kDeadlineMs));
     std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
     HttpRequest request(HttpRequest::kDefaultMaxRequestSize, HttpRequest::kDefaultMaxMultiPartSize);
-    for (QDeadlineTimer deadline(kDeadlineMs); request.status() < HttpRequest::Complete && !deadline.hasExpired();) {
+    for (QDeadlineTimer deadline(kDeadlineMs);
+         request.status() < HttpRequest::Complete && !deadline.hasExpired();) {
         if (socket->bytesAvailable() == 0)
             socket->waitForReadyRead(100);
         request.receive(*socket);

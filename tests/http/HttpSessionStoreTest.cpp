@@ -1,7 +1,7 @@
-#include "HttpTestSupport.h"
-
-#include "http/HttpResponse.h"
 #include "http/HttpSessionStore.h"
+
+#include "HttpTestSupport.h"
+#include "http/HttpResponse.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -35,8 +35,11 @@ TEST_F(HttpSessionStoreTest, GetSession_Create_BracedIdAndCookieMaxAgeInWholeSec
 {
     const QByteArray id = getSession().getId();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\{[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}\\}$"))
-                    .match(QString::fromLatin1(id)).hasMatch()) << id.toStdString();
-    EXPECT_EQ(m_pResponse->cookies().value("sessionid").toHeaderValue(), "sessionid=" + id + "; Max-Age=1; Version=1");
+                    .match(QString::fromLatin1(id))
+                    .hasMatch())
+        << id.toStdString();
+    EXPECT_EQ(m_pResponse->cookies().value("sessionid").toHeaderValue(),
+              "sessionid=" + id + "; Max-Age=1; Version=1");
     EXPECT_EQ(m_pStore->sessionCount(), 1);
 }
 

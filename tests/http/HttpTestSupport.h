@@ -8,9 +8,7 @@
 #include <QBuffer>
 #include <QSettings>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <memory>
 
 // A request fed bytes at once or one at a time, from a device that holds only what was fed so far.

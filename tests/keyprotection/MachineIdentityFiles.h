@@ -19,9 +19,13 @@ inline mode_t fileMode(const QString &path)
 class SmbiosBuilder
 {
 public:
-    SmbiosBuilder &structure(std::uint8_t type, const QByteArray &formatted, const QList<QByteArray> &strings = {})
+    SmbiosBuilder &structure(std::uint8_t type, const QByteArray &formatted,
+                             const QList<QByteArray> &strings = {})
     {
-        m_oBytes.append(char(type)).append(char(4 + formatted.size())).append("\x34\x12", 2).append(formatted);
+        m_oBytes.append(char(type))
+            .append(char(4 + formatted.size()))
+            .append("\x34\x12", 2)
+            .append(formatted);
         for (const QByteArray &text : strings)
             m_oBytes.append(text).append('\0');
         m_oBytes.append(strings.isEmpty() ? 2 : 1, '\0');

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -30,7 +29,8 @@ TEST_P(MessageFilterTest, Filter_Text_BlanksPunctuationOnlyWhenAMethodIsNamed)
 INSTANTIATE_TEST_SUITE_P(
     Cases, MessageFilterTest,
     ::testing::Values(FilterCase{"no method here: a.b-c (d)\nnext", "no method here: a.b-c (d)\nnext"},
-                      FilterCase{"POST /Mod1/Cmd1 a.b-c{d}(e)*+?,^$|#\r\nx", "POST /Mod1/Cmd1 a b c d  e           x"},
+                      FilterCase{"POST /Mod1/Cmd1 a.b-c{d}(e)*+?,^$|#\r\nx",
+                                 "POST /Mod1/Cmd1 a b c d  e           x"},
                       FilterCase{"GET /status", "GET /status"}, FilterCase{"get /a.b", "get /a.b"},
                       FilterCase{"HEAD x.y", "HEAD x y"}, FilterCase{"DELETE\tz", "DELETE z"},
                       FilterCase{"PUT a/b_c", "PUT a/b_c"}));
@@ -52,7 +52,8 @@ TEST_P(LogScopeTest, Scope_CompilerSignature_ClassAndMethod)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LogScopeTest,
-    ::testing::Values(ScopeCase{"void CSettings::ReadVariant(const QString&) const", "CSettings::ReadVariant"},
+    ::testing::Values(ScopeCase{"void CSettings::ReadVariant(const QString&) const",
+                                "CSettings::ReadVariant"},
                       ScopeCase{"QList<std::pair<int, int> > DllManager::names(int)", "DllManager::names"},
                       ScopeCase{"void {anonymous}::signalHandler(int)", "{anonymous}::signalHandler"},
                       ScopeCase{"bool vyr::detail::Reader::read()", "Reader::read"},

@@ -5,9 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
-
 #include <gtest/gtest.h>
-
 #include <memory>
 
 // Watches the server and module-tools channels for the length of a test.

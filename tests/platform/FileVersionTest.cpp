@@ -38,10 +38,17 @@ TEST(FileVersionTest, GetFileVersion_VersionedNameAndLinks_VersionFromName)
     for (const char *name : {"libfoo.so.1.2.3", "libbar.so", "libbaz.so.1.a"})
         writeFile(dir.filePath(name), "not an ELF file");
     ASSERT_TRUE(QFile::link(dir.filePath("libfoo.so.1.2.3"), dir.filePath("libfoo.so")));
-    const struct { const char *name, *version; } cases[] = {
-        {"libfoo.so.1.2.3", "1.2.3"}, {"libfoo.so", "1.2.3"}, {"libbar.so", ""}, {"libbaz.so.1.a", ""}, {"libmissing.so.2", ""}};
+    const struct
+    {
+        const char *name, *version;
+    } cases[] = {{"libfoo.so.1.2.3", "1.2.3"},
+                 {"libfoo.so", "1.2.3"},
+                 {"libbar.so", ""},
+                 {"libbaz.so.1.a", ""},
+                 {"libmissing.so.2", ""}};
     for (const auto &c : cases)
-        EXPECT_EQ(FileVersionLinuxImpl().getFileVersion(dir.filePath(c.name)), QString::fromLatin1(c.version)) << c.name;
+        EXPECT_EQ(FileVersionLinuxImpl().getFileVersion(dir.filePath(c.name)), QString::fromLatin1(c.version))
+            << c.name;
 }
 
 TEST(FileVersionTest, GetFileVersion_TruncatedElf_NoVersionNoCrash)
@@ -50,8 +57,8 @@ TEST(FileVersionTest, GetFileVersion_TruncatedElf_NoVersionNoCrash)
     ASSERT_GT(content.size(), 4096);
     QTemporaryDir dir;
     const QString path = dir.filePath("libtruncated.so");
-    for (const qsizetype length : {qsizetype(0), qsizetype(4), qsizetype(63), qsizetype(64), qsizetype(4096), content.size() / 2,
-                                   content.size() - 1}) {
+    for (const qsizetype length : {qsizetype(0), qsizetype(4), qsizetype(63), qsizetype(64), qsizetype(4096),
+                                   content.size() / 2, content.size() - 1}) {
         writeFile(path, content.left(length));
         EXPECT_EQ(ElfSonameReader::read(path), std::nullopt) << "length " << length;
         EXPECT_EQ(FileVersionLinuxImpl().getFileVersion(path), QString()) << "length " << length;

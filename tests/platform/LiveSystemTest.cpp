@@ -8,7 +8,6 @@
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <csignal>
 #include <memory>
 #include <pwd.h>
@@ -32,7 +31,8 @@ TEST(LiveSystemTest, OwnSocketsAndAccount_RealProc_OwnPidAndHostSlashUser)
     EXPECT_EQ(account, QSysInfo::machineHostName() + QLatin1Char('/') + user);
     EXPECT_EQ(utils.getUsernameForPid(getpid()), user);
     EXPECT_EQ(utils.getProcessNameForPid(getpid()), QStringLiteral("platform_tests"));
-    EXPECT_EQ(utils.getPortOfUserProcess(account.toUpper(), "PLATFORM_TESTS", server.serverPort()), server.serverPort());
+    EXPECT_EQ(utils.getPortOfUserProcess(account.toUpper(), "PLATFORM_TESTS", server.serverPort()),
+              server.serverPort());
     EXPECT_EQ(utils.getPortOfUserProcess("elsewhere/nobody", "platform_tests", 0), 0);
     EXPECT_TRUE(utils.getPIDsOfProcessesMatching("PLATFORM_TESTS").contains(getpid()));
 }
@@ -43,7 +43,8 @@ std::unique_ptr<QProcess> startChild(const QString &program, const QStringList &
     auto child = std::make_unique<QProcess>();
     child->start(program, arguments);
     EXPECT_TRUE(child->waitForStarted(5000));
-    for (const QDeadlineTimer deadline(5000); program == "sh" && !child->canReadLine() && !deadline.hasExpired();)
+    for (const QDeadlineTimer deadline(5000);
+         program == "sh" && !child->canReadLine() && !deadline.hasExpired();)
         child->waitForReadyRead(100);
     return child;
 }

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 #include <spdlog/sinks/null_sink.h>
 
@@ -18,10 +17,12 @@ struct SilentChannels : ::testing::Environment
     void SetUp() override
     {
         for (LogChannel *channel : {&processUtilsLogChannel(), &fileVersionLogChannel(), &serverLogChannel()})
-            channel->initializeWithSinks(int(LogLevel::Debug), 1000000, QString(), {std::make_shared<spdlog::sinks::null_sink_mt>()});
+            channel->initializeWithSinks(int(LogLevel::Debug), 1000000, QString(),
+                                         {std::make_shared<spdlog::sinks::null_sink_mt>()});
     }
 };
-inline ::testing::Environment *const g_pSilentChannels = ::testing::AddGlobalTestEnvironment(new SilentChannels);
+inline ::testing::Environment *const g_pSilentChannels =
+    ::testing::AddGlobalTestEnvironment(new SilentChannels);
 
 inline CommandResult ran(int exitCode, const QByteArray &output = {}, const QByteArray &error = {})
 {
@@ -63,10 +64,14 @@ struct Fakes
     {
         return {runner, sessions, nullptr, applicationDirs}; // no test writes to the event log
     }
-    ProcessUtilsLinuxImpl utils(const QString &proc = "/proc") const { return ProcessUtilsLinuxImpl(proc, "/etc", deps()); }
+    ProcessUtilsLinuxImpl utils(const QString &proc = "/proc") const
+    {
+        return ProcessUtilsLinuxImpl(proc, "/etc", deps());
+    }
 };
 
-inline LoginSession session(const QString &user, const QString &seat, bool active, const QString &id = QStringLiteral("1"))
+inline LoginSession session(const QString &user, const QString &seat, bool active,
+                            const QString &id = QStringLiteral("1"))
 {
     return {id, user, seat, QString(), active};
 }

@@ -6,18 +6,26 @@
 
 namespace {
 
-const QByteArray kTcpHeader = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+const QByteArray kTcpHeader =
+    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
 
 QByteArray tcpRow(const char *local, const char *remote, const char *state, uint uid, quint64 inode)
 {
-    return QStringLiteral("   0: %1 %2 %3 00000000:00000000 00:00000000 00000000 %4 0 %5 1 0000000000000000 100 0 0 10 0\n")
-        .arg(QLatin1String(local), QLatin1String(remote), QLatin1String(state)).arg(uid).arg(inode).toLatin1();
+    return QStringLiteral("   0: %1 %2 %3 00000000:00000000 00:00000000 00000000 %4 0 %5 1 0000000000000000 "
+                          "100 0 0 10 0\n")
+        .arg(QLatin1String(local), QLatin1String(remote), QLatin1String(state))
+        .arg(uid)
+        .arg(inode)
+        .toLatin1();
 }
 
 struct FakeProc
 {
     QTemporaryDir dir;
-    void write(const QString &path, const QByteArray &content) const { writeFile(dir.filePath(path), content); }
+    void write(const QString &path, const QByteArray &content) const
+    {
+        writeFile(dir.filePath(path), content);
+    }
     void link(const QString &path, const QString &target) const
     {
         ASSERT_TRUE(QDir().mkpath(QFileInfo(dir.filePath(path)).path()));
@@ -33,47 +41,71 @@ TEST(SocketTableTest, SocketLookups_CraftedTcpTableAndFds_OwnerPidOrListeningPor
 {
     const uint me = getuid();
     const FakeProc proc;
-    proc.write("net/tcp", kTcpHeader + tcpRow("0100007F:21B6", "00000000:0000", "0A", me, 1001) + "garbage line without fields\n" +
-                              tcpRow("0100007F:21B6", "0100007F:9C40", "01", me, 1002) +
-                              tcpRow("0100007F:9C40", "0100007F:21B6", "01", 4242, 1003) +
-                              "   7: ZZZZ:1F40 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 77 1\n"
-                              "0: 0100007F:1E61 00000000:0000 0A 0:0 0:0 0 x 0 1001 1\n" // 7777, held by pid 100
-                              "0: 100007F:1E61 00000000:0000 0A 0:0 0:0 0 0 0 1001 1\n0: 0100007F:1E61 0A\n" +
-                              tcpRow("0100007F:1F40", "00000000:0000", "0A", me, 1004) +
-                              tcpRow("0100007F:21B7", "00000000:0000", "0A", me, 1005) +
-                              tcpRow("00000000:15B3", "00000000:0000", "0A", me, 1006) +
-                              tcpRow("0100007F:1770", "0100007F:21B6", "06", 0, 0));
-    const struct { int pid, fd, inode; } sockets[] = {{100, 3, 1001}, {100, 7, 1002}, {200, 4, 1003}, {300, 5, 1004}, {300, 6, 1005}};
+    proc.write("net/tcp",
+               kTcpHeader + tcpRow("0100007F:21B6", "00000000:0000", "0A", me, 1001) +
+                   "garbage line without fields\n" +
+                   tcpRow("0100007F:21B6", "0100007F:9C40", "01", me, 1002) +
+                   tcpRow("0100007F:9C40", "0100007F:21B6", "01", 4242, 1003) +
+                   "   7: ZZZZ:1F40 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 77 1\n"
+                   "0: 0100007F:1E61 00000000:0000 0A 0:0 0:0 0 x 0 1001 1\n" // 7777, held by pid 100
+                   "0: 100007F:1E61 00000000:0000 0A 0:0 0:0 0 0 0 1001 1\n0: 0100007F:1E61 0A\n" +
+                   tcpRow("0100007F:1F40", "00000000:0000", "0A", me, 1004) +
+                   tcpRow("0100007F:21B7", "00000000:0000", "0A", me, 1005) +
+                   tcpRow("00000000:15B3", "00000000:0000", "0A", me, 1006) +
+                   tcpRow("0100007F:1770", "0100007F:21B6", "06", 0, 0));
+    const struct
+    {
+        int pid, fd, inode;
+    } sockets[] = {{100, 3, 1001}, {100, 7, 1002}, {200, 4, 1003}, {300, 5, 1004}, {300, 6, 1005}};
     for (const auto &s : sockets)
-        proc.link(QStringLiteral("%1/fd/%2").arg(s.pid).arg(s.fd), QStringLiteral("socket:[%1]").arg(s.inode));
+        proc.link(QStringLiteral("%1/fd/%2").arg(s.pid).arg(s.fd),
+                  QStringLiteral("socket:[%1]").arg(s.inode));
     proc.link("400/fd/0", "/dev/null");
     auto utils = proc.utils();
-    const struct { quint16 port; qint64 pid; } owners[] = {{8630, 100}, {40000, 200}, {8000, 300}, {5555, 0}, {6000, 0}, {7777, 0}};
+    const struct
+    {
+        quint16 port;
+        qint64 pid;
+    } owners[] = {{8630, 100}, {40000, 200}, {8000, 300}, {5555, 0}, {6000, 0}, {7777, 0}};
     for (const auto &c : owners)
         EXPECT_EQ(utils.getPidOfProcessAtPort(c.port), c.pid) << "port " << c.port;
-    const struct { qint64 pid; quint16 minPort, port; } listeners[] = {{300, 8630, 8631}, {300, 0, 8000}, {300, 8632, 0},
-                                                                      {100, 0, 8630},    {200, 0, 0},    {400, 0, 0}};
+    const struct
+    {
+        qint64 pid;
+        quint16 minPort, port;
+    } listeners[] = {{300, 8630, 8631}, {300, 0, 8000}, {300, 8632, 0},
+                     {100, 0, 8630},    {200, 0, 0},    {400, 0, 0}};
     for (const auto &c : listeners)
-        EXPECT_EQ(utils.getPortOfProcessWithPID(c.pid, c.minPort), c.port) << "pid " << c.pid << " min " << c.minPort;
+        EXPECT_EQ(utils.getPortOfProcessWithPID(c.pid, c.minPort), c.port)
+            << "pid " << c.pid << " min " << c.minPort;
 }
 
 TEST(ProcStatTest, GetLifetimeForPids_ParenthesesInName_FieldsAfterTheLastOne)
 {
     const FakeProc proc;
     proc.write("uptime", "1000.50 3000.00\n");
-    proc.write("30/stat", QStringLiteral("30 (a) (b c) S 1 30 30 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 %1 100 200\n")
-                              .arg(sysconf(_SC_CLK_TCK) * 400).toLatin1());
+    proc.write("30/stat",
+               QStringLiteral("30 (a) (b c) S 1 30 30 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 %1 100 200\n")
+                   .arg(sysconf(_SC_CLK_TCK) * 400)
+                   .toLatin1());
     proc.write("31/stat", "31 (cut");
     auto utils = proc.utils();
     EXPECT_EQ(utils.getLifetimeForPids(30), 600500);
     EXPECT_THROW(utils.getLifetimeForPids(31), GetProcessTimesException);
-    const auto stat = ProcFs::parseStat("7 (a) (b c) R 1 7 7 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 777 100 200");
+    const auto stat =
+        ProcFs::parseStat("7 (a) (b c) R 1 7 7 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 777 100 200");
     EXPECT_EQ(stat ? stat->comm : QByteArray(), QByteArray("a) (b c"));
 }
 
 TEST(ProcessNameTest, GetProcessNameForPid_ExeThenCmdlineThenUnknown_BaseName)
 {
-    const struct { qint64 pid; const char *exe; QByteArray cmdline; const char *name; } cases[] = {
+    const struct
+    {
+        qint64 pid;
+        const char *exe;
+        QByteArray cmdline;
+        const char *name;
+    } cases[] = {
         {10, "/usr/bin/VeltraneCryptoServer", QByteArray("ignored\0", 8), "VeltraneCryptoServer"},
         {11, "/usr/bin/server (deleted)", {}, "server"}, // replaced binary
         {12, nullptr, QByteArray("/usr/lib/x/worker.bin\0--flag\0", 29), "worker"},

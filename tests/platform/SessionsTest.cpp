@@ -13,21 +13,32 @@ QStringList summary(const QList<LoginSession> &sessions)
 {
     QStringList lines;
     for (const LoginSession &s : sessions)
-        lines.append(QStringList{s.id, s.userName, s.seat, s.tty, s.active ? "active" : "inactive"}.join(QLatin1Char(' ')));
+        lines.append(QStringList{s.id, s.userName, s.seat, s.tty, s.active ? "active" : "inactive"}.join(
+            QLatin1Char(' ')));
     return lines;
 }
 
-TEST(SingleActiveSessionTest, GetDomainAndUsernameForSingleActiveSession_Sessions_AccountOrActiveSessionException)
+TEST(SingleActiveSessionTest,
+     GetDomainAndUsernameForSingleActiveSession_Sessions_AccountOrActiveSessionException)
 {
     Fakes fakes;
     auto utils = fakes.utils();
-    fakes.sessions->query.sessions = {session("bob", "seat0", false, "2"), session("alice", "seat0", true, "5")};
+    fakes.sessions->query.sessions = {session("bob", "seat0", false, "2"),
+                                      session("alice", "seat0", true, "5")};
     EXPECT_EQ(utils.getDomainAndUsernameForSingleActiveSession(), UserDatabase::accountText("alice"));
-    const QString prefix = "ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession ActiveSession Error: ";
-    const struct { QList<LoginSession> sessions; QString message, userMessage; } failures[] = {
-        {{session("bob", "seat0", true, "2"), session("alice", "", true, "5")}, prefix + "More than one active session",
+    const QString prefix =
+        "ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession ActiveSession Error: ";
+    const struct
+    {
+        QList<LoginSession> sessions;
+        QString message, userMessage;
+    } failures[] = {
+        {{session("bob", "seat0", true, "2"), session("alice", "", true, "5")},
+         prefix + "More than one active session",
          "More than one user already logged in."},
-        {{session("bob", "seat0", false)}, prefix + "Active session not found", "Could not find active session."},
+        {{session("bob", "seat0", false)},
+         prefix + "Active session not found",
+         "Could not find active session."},
     };
     for (const auto &c : failures) {
         fakes.sessions->query.sessions = c.sessions;
@@ -37,7 +48,8 @@ TEST(SingleActiveSessionTest, GetDomainAndUsernameForSingleActiveSession_Session
         } catch (const ActiveSessionException &exception) {
             EXPECT_EQ(exception.getMessage(), c.message);
             EXPECT_EQ(exception.getUserMessage(), c.userMessage);
-            EXPECT_THROW(std::unique_ptr<ProcessUtilsImplException>(exception.clone())->raise(), ActiveSessionException);
+            EXPECT_THROW(std::unique_ptr<ProcessUtilsImplException>(exception.clone())->raise(),
+                         ActiveSessionException);
         }
     }
 }
@@ -53,7 +65,8 @@ TEST(SessionQueryTest, ActiveSessions_RemoteInactiveAndConsole_ActiveOnesInOrder
     EXPECT_EQ(utils.getDomainAndUsernamesForActiveSessions(),
               (QStringList{UserDatabase::accountText("carol"), UserDatabase::accountText("alice")}));
     EXPECT_EQ(utils.getActiveConsoleSessionID(), UserDatabase::accountText("alice"));
-    fakes.sessions->query.sessions = {session(UserDatabase::userName(geteuid()).value.toUpper(), "seat0", true)};
+    fakes.sessions->query.sessions = {
+        session(UserDatabase::userName(geteuid()).value.toUpper(), "seat0", true)};
     EXPECT_TRUE(utils.isProcessOnConsoleUser(getpid()));
     fakes.sessions->query = {false, 2, {}};
     EXPECT_THROW(utils.getDomainAndUsernamesForActiveSessions(), WTSEnumerateSessionsException);
@@ -67,11 +80,14 @@ TEST(LogindSessionSourceTest, QuerySessions_ListThenShow_UserSessionsOrFailureCo
     EXPECT_FALSE(LogindSessionSource(runner).querySessions().ok); // no loginctl
     runner->script.insert(list, ran(1));
     EXPECT_EQ(LogindSessionSource(runner).querySessions().errorCode, 1);
-    runner->script.insert(list, ran(0, "      2 1000 alice seat0 tty2\n     c1  120 gdm   seat0 tty1\n     14 1001 bob         \n"));
-    runner->script.insert("loginctl show-session --no-pager -p Id -p Name -p Seat -p TTY -p Active -p Class 2 c1 14",
-                          ran(0, "Id=2\nName=alice\nSeat=seat0\nTTY=tty2\nActive=yes\nClass=user\n\n"
-                                 "Id=c1\nName=gdm\nSeat=seat0\nTTY=tty1\nActive=no\nClass=greeter\n\n"
-                                 "Id=14\nName=bob\nSeat=\nTTY=pts/3\nActive=no\nClass=user\n"));
+    runner->script.insert(
+        list,
+        ran(0, "      2 1000 alice seat0 tty2\n     c1  120 gdm   seat0 tty1\n     14 1001 bob         \n"));
+    runner->script.insert(
+        "loginctl show-session --no-pager -p Id -p Name -p Seat -p TTY -p Active -p Class 2 c1 14",
+        ran(0, "Id=2\nName=alice\nSeat=seat0\nTTY=tty2\nActive=yes\nClass=user\n\n"
+               "Id=c1\nName=gdm\nSeat=seat0\nTTY=tty1\nActive=no\nClass=greeter\n\n"
+               "Id=14\nName=bob\nSeat=\nTTY=pts/3\nActive=no\nClass=user\n"));
     const SessionQuery query = LogindSessionSource(runner).querySessions();
     EXPECT_TRUE(query.ok);
     EXPECT_EQ(summary(query.sessions), (QStringList{"2 alice seat0 tty2 active", "14 bob  pts/3 inactive"}));

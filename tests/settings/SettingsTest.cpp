@@ -4,10 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -41,14 +39,16 @@ class SettingsBoolTest : public SettingsTest, public ::testing::WithParamInterfa
 TEST_P(SettingsBoolTest, Booleans_Text_TrueOnlyForTrueInAnyCase)
 {
     const QByteArray value = GetParam().value;
-    auto settings = settingsWith("[listener]\nwindowsServerMode=" + value + "\n[settings]\nenableCORS=" + value + "\n");
+    auto settings =
+        settingsWith("[listener]\nwindowsServerMode=" + value + "\n[settings]\nenableCORS=" + value + "\n");
     EXPECT_EQ(settings->ReadWindowsServerMode(), GetParam().expected);
     EXPECT_EQ(settings->ReadEnableCORS(), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SettingsBoolTest,
-                         ::testing::Values(BoolCase{"true", true}, BoolCase{"TRUE", true}, BoolCase{"True", true},
-                                           BoolCase{"false", false}, BoolCase{"yes", false}, BoolCase{"1", false},
+                         ::testing::Values(BoolCase{"true", true}, BoolCase{"TRUE", true},
+                                           BoolCase{"True", true}, BoolCase{"false", false},
+                                           BoolCase{"yes", false}, BoolCase{"1", false},
                                            BoolCase{"", false}));
 
 TEST_F(SettingsTest, Defaults_EmptyFile_BuiltInValues)
@@ -98,7 +98,8 @@ TEST_F(SettingsTest, ReadVariant_MissingKey_DefaultReturned)
     auto settings = settingsWith("[a]\nb=c\n");
     EXPECT_EQ(settings->ReadVariant("a", "b", "d").toString(), "c");
     EXPECT_EQ(settings->ReadVariant("a", "missing", "d").toString(), "d");
-    EXPECT_EQ(settings->settingsFilePath(), QDir(m_oDirectory.path()).absoluteFilePath("VeltraneCryptoProvider.ini"));
+    EXPECT_EQ(settings->settingsFilePath(),
+              QDir(m_oDirectory.path()).absoluteFilePath("VeltraneCryptoProvider.ini"));
 }
 
 TEST_F(SettingsTest, Ciphers_FixedList_OnlyKnownCiphersInOrder)

@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <csignal>
 #include <grp.h>
 #include <unistd.h>
@@ -103,7 +102,8 @@ HttpAnswer AccountClient::request(const QByteArray &rawRequest, std::chrono::mil
     return receive(timeout);
 }
 
-QByteArray AccountClient::postRequest(const QByteArray &path, const QByteArray &headers, const QByteArray &body)
+QByteArray AccountClient::postRequest(const QByteArray &path, const QByteArray &headers,
+                                      const QByteArray &body)
 {
     return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
            "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;

@@ -3,7 +3,6 @@
 #include "TlsClient.h"
 
 #include <QProcess>
-
 #include <chrono>
 
 class TestAccount;
@@ -16,11 +15,13 @@ public:
     AccountClient(quint16 port, const TestAccount *account);
     ~AccountClient();
 
-    HttpAnswer request(const QByteArray &rawRequest, std::chrono::milliseconds timeout = std::chrono::seconds(15));
+    HttpAnswer request(const QByteArray &rawRequest,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(15));
     // The two halves of request(), so several clients can have requests in flight at once.
     void send(const QByteArray &rawRequest);
     HttpAnswer receive(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-    static QByteArray postRequest(const QByteArray &path, const QByteArray &headers = {}, const QByteArray &body = {});
+    static QByteArray postRequest(const QByteArray &path, const QByteArray &headers = {},
+                                  const QByteArray &body = {});
     // POST path with headers and a form body; Content-Length added.
     HttpAnswer post(const QByteArray &path, const QByteArray &headers = {}, const QByteArray &body = {});
     bool reconnect();

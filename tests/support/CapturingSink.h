@@ -2,10 +2,8 @@
 
 #include <QMutex>
 #include <QStringList>
-
-#include <spdlog/sinks/base_sink.h>
-
 #include <mutex>
+#include <spdlog/sinks/base_sink.h>
 
 // Keeps every line a channel hands over, formatted with the message only, so tests
 // assert on exact log text without files.
@@ -22,7 +20,8 @@ protected:
     void sink_it_(const spdlog::details::log_msg &message) override
     {
         QMutexLocker locker(&m_oMutex);
-        m_oLines.append(QString::fromUtf8(message.payload.data(), static_cast<qsizetype>(message.payload.size())));
+        m_oLines.append(
+            QString::fromUtf8(message.payload.data(), static_cast<qsizetype>(message.payload.size())));
     }
     void flush_() override {}
 

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <ostream>
 
 // Readable gtest failure output for Qt's strings.

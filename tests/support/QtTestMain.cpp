@@ -1,5 +1,4 @@
 #include <QCoreApplication>
-
 #include <gtest/gtest.h>
 
 // Tests run inside a Qt application so that queued calls, timers and the settings'

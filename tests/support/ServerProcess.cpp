@@ -2,8 +2,6 @@
 
 #include "TestAccount.h"
 
-#include <gtest/gtest.h>
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,11 +9,11 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QThread>
-
 #include <csignal>
 #include <grp.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 QString builtAppDir()
@@ -160,7 +158,8 @@ bool ServerProcess::start(const QStringList &arguments)
 
 int ServerProcess::waitForExit(std::chrono::milliseconds timeout)
 {
-    if (m_oProcess.state() != QProcess::NotRunning && !m_oProcess.waitForFinished(static_cast<int>(timeout.count())))
+    if (m_oProcess.state() != QProcess::NotRunning &&
+        !m_oProcess.waitForFinished(static_cast<int>(timeout.count())))
         return -1;
     return m_oProcess.exitStatus() == QProcess::NormalExit ? m_oProcess.exitCode() : -1;
 }
@@ -243,7 +242,8 @@ quint16 ServerProcess::waitForListeningPort(std::chrono::milliseconds timeout) c
 
 int ServerProcess::threadCount() const
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/%1/task").arg(pid())).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/%1/task").arg(pid())).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 QString provisionedCertificatesDir()
@@ -253,7 +253,8 @@ QString provisionedCertificatesDir()
         QProcess tool;
         tool.start(builtAppDir() + "/vyr-certgen",
                    {"--app-dir", directory.path(), "--ca-dir", directory.path() + "/ca"});
-        return tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+        return tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit &&
+               tool.exitCode() == 0;
     }();
     return provisioned ? directory.path() : QString();
 }
@@ -265,7 +266,9 @@ bool copyTree(const QString &from, const QString &to)
     bool copied = true;
     for (const QFileInfo &entry : QDir(from).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QString target = to + "/" + entry.fileName();
-        copied = (entry.isDir() ? copyTree(entry.filePath(), target) : QFile::copy(entry.filePath(), target)) && copied;
+        copied =
+            (entry.isDir() ? copyTree(entry.filePath(), target) : QFile::copy(entry.filePath(), target)) &&
+            copied;
     }
     return copied;
 }
@@ -274,7 +277,8 @@ bool copyTree(const QString &from, const QString &to)
 bool ServerProcess::installModules()
 {
     const QString target = appDir() + "/modules";
-    const bool copied = copyTree(QStringLiteral(VYR_TEST_MODULE_DIR), target) && copyTree(builtAppDir() + "/dlls", target);
+    const bool copied =
+        copyTree(QStringLiteral(VYR_TEST_MODULE_DIR), target) && copyTree(builtAppDir() + "/dlls", target);
     setIniValue("dllLoader/dirPath", "modules");
     return copied;
 }

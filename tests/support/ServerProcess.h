@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
 #include <chrono>
 #include <functional>
 
@@ -46,7 +45,8 @@ public:
     QString logFilePath() const;
     QString logText() const;
     QStringList logLines() const;
-    bool waitForLogLine(const QString &fragment, std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+    bool waitForLogLine(const QString &fragment,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
     QByteArray standardError();
     // The port of the "Listening on port N" line; 0 when it did not appear in time.
     quint16 waitForListeningPort(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;

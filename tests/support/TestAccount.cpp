@@ -2,10 +2,8 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-
 #include <pwd.h>
 #include <unistd.h>
-
 #include <vector>
 
 namespace {
@@ -29,7 +27,8 @@ TestAccount::TestAccount(const QString &suffix)
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd *found = nullptr;
-    if (::getpwnam_r(m_oName.toLocal8Bit().constData(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    if (::getpwnam_r(m_oName.toLocal8Bit().constData(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        !found)
         return;
     m_iUid = entry.pw_uid;
     m_iGid = entry.pw_gid;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <sys/types.h>
 
 // An ordinary local account made for one test run (useradd) and removed with it

@@ -137,7 +137,8 @@ bool TlsClient::waitForClosed(std::chrono::milliseconds timeout)
     return true;
 }
 
-HttpAnswer TlsClient::post(quint16 port, const QByteArray &path, const QByteArray &extraHeaders, const QByteArray &body)
+HttpAnswer TlsClient::post(quint16 port, const QByteArray &path, const QByteArray &extraHeaders,
+                           const QByteArray &body)
 {
     TlsClient client;
     if (!client.connectTo(port))

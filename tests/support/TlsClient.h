@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QMap>
 #include <QSslSocket>
-
 #include <chrono>
 #include <memory>
 

@@ -21,25 +21,28 @@ Certutil::Certutil(QString program) : m_oProgram(std::move(program)) {}
 
 Certutil::Run Certutil::createEmptyDatabase(const QString &database) const
 {
-    return run({QStringLiteral("-N"), QStringLiteral("--empty-password"), QStringLiteral("-d"), sqlDatabase(database)});
+    return run({QStringLiteral("-N"), QStringLiteral("--empty-password"), QStringLiteral("-d"),
+                sqlDatabase(database)});
 }
 
 Certutil::Run Certutil::exportCertificate(const QString &database, const QString &nickname) const
 {
-    return run({QStringLiteral("-L"), QStringLiteral("-n"), nickname, QStringLiteral("-a"), QStringLiteral("-d"),
-                sqlDatabase(database)});
+    return run({QStringLiteral("-L"), QStringLiteral("-n"), nickname, QStringLiteral("-a"),
+                QStringLiteral("-d"), sqlDatabase(database)});
 }
 
 Certutil::Run Certutil::addAuthority(const QString &database, const QString &nickname,
                                      const QString &certificateFile) const
 {
-    return run({QStringLiteral("-A"), QStringLiteral("-n"), nickname, QStringLiteral("-t"), QStringLiteral("C,,"),
-                QStringLiteral("-i"), certificateFile, QStringLiteral("-d"), sqlDatabase(database)});
+    return run({QStringLiteral("-A"), QStringLiteral("-n"), nickname, QStringLiteral("-t"),
+                QStringLiteral("C,,"), QStringLiteral("-i"), certificateFile, QStringLiteral("-d"),
+                sqlDatabase(database)});
 }
 
 Certutil::Run Certutil::remove(const QString &database, const QString &nickname) const
 {
-    return run({QStringLiteral("-D"), QStringLiteral("-n"), nickname, QStringLiteral("-d"), sqlDatabase(database)});
+    return run(
+        {QStringLiteral("-D"), QStringLiteral("-n"), nickname, QStringLiteral("-d"), sqlDatabase(database)});
 }
 
 Certutil::Run Certutil::run(const QStringList &arguments) const

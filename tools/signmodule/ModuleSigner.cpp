@@ -34,7 +34,8 @@ ModuleSigner::Outcome ModuleSigner::sign(const QString &modulePath, const QStrin
     if (!key)
         return failure(error);
     if (!EVP_PKEY_is_a(key.get(), "RSA") || ModuleSigningCrypto::keyBits(key.get()) != kRequiredKeyBits)
-        return failure(QStringLiteral("%1 is not an RSA key of %2 bits").arg(privateKeyPath).arg(kRequiredKeyBits));
+        return failure(
+            QStringLiteral("%1 is not an RSA key of %2 bits").arg(privateKeyPath).arg(kRequiredKeyBits));
 
     auto buffer = QSharedPointer<QBuffer>::create();
     buffer->setData(bytes);
@@ -63,7 +64,8 @@ std::optional<QString> ModuleSigner::refusalToSign(const QString &modulePath, co
     ModuleReader reader(modulePath, true);
     reader.readModule();
     if (reader.isRead())
-        return QStringLiteral("%1 already carries a signature block; refusing to sign it twice").arg(modulePath);
+        return QStringLiteral("%1 already carries a signature block; refusing to sign it twice")
+            .arg(modulePath);
     auto buffer = QSharedPointer<QBuffer>::create();
     buffer->setData(bytes);
     PEHeaderData header(buffer);
@@ -85,7 +87,8 @@ ModuleSigner::Outcome ModuleSigner::append(const QString &modulePath, const QByt
     return {true, {}};
 }
 
-ModuleSigner::Outcome ModuleSigner::verify(const QString &modulePath, const std::optional<QString> &publicKeyPath)
+ModuleSigner::Outcome ModuleSigner::verify(const QString &modulePath,
+                                           const std::optional<QString> &publicKeyPath)
 {
     ModulePublicKey key = ModulePublicKey::builtIn();
     if (publicKeyPath) {

@@ -4,7 +4,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
-
 #include <spdlog/sinks/stdout_sinks.h>
 
 namespace {
@@ -41,10 +40,12 @@ struct Options
 {
     QCommandLineOption key{QStringLiteral("key"), QStringLiteral("PEM private key (RSA 2048) to sign with."),
                            QStringLiteral("PRIVATE.pem")};
-    QCommandLineOption verify{QStringLiteral("verify"), QStringLiteral("Check the signature instead of signing.")};
-    QCommandLineOption pubkey{QStringLiteral("pubkey"),
-                              QStringLiteral("PEM public key to check against; default: the key built into this build."),
-                              QStringLiteral("PUBLIC.pem")};
+    QCommandLineOption verify{QStringLiteral("verify"),
+                              QStringLiteral("Check the signature instead of signing.")};
+    QCommandLineOption pubkey{
+        QStringLiteral("pubkey"),
+        QStringLiteral("PEM public key to check against; default: the key built into this build."),
+        QStringLiteral("PUBLIC.pem")};
     QCommandLineOption verbose{QStringLiteral("verbose"), QStringLiteral("Show the verifier's log lines.")};
 };
 

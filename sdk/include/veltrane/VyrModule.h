@@ -38,13 +38,14 @@ using tpInitFun = void (*)();
 #define VYR_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
 
 // VYR_MODULE_COMMAND(Sign) { return request.value("data"); }
-#define VYR_MODULE_COMMAND(name)                                                                                  \
-    VYR_MODULE_EXPORT QByteArray name([[maybe_unused]] const tRequestMap &request,                             \
+#define VYR_MODULE_COMMAND(name)                                                                             \
+    VYR_MODULE_EXPORT QByteArray name([[maybe_unused]] const tRequestMap &request,                           \
                                       [[maybe_unused]] const tSessionParamsMap &session)
 #define VYR_MODULE_INIT VYR_MODULE_EXPORT void Init()
 #define VYR_MODULE_DEINIT VYR_MODULE_EXPORT void DeInit()
 #define VYR_MODULE_IS_GUI_FUNCTION VYR_MODULE_EXPORT bool IsGuiFunction([[maybe_unused]] tpfun function)
-#define VYR_MODULE_CAN_UNPRIVILEGED_RUN VYR_MODULE_EXPORT bool CanUnprivilegedRun([[maybe_unused]] tpfun function)
+#define VYR_MODULE_CAN_UNPRIVILEGED_RUN                                                                      \
+    VYR_MODULE_EXPORT bool CanUnprivilegedRun([[maybe_unused]] tpfun function)
 #define VYR_MODULE_CAN_USE_ON_TERMINAL_SERVICES VYR_MODULE_EXPORT bool CanUseOnTerminalServices()
 #define VYR_MODULE_GET_ALLOWED_ORIGINS VYR_MODULE_EXPORT QByteArray GetAllowedOrigins()
 

@@ -2,14 +2,13 @@
 // closes all windows, the file named by "release" appears or "timeoutMs" (default 60000)
 // passes; answers "closed", "released" or "timeout". Needs a QApplication.
 
-#include <veltrane/VyrModule.h>
-
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
+#include <veltrane/VyrModule.h>
 
 VYR_MODULE_COMMAND(ShowWindow)
 {

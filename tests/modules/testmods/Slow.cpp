@@ -2,11 +2,10 @@
 // by "release" exists or "timeoutMs" (default 60000) has passed; answers "released" or
 // "timeout". Tests release it by creating the file, so they need no fixed sleeps.
 
-#include <veltrane/VyrModule.h>
-
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
+#include <veltrane/VyrModule.h>
 
 VYR_MODULE_COMMAND(Wait)
 {

@@ -22,5 +22,6 @@ inline void traceTestModuleEvent(const char *event)
         return;
     const QCoreApplication *application = QCoreApplication::instance();
     const bool onMainThread = application && QThread::currentThread() == application->thread();
-    file.write(QByteArray(VYR_TEST_MODULE_NAME) + ' ' + event + ' ' + (onMainThread ? "main" : "other") + '\n');
+    file.write(QByteArray(VYR_TEST_MODULE_NAME) + ' ' + event + ' ' + (onMainThread ? "main" : "other") +
+               '\n');
 }

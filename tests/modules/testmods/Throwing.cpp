@@ -1,8 +1,7 @@
 // Commands that throw each kind of exception the server distinguishes.
 
-#include <veltrane/VyrModule.h>
-
 #include <stdexcept>
+#include <veltrane/VyrModule.h>
 
 VYR_MODULE_COMMAND(ThrowStd)
 {

@@ -2,9 +2,8 @@
 // GetAllowedOrigins (VYR_TEST_ORIGINS), throwing from it (VYR_TEST_THROW), unsigned and
 // tampered.
 
-#include <veltrane/VyrModule.h>
-
 #include <stdexcept>
+#include <veltrane/VyrModule.h>
 
 #if defined(VYR_TEST_THROW)
 VYR_MODULE_GET_ALLOWED_ORIGINS
