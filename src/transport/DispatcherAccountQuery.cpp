@@ -1,5 +1,6 @@
 #include "DispatcherAccountQuery.h"
 
+#include "common/PeerIdentity.h"
 #include "logging/LogStatement.h"
 #include "settings/CSettings.h"
 
@@ -9,12 +10,10 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QStringDecoder>
-
 #include <algorithm>
 
 namespace {
 
-const QString kUnknownAccount = QStringLiteral("<UNKNOWN>");
 // "host/user" with room to spare; the dispatcher's own names are far shorter.
 constexpr qsizetype kMaxAccountSize = 512;
 
@@ -134,7 +133,7 @@ QString DispatcherAccountQuery::askDispatcherForDomainAndUsernameForPID(qint64 p
     VYR_LOG_SERVER(Debug) << "iResStatusCode=" << answer.statusCode;
     if (!bytes.isEmpty() && !answer.account)
         VYR_LOG_SERVER(Warning) << "Dispatcher's answer (" << bytes.size() << " bytes) names no account";
-    const QString result = answer.account.value_or(kUnknownAccount);
+    const QString result = answer.account.value_or(PeerIdentity::unknownAccount());
     VYR_LOG_SERVER(Info) << "Response info about PID <" << pid
                          << "> set to oClientDomainAndUsername=" << result;
     return result;

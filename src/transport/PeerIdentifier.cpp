@@ -11,14 +11,12 @@
 
 namespace {
 
-const QString kUnknownAccount = QStringLiteral("<UNKNOWN>");
-
 QString accountOfPeerProcess(ProcessUtils &processUtils, qintptr socketDescriptor)
 {
     const qint64 pid = processUtils.getPidOfConnectionPeer(socketDescriptor);
     VYR_LOG_SERVER(Debug) << "Client PID: " << pid;
     if (pid == 0)
-        return kUnknownAccount;
+        return PeerIdentity::unknownAccount();
     try {
         return processUtils.getDomainAndUsernameForPid(pid);
     } catch (const ProcessUtilsImplException &) {
@@ -49,7 +47,7 @@ void learnAccount(ProcessUtils &processUtils, qintptr socketDescriptor, PeerIden
 
 bool sameAccount(const QString &client, const QString &other)
 {
-    return client != kUnknownAccount && client.compare(other, Qt::CaseInsensitive) == 0;
+    return client != PeerIdentity::unknownAccount() && client.compare(other, Qt::CaseInsensitive) == 0;
 }
 
 void classify(ProcessUtils &processUtils, PeerIdentity &peer)
@@ -61,6 +59,12 @@ void classify(ProcessUtils &processUtils, PeerIdentity &peer)
     VYR_LOG_SERVER(Debug) << "System domain and username: " << system;
     peer.onServerAccount = sameAccount(peer.account, server);
     peer.onSystemAccount = sameAccount(peer.account, system);
+    if (peer.onServerAccount)
+        VYR_LOG_SERVER(Debug) << "Client is on the same user as server.";
+    else if (peer.onSystemAccount)
+        VYR_LOG_SERVER(Info) << "Client is on SYSTEM user.";
+    else
+        VYR_LOG_SERVER(Debug) << "Client is on different user then server and not on SYSTEM user!";
 }
 
 } // namespace
