@@ -5,14 +5,12 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <cerrno>
 #include <cstring>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
-#include <pwd.h>
 #include <sys/stat.h>
 
 namespace {
@@ -32,9 +30,7 @@ class PeerSocketLiveTest : public ::testing::TestWithParam<LoopbackCase>
 
 quint64 inodeOf(qintptr descriptor)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     return ::fstat(int(descriptor), &status) == 0 ? quint64(status.st_ino) : 0;
 }
 
@@ -77,56 +73,41 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LoopbackCase> &info) { return std::string(info.param.name); });
 
 // Replies as the kernel would send them for the connection 127.0.0.2:40000 -> 127.0.0.1:8631.
-TcpConnectionEnds askedEnds()
-{
-    TcpConnectionEnds ends;
-    ends.family = AF_INET;
-    ends.localAddress = {127, 0, 0, 1};
-    ends.localPort = 8631;
-    ends.peerAddress = {127, 0, 0, 2};
-    ends.peerPort = 40000;
-    return ends;
-}
+const TcpConnectionEnds kAsked{AF_INET, {127, 0, 0, 1}, 8631, {127, 0, 0, 2}, 40000};
 
-QByteArray message(quint16 type, const QByteArray &payload, quint32 sequence = 1, int extraLength = 0)
+QByteArray message(quint16 type, const QByteArray &payload, quint32 sequence = 1)
 {
     nlmsghdr header{};
-    header.nlmsg_len = quint32(NLMSG_HDRLEN + payload.size() + extraLength);
+    header.nlmsg_len = quint32(NLMSG_HDRLEN + payload.size());
     header.nlmsg_type = type;
     header.nlmsg_seq = sequence;
     return QByteArray(reinterpret_cast<const char *>(&header), sizeof header) + payload;
 }
 
-template <class T> QByteArray bytesOf(const T &value)
-{
-    return QByteArray(reinterpret_cast<const char *>(&value), sizeof value);
-}
-
-QByteArray record(const std::function<void(inet_diag_msg &)> &change = {})
+QByteArray record(quint8 state = 1, quint16 peerPort = 40000, quint32 inode = 99, quint8 family = AF_INET)
 {
     inet_diag_msg record{};
-    record.idiag_family = AF_INET;
-    record.idiag_state = 1; // established
-    record.id.idiag_sport = htons(40000);
+    record.idiag_family = family;
+    record.idiag_state = state;
+    record.id.idiag_sport = htons(peerPort);
     record.id.idiag_dport = htons(8631);
     std::memcpy(record.id.idiag_src, "\x7f\x00\x00\x02", 4);
     std::memcpy(record.id.idiag_dst, "\x7f\x00\x00\x01", 4);
     record.idiag_uid = 1234;
-    record.idiag_inode = 99;
-    if (change)
-        change(record);
-    return message(SOCK_DIAG_BY_FAMILY, bytesOf(record));
+    record.idiag_inode = inode;
+    return QByteArray(reinterpret_cast<const char *>(&record), sizeof record);
 }
 
 QByteArray error(int code)
 {
     nlmsgerr error{};
     error.error = code;
-    return message(NLMSG_ERROR, bytesOf(error));
+    return message(NLMSG_ERROR, QByteArray(reinterpret_cast<const char *>(&error), sizeof error));
 }
 
 TEST(PeerSocketReplyTest, ParseReply_CraftedReplies_OwnerNoneOrError)
 {
+    constexpr quint8 kListen = 10;
     const struct
     {
         const char *name;
@@ -134,37 +115,27 @@ TEST(PeerSocketReplyTest, ParseReply_CraftedReplies_OwnerNoneOrError)
         int error;     // 0: parsed
         quint64 inode; // 0: no owner
     } cases[] = {
-        {"owner", record(), 0, 99},
+        {"owner", message(SOCK_DIAG_BY_FAMILY, record()), 0, 99},
         {"noSuchSocket", error(-ENOENT), 0, 0},
         {"refused", error(-EACCES), EACCES, 0},
         {"acknowledgementOnly", error(0), EBADMSG, 0},
-        {"listenerInstead", record([](inet_diag_msg &r) {
-             r.idiag_state = 10;
-             std::memset(r.id.idiag_dst, 0, 16);
-             r.id.idiag_dport = 0;
-         }),
-         0, 0},
-        {"closedSocket", record([](inet_diag_msg &r) {
-             r.idiag_inode = 0;
-             r.idiag_uid = 0;
-         }),
-         0, 0},
-        {"otherPeerPort", record([](inet_diag_msg &r) { r.id.idiag_sport = htons(8631); }), 0, 0},
-        {"otherFamily", record([](inet_diag_msg &r) { r.idiag_family = AF_INET6; }), EBADMSG, 0},
-        {"otherSequence", message(SOCK_DIAG_BY_FAMILY, record().mid(NLMSG_HDRLEN), 7), EBADMSG, 0},
-        {"lengthBeyondDatagram", message(SOCK_DIAG_BY_FAMILY, record().mid(NLMSG_HDRLEN), 1, 1), EBADMSG, 0},
-        {"recordCut", message(SOCK_DIAG_BY_FAMILY, record().mid(NLMSG_HDRLEN, 20)), EBADMSG, 0},
-        {"otherType", message(NLMSG_DONE, record().mid(NLMSG_HDRLEN)), EBADMSG, 0},
+        {"listenerInstead", message(SOCK_DIAG_BY_FAMILY, record(kListen)), 0, 0},
+        {"heldByNoProcess", message(SOCK_DIAG_BY_FAMILY, record(1, 40000, 0)), 0, 0},
+        {"otherPeerPort", message(SOCK_DIAG_BY_FAMILY, record(1, 8631)), 0, 0},
+        {"otherFamily", message(SOCK_DIAG_BY_FAMILY, record(1, 40000, 99, AF_INET6)), EBADMSG, 0},
+        {"otherSequence", message(SOCK_DIAG_BY_FAMILY, record(), 7), EBADMSG, 0},
+        {"otherType", message(NLMSG_DONE, record()), EBADMSG, 0},
+        {"recordCut", message(SOCK_DIAG_BY_FAMILY, record().left(20)), EBADMSG, 0},
     };
     for (const auto &c : cases) {
-        const auto result = PeerSocketQuery::parseReply(c.reply, askedEnds(), 1);
+        const auto result = PeerSocketQuery::parseReply(c.reply, kAsked, 1);
         EXPECT_EQ(result.error, c.error) << c.name;
         EXPECT_EQ(result.value ? result.value->inode : 0, c.inode) << c.name;
     }
-    const QByteArray whole = record();
+    // Every cut of a whole reply, its header's length then claiming bytes that are not there.
+    const QByteArray whole = message(SOCK_DIAG_BY_FAMILY, record());
     for (qsizetype size = 0; size < whole.size(); ++size)
-        EXPECT_EQ(PeerSocketQuery::parseReply(QByteArrayView(whole).first(size), askedEnds(), 1).error,
-                  EBADMSG)
+        EXPECT_EQ(PeerSocketQuery::parseReply(QByteArrayView(whole).first(size), kAsked, 1).error, EBADMSG)
             << size;
 }
 
