@@ -3,6 +3,7 @@
 # size and cipher on another loopback port: keep-alive requests per second (wrk, 1 and 10
 # connections), new TLS connections per second (openssl s_time -new), SERVER_VERSION through
 # the controller, and the module round trip (POST hash/SHA256 -> 202, GET_RESULT -> 200).
+# PERF=1 also samples the server's CPU during one more SERVER_VERSION run (needs perf, as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 DURATION=${DURATION:-5}
@@ -94,3 +95,16 @@ row "new TLS connections (conn/s)" "$(tls_new "$vyr_port")" "$(tls_new "$nginx_p
 trips=$("${runas[@]}" wrk -t1 -c1 -d"${DURATION}s" -s bench/roundtrip.lua "https://127.0.0.1:$vyr_port" 2>/dev/null |
   awk '/ROUNDTRIPS_PER_SEC/ {print $2}')
 printf '%-40s %12s\n' "hash/SHA256 round trip, 1 conn (trips/s)" "$trips"
+
+# Where the server's CPU goes on the SERVER_VERSION row: the top symbols, kernel and user side.
+if [ -n "${PERF:-}" ] && command -v perf >/dev/null; then
+  server_pid=$(pgrep -f -- "^$app/VeltraneCryptoServer" | head -n1)
+  perf record -q -g -p "$server_pid" -o "$work/perf.data" -- sleep "$DURATION" 2>/dev/null &
+  perf_pid=$!
+  rps 10 "https://127.0.0.1:$vyr_port/SERVER_VERSION" -s bench/post.lua >/dev/null
+  wait "$perf_pid" || true
+  echo
+  echo "server CPU on POST /SERVER_VERSION, 10 conn (perf, self time):"
+  perf report -q -i "$work/perf.data" --no-children --sort sym --stdio 2>/dev/null |
+    grep -E '^ +[0-9.]+%' | head -n 15
+fi

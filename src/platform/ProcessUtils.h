@@ -5,6 +5,16 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <optional>
+
+// The owner of the other end of a connection, as the kernel records it for that socket.
+struct PeerSocketOwner
+{
+    quint32 uid = 0;
+    quint64 inode = 0;
+    // Account text of the uid, or "<UNKNOWN>" when the user database has no name for it.
+    QString account;
+};
 
 // What the server asks the operating system about processes, ports, sessions and
 // accounts, and how it controls processes and services. Implementations keep no state:
@@ -75,4 +85,12 @@ public:
     // Output (stderr merged) of the command, or "Command finished with TIMEOUT".
     virtual QByteArray runSystemCommand(const QString &command, const QStringList &arguments,
                                         int timeoutMs) = 0;
+
+    // Owner of the other end of the connected TCP socket, asked of the kernel for exactly this
+    // connection's two endpoints; none when no process holds that end any more. Throws
+    // GetExtendedTcpTableException when the kernel cannot be asked.
+    virtual std::optional<PeerSocketOwner> getPeerSocketOwner(qintptr socketDescriptor) = 0;
+    // Process holding that other end, found through the socket table among the processes of
+    // the socket's owner; 0 when none is visible. For when the kernel cannot be asked.
+    virtual qint64 getPidOfConnectionPeer(qintptr socketDescriptor) = 0;
 };

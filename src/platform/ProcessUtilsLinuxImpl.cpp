@@ -1,6 +1,7 @@
 #include "ProcessUtilsLinuxImpl.h"
 
 #include "LogindSessionSource_linux.h"
+#include "PeerSocketQuery_linux.h"
 #include "ProcessUtilsExceptions.h"
 #include "QProcessCommandRunner.h"
 #include "SocketOwnerLookup_linux.h"
@@ -12,8 +13,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QtEndian>
 #include <cstdlib>
 #include <functional>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -116,6 +119,45 @@ qint64 ProcessUtilsLinuxImpl::getPidOfProcessAtPort(quint16 port)
         const qint64 pid = SocketOwnerLookup(m_oProcFs).ownerOf(row.inode, row.uid);
         VYR_LOG(processUtilsLogChannel(), Debug) << "Got client pid(" << pid << ")";
         return pid;
+    }
+    return 0;
+}
+
+std::optional<PeerSocketOwner> ProcessUtilsLinuxImpl::getPeerSocketOwner(qintptr socketDescriptor)
+{
+    const auto ends = PeerSocketQuery::endsOf(int(socketDescriptor));
+    // A peer that has already gone leaves nobody to name.
+    if (ends.error == ENOTCONN)
+        return std::nullopt;
+    const auto owner = ends.ok() ? PeerSocketQuery::peerOwner(ends.value)
+                                 : SysResult<std::optional<SocketOwner>>::failure(ends.error);
+    if (!owner.ok()) {
+        raiseLogged(__func__,
+                    GetExtendedTcpTableException(
+                        QStringLiteral("ProcessUtilsLinuxImpl::getPeerSocketOwner sock_diag Error: %1")
+                            .arg(owner.error)));
+    }
+    if (!owner.value)
+        return std::nullopt;
+    const auto name = UserDatabase::userName(owner.value->uid);
+    const QString account = name.ok() ? UserDatabase::accountText(name.value) : kUnknown;
+    return PeerSocketOwner{owner.value->uid, owner.value->inode, account};
+}
+
+qint64 ProcessUtilsLinuxImpl::getPidOfConnectionPeer(qintptr socketDescriptor)
+{
+    const auto ends = PeerSocketQuery::endsOf(int(socketDescriptor));
+    // The table read here lists IPv4 sockets, the only ones the server accepts.
+    if (!ends.ok() || ends.value.family != AF_INET)
+        return 0;
+    const quint32 local = qFromBigEndian<quint32>(ends.value.localAddress.data());
+    const quint32 peer = qFromBigEndian<quint32>(ends.value.peerAddress.data());
+    const QList<TcpRow> rows = readTcpTable(
+        __func__, QStringLiteral("ProcessUtilsWinImpl::getPidOfProcessAtPort GetExtendedTcpTable Error: %1"));
+    for (const TcpRow &row : rows) {
+        if (row.localAddress == peer && row.localPort == ends.value.peerPort && row.remoteAddress == local &&
+            row.remotePort == ends.value.localPort && row.inode != 0)
+            return SocketOwnerLookup(m_oProcFs).ownerOf(row.inode, row.uid);
     }
     return 0;
 }

@@ -74,6 +74,8 @@ public:
     void setPathVariable(const QString &value) override;
     bool RunAsDesktopUser(const QString &program, const QStringList &arguments) override;
     QByteArray runSystemCommand(const QString &command, const QStringList &arguments, int timeoutMs) override;
+    std::optional<PeerSocketOwner> getPeerSocketOwner(qintptr socketDescriptor) override;
+    qint64 getPidOfConnectionPeer(qintptr socketDescriptor) override;
 
     // Listening port >= minPort of the process, first in table order; 0 when none.
     quint16 getPortOfProcessWithPID(qint64 pid, quint16 minPort);

@@ -4,18 +4,17 @@
 
 #include <sys/types.h>
 
-// Finds the process holding a socket inode among the processes visible to us.
+// Finds the process holding a socket inode among the processes of the socket's owner: an
+// account's sockets are held by its own processes, and another account's are none of ours
+// to look into.
 class SocketOwnerLookup
 {
 public:
     explicit SocketOwnerLookup(const ProcFs &procFs);
 
-    // The socket's uid only orders the search: a socket handed to another account's
-    // process is still found. 0 when no visible process holds it.
+    // 0 when no visible process of that uid holds it.
     qint64 ownerOf(quint64 inode, uid_t socketUid) const;
 
 private:
-    qint64 scan(quint64 inode, uid_t socketUid, const QList<qint64> &alreadyChecked) const;
-
     const ProcFs &m_oProcFs;
 };

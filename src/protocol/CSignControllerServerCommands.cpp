@@ -2,6 +2,7 @@
 // GET_USER_SERVER_PORT, GET_USERNAME_FOR_PID, and the log-level request.
 #include "CSignController.h"
 #include "UserServerPort.h"
+#include "http/ConnectionSocket.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "logging/LogStatement.h"
@@ -49,7 +50,7 @@ void CSignController::ProcessGetUserServerPort(QTcpSocket *socket, HttpResponse 
         return;
     }
     try {
-        UserServerPort lookup(createProcessUtils(), socket);
+        UserServerPort lookup(createProcessUtils(), ConnectionSocket::peerOf(socket));
         const quint16 port = settings->ReadWindowsServerMode() ? lookup.getUserServerPort()
                                                                : lookup.getUserServerPortForActiveSession();
         SetResultData(ResultData(200, "OK", QByteArray::number(port)), response);

@@ -6,7 +6,6 @@
 #include "settings/CSettings.h"
 
 #include <QCoreApplication>
-#include <QTcpSocket>
 
 UserServerPortException::UserServerPortException(const QString &message, const QString &userMessage)
     : BaseException(message), m_oUserMessage(userMessage)
@@ -32,8 +31,8 @@ QString userFacingMessageOf(const BaseException &exception)
     return ProcessUtilsImplException::defaultUserMessage();
 }
 
-UserServerPort::UserServerPort(std::unique_ptr<ProcessUtils> processUtils, QTcpSocket *socket)
-    : m_poProcessUtils(std::move(processUtils)), m_poSocket(socket)
+UserServerPort::UserServerPort(std::unique_ptr<ProcessUtils> processUtils, PeerIdentity client)
+    : m_poProcessUtils(std::move(processUtils)), m_oClient(std::move(client))
 {
 }
 
@@ -42,12 +41,12 @@ UserServerPort::~UserServerPort() = default;
 quint16 UserServerPort::getUserServerPort()
 {
     const quint16 basePort = static_cast<quint16>(CSettings::instance()->ReadPort());
-    const qint64 clientPid = m_poProcessUtils->getPidOfProcessAtPort(m_poSocket->peerPort());
-    const QString account = m_poProcessUtils->getDomainAndUsernameForPid(clientPid);
+    const QString &account = m_oClient.account;
     const QString name = m_poProcessUtils->getProcessNameForPid(QCoreApplication::applicationPid());
     const quint16 port = m_poProcessUtils->getPortOfUserProcess(account, name, basePort);
-    VYR_LOG_SERVER(Info) << "Read server port(" << port << ") and username(" << account << ") for client pid("
-                         << clientPid << ") and process with Name (" << name << ")";
+    VYR_LOG_SERVER(Info) << "Read server port(" << port << ") and username(" << account << ") for client uid("
+                         << (m_oClient.uid ? qint64(*m_oClient.uid) : -1) << ") and process with Name ("
+                         << name << ")";
     if (port == 0) {
         const UserServerPortException failure(
             "UserServerPort::getUserServerPort, cannot receive user server port!",

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "common/BaseException.h"
+#include "common/PeerIdentity.h"
 
 #include <QString>
 #include <memory>
 
 class ProcessUtils;
-class QTcpSocket;
 
 // The user's own server could not be found; the user-facing text goes to the page.
 class UserServerPortException : public BaseException
@@ -29,15 +29,16 @@ QString userFacingMessageOf(const BaseException &exception);
 class UserServerPort
 {
 public:
-    UserServerPort(std::unique_ptr<ProcessUtils> processUtils, QTcpSocket *socket);
+    // The client is the one that asks: the identity of its connection.
+    UserServerPort(std::unique_ptr<ProcessUtils> processUtils, PeerIdentity client);
     ~UserServerPort();
 
-    // The server of the account that owns the client process (multi-user machines).
+    // The server of the client's account (multi-user machines).
     quint16 getUserServerPort();
     // The server of the one active session's account.
     quint16 getUserServerPortForActiveSession();
 
 private:
     std::unique_ptr<ProcessUtils> m_poProcessUtils;
-    QTcpSocket *m_poSocket; // the request's connection; owned by its handler
+    PeerIdentity m_oClient;
 };

@@ -1,6 +1,8 @@
 #include "CSslConnectionHandler.h"
 
+#include "PeerIdentifier.h"
 #include "TlsMaterialCache.h"
+#include "http/ConnectionSocket.h"
 #include "http/HttpRequest.h"
 #include "http/HttpRequestHandler.h"
 #include "http/HttpResponse.h"
@@ -27,7 +29,7 @@ constexpr char kEntityTooLarge[] =
 } // namespace
 
 CSslConnectionHandler::CSslConnectionHandler(QSettings *settings, HttpRequestHandler *requestHandler)
-    : m_poSettings(settings), m_poRequestHandler(requestHandler), m_poSocket(new QSslSocket(this)),
+    : m_poSettings(settings), m_poRequestHandler(requestHandler), m_poSocket(new ConnectionSocket(this)),
       m_poReadTimer(new QTimer(this)), m_poThread(new QThread())
 {
     m_poSocket->setPeerVerifyMode(QSslSocket::VerifyNone);
@@ -95,6 +97,7 @@ void CSslConnectionHandler::handleConnection(int socketDescriptor)
     m_bBusy.store(true);
     m_poReadTimer->stop();
     m_poCurrentRequest.reset();
+    m_poSocket->setPeer(PeerIdentity());
     // A plain connect attempt puts a socket that served TLS before back into plain
     // mode, so it can take over the next descriptor.
     m_poSocket->connectToHost(QString(), 0, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
@@ -107,6 +110,10 @@ void CSslConnectionHandler::handleConnection(int socketDescriptor)
     // A reply leaves in more than one write (head, then body); without this, Nagle's
     // algorithm and the client's delayed ACK hold every keep-alive answer for ~40 ms.
     m_poSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Before TLS, so that no request on this connection is read, let alone served, before
+    // its client is known. The handler's other events wait meanwhile (at most the
+    // dispatcher's deadline), so nothing re-enters this connection.
+    m_poSocket->setPeer(PeerIdentifier::identify(*m_poSocket));
     if (!configureTls())
         return;
     m_poSocket->startServerEncryption();

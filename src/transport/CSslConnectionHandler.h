@@ -8,10 +8,10 @@
 #include <atomic>
 #include <memory>
 
+class ConnectionSocket;
 class HttpRequest;
 class HttpRequestHandler;
 class QSettings;
-class QSslSocket;
 class QThread;
 class QTimer;
 
@@ -55,7 +55,7 @@ private:
 
     QSettings *m_poSettings;                         // not owned; read-only after start-up
     HttpRequestHandler *m_poRequestHandler;          // not owned; service() is thread-safe
-    QSslSocket *m_poSocket;                          // child; lives on this handler's thread
+    ConnectionSocket *m_poSocket;                    // child; lives on this handler's thread
     QTimer *m_poReadTimer;                           // child; lives on this handler's thread
     std::unique_ptr<HttpRequest> m_poCurrentRequest; // this handler's thread only
     std::atomic<bool> m_bBusy{false};

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
+#include <QTcpServer>
 #include <csignal>
 
 using namespace std::chrono_literals;
@@ -319,12 +321,17 @@ TEST_F(ProtocolTest, HostileIds_InvalidSessionAndCommandIds_EmptiedAndNeverCross
     EXPECT_EQ(collect(sessionId, commandId).body, "secret");
 }
 
-// Permissions: clients of other accounts and of root.
+// Permissions: clients of other accounts and of root. Another account's client may also
+// borrow the server's own port number on a second loopback address: it is still that account.
 
-TEST_F(ProtocolTest, OtherAccount_ModuleCommands_RefusedUnlessUnprivilegedAndOnlyOwnJobPolled)
+class OtherAccountTest : public ProtocolTest, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(OtherAccountTest, ModuleCommands_RefusedUnlessUnprivilegedAndOnlyOwnJobPolled)
 {
     startServer();
-    AccountClient other(m_iPort, s_poOther);
+    AccountClient other(m_iPort, s_poOther, GetParam() ? QStringLiteral("127.0.0.2") : QString(), m_iPort);
     const QByteArray otherSession = other.post("/OPEN_SESSION").body;
     ASSERT_TRUE(isBracedUuid(otherSession));
     const QByteArray session = "X-VYR-sessionId: " + otherSession + "\r\n";
@@ -346,28 +353,29 @@ TEST_F(ProtocolTest, OtherAccount_ModuleCommands_RefusedUnlessUnprivilegedAndOnl
     EXPECT_EQ(collect(ownerSession, ownerId).body, "private");
 }
 
-// Root's sockets are visible only to a root server, so the system rule is shown on the
-// dispatcher: even there a root client reaches only the system-account modules.
-TEST_F(ProtocolTest, RootClient_OnRootServer_OnlySystemAccountModules)
+INSTANTIATE_TEST_SUITE_P(Clients, OtherAccountTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return std::string(info.param ? "serverPortOnSecondLoopback" : "anyPort");
+                         });
+
+TEST_F(ProtocolTest, RootClient_OnUserServer_OnlySystemAccountModules)
 {
-    ASSERT_TRUE(m_oServer.start());
-    const quint16 port = m_oServer.waitForListeningPort();
-    ASSERT_EQ(port, m_iConfiguredPort);
-    const QByteArray sessionId = TlsClient::post(port, "/OPEN_SESSION").body;
+    startServer();
+    const QByteArray sessionId = TlsClient::post(m_iPort, "/OPEN_SESSION").body;
     ASSERT_TRUE(isBracedUuid(sessionId));
     const QByteArray header = "X-VYR-sessionId: " + sessionId + "\r\n";
     // Refused before the module is even loaded, so the refusal reads as an unknown module.
-    EXPECT_EQ(TlsClient::post(port, "/Unprivileged/Open", header).statusLine, "HTTP/1.1 404 Not Found");
-    EXPECT_EQ(TlsClient::post(port, "/GET_RESULT?cmdId=1", header).statusLine, "HTTP/1.1 404 Not Found");
-    EXPECT_EQ(TlsClient::post(port, "/SERVER_VERSION", header).statusLine, "HTTP/1.1 200 OK");
-    const HttpAnswer upgrader = TlsClient::post(port, "/updater/Which", header);
+    EXPECT_EQ(TlsClient::post(m_iPort, "/Unprivileged/Open", header).statusLine, "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(TlsClient::post(m_iPort, "/GET_RESULT?cmdId=1", header).statusLine, "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(TlsClient::post(m_iPort, "/SERVER_VERSION", header).statusLine, "HTTP/1.1 200 OK");
+    const HttpAnswer upgrader = TlsClient::post(m_iPort, "/updater/Which", header);
     ASSERT_EQ(upgrader.statusLine, "HTTP/1.1 202 Accepted");
     const QByteArray poll =
         "/updater/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(upgrader.headers.value("X-VYR-cmdId"));
     HttpAnswer result;
     waitUntil(
         [&] {
-            result = TlsClient::post(port, poll, header);
+            result = TlsClient::post(m_iPort, poll, header);
             return result.statusCode() != 202;
         },
         10s);
@@ -381,6 +389,7 @@ TEST_F(ProtocolTest, Dispatcher_GetUserServerPortFromUserProcess_ThatUsersPort)
     dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
     dispatcher.setIniValue("listener/windowsServerMode", "true");
     ASSERT_TRUE(dispatcher.provisionCertificates());
+    ASSERT_TRUE(dispatcher.installModules());
     ASSERT_TRUE(dispatcher.start());
     ASSERT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
     AccountClient owner(m_iConfiguredPort, s_poOwner);
@@ -393,25 +402,48 @@ TEST_F(ProtocolTest, Dispatcher_GetUserServerPortFromUserProcess_ThatUsersPort)
     EXPECT_EQ(none.body,
               "Could not establish connection with VYR server. Server on user accoutn is probably down.");
     EXPECT_EQ(post("/GET_USER_SERVER_PORT").statusLine, "HTTP/1.1 404 Not Found");
+    // The dispatcher's own port number on another loopback address makes nobody root.
+    AccountClient borrower(m_iConfiguredPort, s_poOther, QStringLiteral("127.0.0.2"), m_iConfiguredPort);
+    const QByteArray session = "X-VYR-sessionId: " + borrower.post("/OPEN_SESSION").body + "\r\n";
+    EXPECT_EQ(borrower.post("/updater/Which", session).statusLine, "HTTP/1.1 403 Forbidden");
 }
 
-TEST_F(ProtocolTest, BlindUserServer_CannotReadClientProcess_AsksDispatcherAndUsesItsAnswer)
+// A user server that must ask the dispatcher who its client is. A dispatcher that never
+// answers costs each connection one bounded wait, after which the client counts as another
+// account, pipelined requests and all; a client that leaves meanwhile harms nothing. Once a
+// real dispatcher answers, a new connection is its owner's again.
+TEST_F(ProtocolTest, BlindUserServer_SilentThenRealDispatcher_OtherAccountUntilItAnswers)
 {
     m_oServer.useExecutable(QStringLiteral(VYR_BLIND_SERVER_PATH));
+    auto silent = std::make_unique<QTcpServer>();
+    ASSERT_TRUE(silent->listen(QHostAddress::LocalHost, m_iConfiguredPort));
     startServer();
-    const QByteArray sessionId = openSession();
-    // No dispatcher yet: the client's account stays unknown, so the command is refused.
-    EXPECT_EQ(post("/Mod1/Cmd1?data=a", sessionId).statusLine, "HTTP/1.1 403 Forbidden");
+    {
+        AccountClient leaving(m_iPort, s_poOwner);
+        ::kill(pid_t(leaving.pid()), SIGKILL);
+    }
+    m_poClient->send(AccountClient::postRequest("/Mod1/Cmd1?data=a") +
+                     AccountClient::postRequest("/SERVER_VERSION") +
+                     AccountClient::postRequest("/Mod1/Cmd1?data=b"));
+    EXPECT_EQ(m_poClient->receive().statusLine, "HTTP/1.1 403 Forbidden");
+    // The client reads one answer per request it is given; an empty one reads the next.
+    EXPECT_EQ(m_poClient->request({}).body, "6.6.10.168");
+    EXPECT_EQ(m_poClient->request({}).statusLine, "HTTP/1.1 403 Forbidden");
+    EXPECT_TRUE(m_oServer.waitForLogLine("Dispatcher not reached: "));
 
+    silent.reset();
     ServerProcess dispatcher;
     dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
     ASSERT_TRUE(dispatcher.provisionCertificates());
     ASSERT_TRUE(dispatcher.start());
     ASSERT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
+    ASSERT_TRUE(m_poClient->reconnect());
+    const QByteArray sessionId = openSession();
     const HttpAnswer started = post("/Mod1/Cmd1?data=asked", sessionId);
     EXPECT_EQ(started.statusLine, "HTTP/1.1 202 Accepted");
     EXPECT_EQ(collect(sessionId, started.headers.value("X-VYR-cmdId")).body, "asked");
-    EXPECT_TRUE(m_oServer.logText().contains("Too low permissions. Ask dispatcher for username"));
+    EXPECT_TRUE(m_oServer.waitForLogLine("oClientDomainAndUsername=" + QSysInfo::machineHostName() + "/" +
+                                         s_poOwner->name()));
 }
 
 } // namespace

@@ -26,7 +26,8 @@ QString clientExecutable()
 }
 } // namespace
 
-AccountClient::AccountClient(quint16 port, const TestAccount *account)
+AccountClient::AccountClient(quint16 port, const TestAccount *account, const QString &localAddress,
+                             quint16 localPort)
 {
     if (account) {
         const uid_t uid = account->uid();
@@ -37,7 +38,10 @@ AccountClient::AccountClient(quint16 port, const TestAccount *account)
         });
     }
     m_oProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_oProcess.start(clientExecutable(), {QString::number(port)});
+    QStringList arguments{QString::number(port)};
+    if (!localAddress.isEmpty())
+        arguments << localAddress << QString::number(localPort);
+    m_oProcess.start(clientExecutable(), arguments);
     m_oProcess.waitForStarted(10000);
 }
 

@@ -12,7 +12,9 @@ class TestAccount;
 class AccountClient
 {
 public:
-    AccountClient(quint16 port, const TestAccount *account);
+    // The client's end is bound to localAddress:localPort when an address is given.
+    AccountClient(quint16 port, const TestAccount *account, const QString &localAddress = {},
+                  quint16 localPort = 0);
     ~AccountClient();
 
     HttpAnswer request(const QByteArray &rawRequest,

@@ -36,8 +36,11 @@ TlsClient::TlsClient(const QString &caFile)
     m_oSocket.setSslConfiguration(configuration);
 }
 
-bool TlsClient::connectTo(quint16 port, std::chrono::milliseconds timeout)
+bool TlsClient::connectTo(quint16 port, std::chrono::milliseconds timeout, const QHostAddress &localAddress,
+                          quint16 localPort)
 {
+    if (!localAddress.isNull() && !m_oSocket.bind(localAddress, localPort))
+        return false;
     m_oSocket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
     if (!m_oSocket.waitForEncrypted(static_cast<int>(timeout.count())))
         return false;

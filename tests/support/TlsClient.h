@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QMap>
 #include <QSslSocket>
 #include <chrono>
@@ -27,7 +28,9 @@ class TlsClient
 public:
     explicit TlsClient(const QString &caFile = QString());
 
-    bool connectTo(quint16 port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // From the given local end when one is given (an address other than 127.0.0.1, say).
+    bool connectTo(quint16 port, std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                   const QHostAddress &localAddress = {}, quint16 localPort = 0);
     bool send(const QByteArray &bytes);
     // Reads one answer (Content-Length, chunked, or until close).
     HttpAnswer readAnswer(std::chrono::milliseconds timeout = std::chrono::seconds(10));

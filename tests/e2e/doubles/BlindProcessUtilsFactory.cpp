@@ -1,16 +1,23 @@
-// A server that cannot see who owns other processes, as an account without rights on a
-// platform that hides them: every owner lookup but its own fails, so it has to ask the
-// dispatcher. Linked into a test build only, in place of the platform's factory.
+// A server that can neither ask the kernel who owns a client's socket nor see who owns other
+// processes, as an account without rights on a platform that hides them: it finds the
+// client's process through the socket table, and has to ask the dispatcher for its account.
+// Linked into a test build only, in place of the platform's factory.
 #include "platform/ProcessUtilsExceptions.h"
 #include "platform/ProcessUtilsFactory.h"
 #include "platform/ProcessUtilsLinuxImpl.h"
 
 #include <QCoreApplication>
 
+#include <cerrno>
+
 namespace {
 class BlindProcessUtils final : public ProcessUtilsLinuxImpl
 {
 public:
+    std::optional<PeerSocketOwner> getPeerSocketOwner(qintptr) override
+    {
+        throw GetExtendedTcpTableException(QStringLiteral("sock_diag Error: %1").arg(EACCES));
+    }
     QString getDomainAndUsernameForPid(qint64 pid) override
     {
         if (pid != QCoreApplication::applicationPid())

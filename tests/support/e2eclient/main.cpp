@@ -1,7 +1,7 @@
 // A TLS client that runs as another account for end-to-end tests: the server decides
 // permissions by the account that owns the client's socket, so the test drives this
-// process over stdin/stdout. Commands: "SEND <n>\n" followed by n raw request bytes
-// (answered by "ANSWER <head bytes> <body bytes> <complete>\n", head and body);
+// process over stdin/stdout. Arguments: port [local address, local port]. Commands: "SEND <n>\n" followed by
+// n raw request bytes (answered by "ANSWER <head bytes> <body bytes> <complete>\n", head and body);
 // "RECONNECT\n"; "QUIT\n".
 #include "support/TlsClient.h"
 
@@ -26,20 +26,26 @@ QByteArray readExactly(QFile &input, qint64 size)
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    const quint16 port = static_cast<quint16>(QCoreApplication::arguments().value(1).toUInt());
+    const QStringList arguments = QCoreApplication::arguments();
+    const quint16 port = static_cast<quint16>(arguments.value(1).toUInt());
+    const QHostAddress localAddress(arguments.value(2));
+    const quint16 localPort = static_cast<quint16>(arguments.value(3).toUInt());
+    const auto connectClient = [&](TlsClient &client) {
+        return client.connectTo(port, std::chrono::seconds(10), localAddress, localPort);
+    };
     QFile input, output;
     // File descriptors, not stdio streams: a buffered answer would never reach the test.
     input.open(STDIN_FILENO, QIODevice::ReadOnly | QIODevice::Unbuffered);
     output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
     auto client = std::make_unique<TlsClient>();
-    bool connected = client->connectTo(port);
+    bool connected = connectClient(*client);
     while (true) {
         const QByteArray line = input.readLine().trimmed();
         if (line.isEmpty() || line == "QUIT")
             break;
         if (line == "RECONNECT") {
             client = std::make_unique<TlsClient>();
-            connected = client->connectTo(port);
+            connected = connectClient(*client);
             output.write(connected ? "OK\n" : "FAIL\n");
             continue;
         }

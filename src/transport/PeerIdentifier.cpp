@@ -1,0 +1,84 @@
+#include "PeerIdentifier.h"
+
+#include "DispatcherAccountQuery.h"
+#include "logging/LogStatement.h"
+#include "platform/ProcessUtils.h"
+#include "platform/ProcessUtilsExceptions.h"
+#include "platform/ProcessUtilsFactory.h"
+
+#include <QAbstractSocket>
+#include <QCoreApplication>
+
+namespace {
+
+QString accountOfPeerProcess(ProcessUtils &processUtils, qintptr socketDescriptor)
+{
+    const qint64 pid = processUtils.getPidOfConnectionPeer(socketDescriptor);
+    VYR_LOG_SERVER(Debug) << "Client PID: " << pid;
+    if (pid == 0)
+        return PeerIdentity::unknownAccount();
+    try {
+        return processUtils.getDomainAndUsernameForPid(pid);
+    } catch (const ProcessUtilsImplException &) {
+        VYR_LOG_SERVER(Info) << "Too low permissions. Ask dispatcher for username";
+        return DispatcherAccountQuery::fromSettings().askDispatcherForDomainAndUsernameForPID(pid);
+    }
+}
+
+void learnAccount(ProcessUtils &processUtils, qintptr socketDescriptor, PeerIdentity &peer)
+{
+    std::optional<PeerSocketOwner> owner;
+    try {
+        owner = processUtils.getPeerSocketOwner(socketDescriptor);
+    } catch (const ProcessUtilsImplException &) {
+        VYR_LOG_SERVER(Warning)
+            << "The kernel does not name the client's socket owner; looking for its process";
+        peer.account = accountOfPeerProcess(processUtils, socketDescriptor);
+        return;
+    }
+    if (!owner) {
+        VYR_LOG_SERVER(Info) << "Client left before its account was known";
+        return;
+    }
+    VYR_LOG_SERVER(Debug) << "Client uid: " << owner->uid << ", socket inode: " << owner->inode;
+    peer.uid = owner->uid;
+    peer.account = owner->account;
+}
+
+bool sameAccount(const QString &client, const QString &other)
+{
+    return client != PeerIdentity::unknownAccount() && client.compare(other, Qt::CaseInsensitive) == 0;
+}
+
+void classify(ProcessUtils &processUtils, PeerIdentity &peer)
+{
+    const QString server = processUtils.getDomainAndUsernameForPid(QCoreApplication::applicationPid());
+    const QString system = processUtils.getDomainAndUsernameForSystemAccount();
+    VYR_LOG_SERVER(Debug) << "Client domain and username: " << peer.account;
+    VYR_LOG_SERVER(Debug) << "Server domain and username: " << server;
+    VYR_LOG_SERVER(Debug) << "System domain and username: " << system;
+    peer.onServerAccount = sameAccount(peer.account, server);
+    peer.onSystemAccount = sameAccount(peer.account, system);
+    if (peer.onServerAccount)
+        VYR_LOG_SERVER(Debug) << "Client is on the same user as server.";
+    else if (peer.onSystemAccount)
+        VYR_LOG_SERVER(Info) << "Client is on SYSTEM user.";
+    else
+        VYR_LOG_SERVER(Debug) << "Client is on different user then server and not on SYSTEM user!";
+}
+
+} // namespace
+
+PeerIdentity PeerIdentifier::identify(const QAbstractSocket &socket)
+{
+    PeerIdentity peer;
+    try {
+        const auto processUtils = createProcessUtils();
+        learnAccount(*processUtils, socket.socketDescriptor(), peer);
+        classify(*processUtils, peer);
+    } catch (...) {
+        VYR_LOG_SERVER(Warning) << "Insufficient permissions for client on port " << socket.peerPort();
+        return PeerIdentity();
+    }
+    return peer;
+}
