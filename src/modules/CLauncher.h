@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ModuleHold.h"
 #include "OwnedThread.h"
 #include "common/RequestFields.h"
 #include "common/ResultData.h"
@@ -77,7 +78,7 @@ private:
     using tResultMap = QMap<QByteArray, tResultType>;
 
     // Everything below runs with the launcher mutex held.
-    void StartJob(const RequestFields &fields, tpfun function, DllModule *module, QThread *destination);
+    void StartJob(const RequestFields &fields, tpfun function, ModuleHold module, QThread *destination);
     void StoreResult(const QByteArray &sessionId, const QByteArray &commandId, const tResultType &result,
                      CThreadWorker *sender);
     std::optional<tJob> FindJob(const QByteArray &sessionId, const QByteArray &commandId) const;

@@ -10,6 +10,7 @@ namespace {
 constexpr int kClients = 5;            // keep-alive connections, fewer than maxThreads
 constexpr int kSessionsPerClient = 10; // 50 sessions in all
 constexpr int kJobsPerSession = 2;
+constexpr int kCloseLoops = 40; // per client: open, command, close, as fast as replies come
 
 struct Job
 {
@@ -72,9 +73,11 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
         for (int job = 0; job < kJobsPerSession; ++job) {
             round(
                 [&](int client, int s) {
-                    const QByteArray data = QStringLiteral("c%1s%2j%3").arg(client).arg(s).arg(job).toLatin1();
+                    const QByteArray data =
+                        QStringLiteral("c%1s%2j%3").arg(client).arg(s).arg(job).toLatin1();
                     sessionOf(client, s).jobs.push_back({{}, data});
-                    return AccountClient::postRequest("/Mod1/Cmd1?data=" + data, sessionHeader(sessionOf(client, s)));
+                    return AccountClient::postRequest("/Mod1/Cmd1?data=" + data,
+                                                      sessionHeader(sessionOf(client, s)));
                 },
                 [&](int client, int s, const HttpAnswer &answer) {
                     ASSERT_EQ(answer.statusCode(), 202);
@@ -97,14 +100,16 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
         for (int job = 0; job < kJobsPerSession; ++job) {
             std::vector<bool> pending(kClients, true);
             QDeadlineTimer deadline(20s);
-            while (std::find(pending.begin(), pending.end(), true) != pending.end() && !deadline.hasExpired()) {
+            while (std::find(pending.begin(), pending.end(), true) != pending.end() &&
+                   !deadline.hasExpired()) {
                 round(
                     [&](int client, int s) {
                         const Session &owner = sessionOf(client, s);
                         const bool skip = owner.leftToTimeOut || !pending[client];
                         return skip ? AccountClient::postRequest("/SERVER_VERSION")
                                     : AccountClient::postRequest(
-                                          "/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(owner.jobs[job].commandId),
+                                          "/GET_RESULT?cmdId=" +
+                                              QUrl::toPercentEncoding(owner.jobs[job].commandId),
                                           sessionHeader(owner));
                     },
                     [&](int client, int s, const HttpAnswer &answer) {
@@ -129,8 +134,9 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
         round(
             [&](int client, int s) {
                 const Session &owner = sessionOf(client, s);
-                return AccountClient::postRequest(
-                    "/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(owner.jobs[0].commandId), sessionHeader(owner));
+                return AccountClient::postRequest("/GET_RESULT?cmdId=" +
+                                                      QUrl::toPercentEncoding(owner.jobs[0].commandId),
+                                                  sessionHeader(owner));
             },
             [&](int client, int s, const HttpAnswer &answer) {
                 if (!sessionOf(client, s).leftToTimeOut) {
@@ -141,8 +147,9 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
         round(
             [&](int client, int s) {
                 const Session &owner = sessionOf(client, s);
-                return owner.leftToTimeOut ? AccountClient::postRequest("/SERVER_VERSION")
-                                           : AccountClient::postRequest("/CLOSE_SESSION", sessionHeader(owner));
+                return owner.leftToTimeOut
+                           ? AccountClient::postRequest("/SERVER_VERSION")
+                           : AccountClient::postRequest("/CLOSE_SESSION", sessionHeader(owner));
             },
             [&](int, int, const HttpAnswer &answer) { EXPECT_EQ(answer.statusCode(), 200); }, session);
     }
@@ -156,6 +163,55 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
     }
     EXPECT_TRUE(waitUntil([&] { return m_oServer.threadCount() <= baseline; }, 20s))
         << "threads now " << m_oServer.threadCount() << ", before the load " << baseline;
+    EXPECT_TRUE(m_oServer.isRunning());
+}
+
+// Each session closed right behind its command, so jobs outlive their sessions; and names
+// that only a library the module links defines are no commands.
+TEST_F(LoadTest, OpenCommandCloseLoop_JobsOutliveTheirSessions_EveryReplyAsSpecifiedAndModuleUnloadedAtTheEnd)
+{
+    m_oServer.setIniValue("logging/logLevel", "2");
+    startServer();
+    for (int client = 0; client < kClients; ++client)
+        m_oClients.push_back(std::make_unique<AccountClient>(m_iPort, s_poOwner));
+    const QByteArray foreign[] = {"abort", "exit", "malloc", "qVersion"};
+    std::vector<QByteArray> ids(kClients);
+    const auto session = [&](int client) { return "X-VYR-sessionId: " + ids[client] + "\r\n"; };
+    const auto expect = [](const QByteArray &statusLine, const QByteArray &body) {
+        return [=](int, int, const HttpAnswer &answer) {
+            EXPECT_EQ(answer.statusLine, statusLine);
+            EXPECT_EQ(answer.body, body);
+        };
+    };
+    QDeadlineTimer deadline(120s);
+    for (int loop = 0; loop < kCloseLoops && !deadline.hasExpired() && !HasFailure(); ++loop) {
+        round([](int, int) { return AccountClient::postRequest("/NoXml/OPEN_SESSION"); },
+              [&](int client, int, const HttpAnswer &answer) {
+                  EXPECT_TRUE(isBracedUuid(answer.body)) << answer.statusLine.constData();
+                  ids[client] = answer.body;
+              },
+              loop);
+        round(
+            [&](int client, int n) {
+                return AccountClient::postRequest("/NoXml/" + foreign[(client + n) % 4], session(client));
+            },
+            expect("HTTP/1.1 404 Not Found", "The URL you requested was not found."), loop);
+        round([&](int client,
+                  int) { return AccountClient::postRequest("/NoXml/Cmd1?data=x", session(client)); },
+              expect("HTTP/1.1 202 Accepted", ""), loop);
+        round([&](int client, int) { return AccountClient::postRequest("/CLOSE_SESSION", session(client)); },
+              expect("HTTP/1.1 200 OK", ""), loop);
+    }
+    EXPECT_FALSE(deadline.hasExpired());
+    // The last job to store its result lets the module go.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QStringList lines =
+                m_oServer.logLines().filter(QRegularExpression("Module NoXml (un)?loaded$"));
+            return !lines.isEmpty() && lines.last().endsWith("unloaded");
+        },
+        20s));
+    EXPECT_EQ(post("/SERVER_VERSION").statusCode(), 200);
     EXPECT_TRUE(m_oServer.isRunning());
 }
 

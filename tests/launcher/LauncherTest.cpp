@@ -17,7 +17,8 @@
 
 inline void PrintTo(const ResultData &result, std::ostream *out)
 {
-    *out << result.statusCode << ' ' << result.statusText.toStdString() << " \"" << result.message.toStdString() << '"';
+    *out << result.statusCode << ' ' << result.statusText.toStdString() << " \""
+         << result.message.toStdString() << '"';
 }
 
 namespace {
@@ -26,7 +27,10 @@ constexpr int kDeadlineMs = 20000;
 
 const ResultData kAccepted{202, "Accepted"};
 const ResultData kNoResult{419, "No Result", "There is no result for given parameters."};
-ResultData ok(const char *message) { return ResultData(200, "OK", message); }
+ResultData ok(const char *message)
+{
+    return ResultData(200, "OK", message);
+}
 
 // A launcher over a module manager of the test modules. Slow's Wait creates the file "started" names,
 // then blocks until the one "release" names exists.
@@ -55,9 +59,11 @@ protected:
         return QTest::qWaitFor([&] { return m_oLog.contains(text); }, kDeadlineMs);
     }
     ResultData start(const QByteArray &library, const QByteArray &command, const QByteArray &sessionId,
-                     const QByteArray &commandId, const tRequestMap &parameters = {}, bool unprivileged = false)
+                     const QByteArray &commandId, const tRequestMap &parameters = {},
+                     bool unprivileged = false)
     {
-        return m_poLauncher->ProcessCommand({library, sessionId, commandId, command, parameters, {}, unprivileged});
+        return m_poLauncher->ProcessCommand(
+            {library, sessionId, commandId, command, parameters, {}, unprivileged});
     }
     ResultData result(const QByteArray &sessionId, const QByteArray &commandId)
     {
@@ -75,15 +81,34 @@ protected:
     LogCapture m_oLog;
     QTemporaryDir m_oFiles;
     std::unique_ptr<DllManager> m_poManager = std::make_unique<DllManager>(QStringList{testModuleDir()});
-    std::unique_ptr<CLauncher> m_poLauncher = std::make_unique<CLauncher>([this] { return m_poManager.get(); });
+    std::unique_ptr<CLauncher> m_poLauncher =
+        std::make_unique<CLauncher>([this] { return m_poManager.get(); });
 };
 
 using LauncherTest = LauncherFixture;
 
-TEST_F(LauncherTest, ProcessCommand_ListedButNotExported_NotFoundAndNoJob)
+// Without a command file any name reaches the lookup: only the module's own command
+// functions may answer it, never a library the module links nor the module interface.
+TEST_F(LauncherTest, ProcessCommand_NoFunctionOfTheModuleItself_NotFoundAndNoJob)
 {
     load("Mod1", "S");
-    EXPECT_EQ(start("Mod1", "Missing", "S", "1"), ResultData(404, "Not Found", "The URL you requested was not found."));
+    load("NoXml", "S");
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {"Mod1", "Missing"},
+        {"NoXml", "abort"},
+        {"NoXml", "exit"},
+        {"NoXml", "malloc"},
+        {"NoXml", "qVersion"},
+        {"NoXml", "IsGuiFunction"},
+        {"NoXml", ""},
+        {"NoXml", QByteArray("Cmd1\0x", 6)},
+        {"NoXml", QByteArray(300, 'C')},
+    };
+    for (const auto &[module, command] : cases) {
+        EXPECT_EQ(start(module, command, "S", "1"),
+                  ResultData(404, "Not Found", "The URL you requested was not found."))
+            << module.constData() << '/' << command.left(20).constData();
+    }
     EXPECT_EQ(result("S", "1"), kNoResult);
     EXPECT_FALSE(m_oLog.contains("job added"));
 }
@@ -109,8 +134,9 @@ TEST_F(LauncherTest, RemoveAllForSession_RunningJobAndResults_EndedAfterFunction
     load("Slow", "S");
     load("Mod1", "S");
     load("Mod1", "T");
-    ASSERT_EQ(start("Slow", "Wait", "S", "run", {{"started", path("started")}, {"release", path("release")}}, true),
-              kAccepted);
+    ASSERT_EQ(
+        start("Slow", "Wait", "S", "run", {{"started", path("started")}, {"release", path("release")}}, true),
+        kAccepted);
     ASSERT_EQ(start("Mod1", "Cmd1", "S", "done", {{"data", "s"}}, true), kAccepted);
     ASSERT_EQ(start("Mod1", "Cmd1", "T", "keep", {{"data", "t"}}), kAccepted);
     ASSERT_TRUE(waitForLog(QStringLiteral("Result for sessionId <S> and commandId <done> saved")));
@@ -146,17 +172,24 @@ protected:
 
     void startTimeouts(int intervalMs)
     {
-        m_poTimeout = std::make_unique<CTimeout>(
-            intervalMs, CTimeout::Services{[this] { return m_poLauncher.get(); }, [this] { return m_poManager.get(); },
-                                           &HttpSessionStore::published});
+        m_poTimeout =
+            std::make_unique<CTimeout>(intervalMs, CTimeout::Services{[this] { return m_poLauncher.get(); },
+                                                                      [this] { return m_poManager.get(); },
+                                                                      &HttpSessionStore::published});
     }
     bool addTimer(const QByteArray &sessionId)
     {
         m_poTimeout->AddNewTimer(sessionId);
         return QTest::qWaitFor([&] { return m_poTimeout->HasTimer(sessionId); }, kDeadlineMs);
     }
-    static QString timedOut(const QByteArray &id) { return "Timeout occured. sessionID=" + QString::fromUtf8(id); }
-    static QString destroyed(const QByteArray &id) { return "session destroyed. sessionID=" + QString::fromUtf8(id); }
+    static QString timedOut(const QByteArray &id)
+    {
+        return "Timeout occured. sessionID=" + QString::fromUtf8(id);
+    }
+    static QString destroyed(const QByteArray &id)
+    {
+        return "session destroyed. sessionID=" + QString::fromUtf8(id);
+    }
 
     QSettings m_oIni{m_oFiles.filePath(QStringLiteral("sessions.ini")), QSettings::IniFormat};
     HttpSessionStore m_oStore{&m_oIni};
