@@ -111,7 +111,8 @@ private:
     QList<QByteArray> m_oSessions;
     QByteArray m_oModuleName;
     std::unique_ptr<QLibrary, DeferredDelete> m_poLibrary;
-    // The loaded library's own exports; present exactly while the library is loaded.
+    // The loaded library's own exports; present exactly while the library is loaded. Used by
+    // any thread under the class-wide mutex, like every member here.
     std::unique_ptr<ModuleSymbols> m_poSymbols;
     std::unique_ptr<CXmlReader> m_poXmlReader;
     bool m_bXmlLoaded = false;

@@ -196,11 +196,15 @@ TEST_F(LoadTest, OpenCommandCloseLoop_JobsOutliveTheirSessions_EveryReplyAsSpeci
                 return AccountClient::postRequest("/NoXml/" + foreign[(client + n) % 4], session(client));
             },
             expect("HTTP/1.1 404 Not Found", "The URL you requested was not found."), loop);
-        round([&](int client,
-                  int) { return AccountClient::postRequest("/NoXml/Cmd1?data=x", session(client)); },
-              expect("HTTP/1.1 202 Accepted", ""), loop);
-        round([&](int client, int) { return AccountClient::postRequest("/CLOSE_SESSION", session(client)); },
-              expect("HTTP/1.1 200 OK", ""), loop);
+        // The close pipelined behind the command: it reaches the server before the job's
+        // thread may have started. Its answer is read by a round that sends nothing.
+        round(
+            [&](int client, int) {
+                return AccountClient::postRequest("/NoXml/Cmd1?data=x", session(client)) +
+                       AccountClient::postRequest("/CLOSE_SESSION", session(client));
+            },
+            expect("HTTP/1.1 202 Accepted", ""), loop);
+        round([](int, int) { return QByteArray(); }, expect("HTTP/1.1 200 OK", ""), loop);
     }
     EXPECT_FALSE(deadline.hasExpired());
     // The last job to store its result lets the module go.
@@ -211,7 +215,7 @@ TEST_F(LoadTest, OpenCommandCloseLoop_JobsOutliveTheirSessions_EveryReplyAsSpeci
             return !lines.isEmpty() && lines.last().endsWith("unloaded");
         },
         20s));
-    EXPECT_EQ(post("/SERVER_VERSION").statusCode(), 200);
+    EXPECT_EQ(m_oClients[0]->post("/SERVER_VERSION").statusCode(), 200);
     EXPECT_TRUE(m_oServer.isRunning());
 }
 

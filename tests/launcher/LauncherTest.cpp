@@ -113,6 +113,19 @@ TEST_F(LauncherTest, ProcessCommand_NoFunctionOfTheModuleItself_NotFoundAndNoJob
     EXPECT_FALSE(m_oLog.contains("job added"));
 }
 
+// NoQueries' commands run on this thread, so the job cannot start before the session's
+// unloading has run: the module must outlive its session for the job, then go by itself.
+TEST_F(LauncherTest, SessionUnloadedBeforeJobStarts_JobRunsThenItsResultLetsTheModuleGo)
+{
+    load("NoQueries", "S");
+    ASSERT_EQ(start("NoQueries", "Cmd1", "S", "1", {{"data", "x"}}), kAccepted);
+    m_poManager->unloadAllModulesForSession("S");
+    QCoreApplication::sendPostedEvents(m_poManager.get(), QEvent::MetaCall);
+    EXPECT_NE(m_poManager->getModule("NoQueries"), nullptr);
+    EXPECT_EQ(collect("S", "1"), ok("x"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_poManager->getModule("NoQueries") == nullptr; }, kDeadlineMs));
+}
+
 TEST_F(LauncherTest, UnprivilegedJobs_TwoInOneSession_BothRecognisedUntilCollected)
 {
     load("Unprivileged", "S");

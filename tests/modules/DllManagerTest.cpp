@@ -38,8 +38,8 @@ protected:
     std::unique_ptr<DllManager> m_poManager;
 };
 
-// A module stays while a session or a job holds it; the last to let go unloads it.
-TEST_F(DllManagerTest, TwoSessionsAndAJob_OneModule_UnloadedWhenTheLastLetsGo)
+// A module stays while a session holds it or a call runs in it, and is found again then.
+TEST_F(DllManagerTest, TwoSessionsOrACall_OneModule_UnloadedWhenTheLastLetsGo)
 {
     DllManager &dlls = manager();
     for (const char *session : {"s1", "s1", "s2"})
@@ -49,11 +49,15 @@ TEST_F(DllManagerTest, TwoSessionsAndAJob_OneModule_UnloadedWhenTheLastLetsGo)
     ASSERT_TRUE(unloadAndWait("s1"));
     EXPECT_EQ(dlls.getModule("Mod1"), module);
     EXPECT_TRUE(dlls.getModulesNames("s1").isEmpty());
-    ModuleHold job = dlls.holdModule("Mod1");
-    ASSERT_TRUE(unloadAndWait("s2"));
+    {
+        DllModule::CallScope call(*module);
+        ASSERT_TRUE(unloadAndWait("s2"));
+        EXPECT_EQ(dlls.getModule("Mod1"), module);
+    }
+    ASSERT_TRUE(dlls.loadModuleForSession("Mod1", "s3"));
     EXPECT_EQ(dlls.getModule("Mod1"), module);
-    std::thread([&job] { job.reset(); }).join();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dlls.getModule("Mod1") == nullptr; }, 10000));
+    ASSERT_TRUE(unloadAndWait("s3"));
+    EXPECT_EQ(dlls.getModule("Mod1"), nullptr);
     EXPECT_EQ(trace(), (QStringList{"Mod1 Init main", "Mod1 DeInit main"}));
 }
 
