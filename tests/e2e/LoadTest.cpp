@@ -51,7 +51,8 @@ protected:
 
 TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnSessionAndNoThreadLeft)
 {
-    m_oServer.setIniValue("timeout/interval", "1500");
+    // Long enough for the slowest build on a busy machine to reach every session in time.
+    m_oServer.setIniValue("timeout/interval", "5000");
     m_oServer.setIniValue("listener/cleanupInterval", "200");
     m_oServer.setIniValue("logging/logLevel", "2");
     startServer();
