@@ -89,7 +89,8 @@ ResultData CLauncher::ProcessCommand(const RequestFields &v_oFields)
     // which comes first in the lock order.
     DllManager *manager = m_oManagerSource();
     QMutexLocker locker(&s_oMutex);
-    DllModule *module = manager ? manager->getModule(v_oFields.libraryName) : nullptr;
+    // Held from here: a session closed meanwhile cannot take the module from under the job.
+    ModuleHold module = manager ? manager->holdModule(v_oFields.libraryName) : ModuleHold();
     const tpfun function = module ? module->getFunction(QString::fromUtf8(v_oFields.command)) : nullptr;
     if (!function) {
         VYR_LOG_SERVER(Error) << "Problem with DllManager or DllModule";
@@ -104,13 +105,14 @@ ResultData CLauncher::ProcessCommand(const RequestFields &v_oFields)
         m_bGuisBusy = true;
         VYR_LOG_SERVER(Debug) << "Started GUI function. Flag bGuisBusy set";
     }
-    StartJob(v_oFields, function, module, destination);
+    StartJob(v_oFields, function, std::move(module), destination);
     return {202, "Accepted"};
 }
 
-void CLauncher::StartJob(const RequestFields &fields, tpfun function, DllModule *module, QThread *destination)
+void CLauncher::StartJob(const RequestFields &fields, tpfun function, ModuleHold module, QThread *destination)
 {
-    const auto [worker, thread] = CThreadWorker::createWorker(destination);
+    DllModule *const called = module.get();
+    const auto [worker, thread] = CThreadWorker::createWorker(destination, std::move(module));
     connect(worker, &CThreadWorker::ResultReady, this, &CLauncher::SetResult);
     if (thread != mainThread())
         thread->moveToThread(this->thread()); // deleted on the launcher's thread once joined
@@ -119,7 +121,7 @@ void CLauncher::StartJob(const RequestFields &fields, tpfun function, DllModule 
     const QMetaObject::Connection call = connect(this, &CLauncher::FunctionReadyToCall, worker,
                                                  &CThreadWorker::CallFunction, Qt::QueuedConnection);
     Q_EMIT FunctionReadyToCall(function, fields.sessionId, fields.commandId, fields.requestMap,
-                               fields.sessionParams, module);
+                               fields.sessionParams, called);
     disconnect(call);
     AddToProcessedJobs(fields.sessionId, fields.commandId, worker, thread);
     m_oJobModules[fields.sessionId].insert(fields.commandId, fields.libraryName);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ModuleHold.h"
 #include "OwnedThread.h"
 #include "common/RequestFields.h"
 #include "common/ResultData.h"
@@ -29,6 +30,8 @@ class QThread;
 // session-timeout teardown (main thread) calls RemoveAllForSession; SetResult runs on the
 // launcher's own thread, which the constructor starts and which lives as long as the
 // launcher. Lock order: launcher mutex, then the module manager's, then the modules'.
+// A job's worker holds the job's module (ModuleHold) from acceptance until its result is
+// stored, so neither a closed session nor a timeout unloads the module under the job.
 //
 // Ending a job waits for its worker thread without a time limit, after the launcher mutex
 // is released: a module function that never returns blocks the thread that ends its job
@@ -80,7 +83,7 @@ private:
     using tResultMap = QMap<QByteArray, tResultType>;
 
     // Everything below runs with the launcher mutex held.
-    void StartJob(const RequestFields &fields, tpfun function, DllModule *module, QThread *destination);
+    void StartJob(const RequestFields &fields, tpfun function, ModuleHold module, QThread *destination);
     void StoreResult(const QByteArray &sessionId, const QByteArray &commandId, const tResultType &result,
                      CThreadWorker *sender);
     std::optional<tJob> FindJob(const QByteArray &sessionId, const QByteArray &commandId) const;

@@ -18,11 +18,13 @@ QApplication *guiApplication()
 
 } // namespace
 
-std::pair<CThreadWorker *, QThread *> CThreadWorker::createWorker(QThread *destinationThread)
+std::pair<CThreadWorker *, QThread *> CThreadWorker::createWorker(QThread *destinationThread,
+                                                                  ModuleHold module)
 {
     VYR_LOG_SERVER(Debug) << "v_pDestinationThread=" << static_cast<const void *>(destinationThread);
     // Owned by the launcher's job table from here on; FinishJob schedules both for deletion.
     auto *worker = new CThreadWorker;
+    worker->m_oModule = std::move(module);
     QThread *thread = destinationThread ? destinationThread : new QThread;
     worker->moveToThread(thread);
     VYR_LOG_SERVER(Debug) << "Created new worker <" << static_cast<const void *>(worker) << "> for thread <"
@@ -39,7 +41,9 @@ void CThreadWorker::CallFunction(tpfun v_poFunction, const QByteArray &v_oSessio
     runGuarded("CThreadWorker", "CallFunction", [&] {
         VYR_LOG_SERVER(Debug) << "Calling function for sessionID <" << v_oSessionId << "> and cmdID <"
                               << v_oCmdId << ">";
-        const tResultType oResult = CallModule(v_poFunction, v_oRequest, v_oSessionParams, v_poDllModule);
+        tResultType oResult = CallModule(v_poFunction, v_oRequest, v_oSessionParams, v_poDllModule);
+        // A result may point into the module's own constants, which go when it is unloaded.
+        oResult.detach();
         Q_EMIT ResultReady(v_oSessionId, v_oCmdId, oResult);
     });
     LeaveCall();
@@ -91,8 +95,11 @@ bool CThreadWorker::EnterCall()
 void CThreadWorker::LeaveCall()
 {
     State expected = State::Calling;
-    if (!m_eState.compare_exchange_strong(expected, State::Returned))
-        deleteLater(); // released while the function ran
+    if (m_eState.compare_exchange_strong(expected, State::Returned))
+        return;
+    // Released while the function ran: the hold is this thread's to drop.
+    m_oModule.reset();
+    deleteLater();
 }
 
 void CThreadWorker::Release()
@@ -101,9 +108,11 @@ void CThreadWorker::Release()
     while (state != State::Released && state != State::ReleasedDuringCall) {
         const State next = state == State::Calling ? State::ReleasedDuringCall : State::Released;
         if (m_eState.compare_exchange_weak(state, next)) {
-            if (next == State::Released)
+            if (next == State::Released) {
+                m_oModule.reset(); // no call runs, none will begin
                 deleteLater();
-            return; // otherwise LeaveCall deletes it once the function has returned
+            }
+            return; // otherwise LeaveCall lets go once the function has returned
         }
     }
 }

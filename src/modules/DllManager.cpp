@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace {
 constexpr char kVariant[] = "qt6";
@@ -136,6 +137,38 @@ DllModule *DllManager::getModulePriv(const QByteArray &moduleName) const
 {
     const auto found = m_oModules.find(moduleName);
     return found == m_oModules.end() ? nullptr : found->second.get();
+}
+
+ModuleHold DllManager::holdModule(const QByteArray &moduleName)
+{
+    QMutexLocker locker(&s_oMutex);
+    DllModule *module = getModulePriv(moduleName);
+    if (!module)
+        return {};
+    module->acquireHold();
+    return ModuleHold(std::shared_ptr<DllModule>(module, [this](DllModule *held) { releaseHold(held); }));
+}
+
+void DllManager::releaseHold(DllModule *module)
+{
+    if (!module->releaseHold())
+        return;
+    // The module stays in the table until the manager's thread has looked again: a session
+    // may take it up meanwhile.
+    QMetaObject::invokeMethod(
+        this, [this, module] { unloadUnusedModule(module); }, Qt::QueuedConnection);
+}
+
+void DllManager::unloadUnusedModule(const DllModule *module)
+{
+    QMutexLocker locker(&s_oMutex);
+    // Compared by address only: the module may have gone by another road since the post.
+    const auto found = std::find_if(m_oModules.begin(), m_oModules.end(),
+                                    [module](const auto &entry) { return entry.second.get() == module; });
+    if (found == m_oModules.end() || !found->second->isUnused())
+        return;
+    if (found->second->unload())
+        m_oModules.erase(found);
 }
 
 void DllManager::unloadAllModulesForSession(const QByteArray &sessionId)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DllModule.h"
+#include "ModuleHold.h"
 
 #include <QByteArray>
 #include <QList>
@@ -16,9 +17,10 @@
 class CSettings;
 
 // Owns every loaded module of the process and shares each among the client sessions that
-// use it; a module's own session list is its reference count. Lives in the main thread:
-// session teardown only posts unloadModule, and the modules are let go there, so no caller
-// ever waits for a module's DeInit.
+// use it and the jobs started for it: a module goes when neither a session on its own list
+// nor a ModuleHold keeps it. Lives in the main thread: session teardown only posts
+// unloadModule, the last hold posts its release, and the modules are let go there, so no
+// caller ever waits for a module's DeInit and no job finds its module gone.
 class DllManager : public QObject
 {
     Q_OBJECT
@@ -38,6 +40,8 @@ public:
 
     bool loadModuleForSession(const QByteArray &moduleName, const QByteArray &sessionId);
     DllModule *getModule(const QByteArray &moduleName);
+    // The loaded module with a hold on it, empty when it is not loaded; any thread.
+    ModuleHold holdModule(const QByteArray &moduleName);
     // Returns at once; the modules are let go in the manager's thread.
     void unloadAllModulesForSession(const QByteArray &sessionId);
     QList<QByteArray> getModulesNames(const QByteArray &sessionId);
@@ -58,6 +62,10 @@ private:
     DllModule *getModulePriv(const QByteArray &moduleName) const;
     QList<QByteArray> getModulesNamesPriv(const QByteArray &sessionId) const;
     bool unloadModuleForSessionPriv(const QByteArray &moduleName, const QByteArray &sessionId);
+    // Any thread, without the manager mutex: the deleter of a hold.
+    void releaseHold(DllModule *module);
+    // The manager's thread: lets the module go unless a session, a hold or a call came back.
+    void unloadUnusedModule(const DllModule *module);
 
     QStringList m_oModuleDirectories;
     std::map<QByteArray, std::unique_ptr<DllModule>> m_oModules;

@@ -8,11 +8,25 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QThread>
+#include <algorithm>
 
 namespace {
 
 constexpr char kUpdaterName[] = "updater";
 constexpr char kUpgraderName[] = "moduleupgrader";
+
+// The module interface's own exports: none of them has a command function's signature.
+constexpr char kInitExport[] = "Init";
+constexpr char kDeInitExport[] = "DeInit";
+constexpr char kGuiQueryExport[] = "IsGuiFunction";
+constexpr char kUnprivilegedQueryExport[] = "CanUnprivilegedRun";
+constexpr char kTerminalQueryExport[] = "CanUseOnTerminalServices";
+constexpr char kOriginsExport[] = "GetAllowedOrigins";
+constexpr const char *kInterfaceExports[] = {kInitExport,          kDeInitExport,
+                                             kGuiQueryExport,      kUnprivilegedQueryExport,
+                                             kTerminalQueryExport, kOriginsExport};
+// Far above any real export name; a longer one comes from a URL, not from a module.
+constexpr qsizetype kMaxFunctionNameLength = 255;
 
 using tpQueryFun = bool (*)(tpfun);
 using tpTerminalFun = bool (*)();
@@ -36,6 +50,26 @@ bool callIntoModule(const QByteArray &module, const char *exportName, bool fallb
         VYR_LOG_SERVER(Error) << exportName << " of module " << module << " threw an unknown exception";
     }
     return fallback;
+}
+
+bool isIdentifierCharacter(char c, bool first)
+{
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    return letter || (!first && c >= '0' && c <= '9');
+}
+
+// Command function names are C identifiers; anything else, in particular a NUL that would cut
+// the name short for the linker, is refused before any lookup.
+bool isCommandFunctionName(const QByteArray &name)
+{
+    if (name.isEmpty() || name.size() > kMaxFunctionNameLength)
+        return false;
+    for (qsizetype at = 0; at < name.size(); ++at) {
+        if (!isIdentifierCharacter(name.at(at), at == 0))
+            return false;
+    }
+    return std::none_of(std::begin(kInterfaceExports), std::end(kInterfaceExports),
+                        [&](const char *reserved) { return name == reserved; });
 }
 
 void writeEventLog(const QString &text)
@@ -187,6 +221,10 @@ bool DllModule::loadLibrary(bool serverMode)
         return false;
     }
     loadLog(LogLevel::Info) << "Module library loaded by QLibrary.";
+    m_poSymbols = std::make_unique<ModuleSymbols>(m_poLibrary->fileName());
+    if (!m_poSymbols->isValid())
+        loadLog(LogLevel::Error) << "Exports of module " << m_oModuleName
+                                 << " cannot be looked up: " << m_poSymbols->errorString();
     m_bLoaded = true;
     runInitFunction();
     return serverMode ? canUseOnTerminalServicesPriv() : true;
@@ -224,15 +262,19 @@ bool DllModule::unload()
         VYR_LOG_SERVER(Warning) << "Module " << m_oModuleName << " not loaded!";
         return false;
     }
-    if (m_iCallsInProgress != 0 || !m_oSessions.isEmpty()) {
+    if (m_iCallsInProgress != 0 || m_iHolds != 0 || !m_oSessions.isEmpty()) {
         VYR_LOG_SERVER(Info) << "Module " << m_oModuleName << " can't be unloaded. Module in use!";
         return false;
     }
     if (m_poLibrary->isLoaded()) {
         runDeinitFunction();
+        // The lookup handle counts as a user of the library; it goes first, or the library
+        // would stay mapped.
+        m_poSymbols.reset();
         if (!m_poLibrary->unload()) {
             VYR_LOG_SERVER(Error) << "Module " << m_oModuleName
                                   << " can't be unloaded. Error: " << m_poLibrary->errorString();
+            m_poSymbols = std::make_unique<ModuleSymbols>(m_poLibrary->fileName());
             return false;
         }
     }
@@ -297,19 +339,39 @@ tpfun DllModule::getFunction(const QString &command)
 
 QFunctionPointer DllModule::getFunctionPriv(const QString &name)
 {
-    const QFunctionPointer function = m_poLibrary ? m_poLibrary->resolve(name.toUtf8().constData()) : nullptr;
-    if (!function)
+    const QByteArray symbol = name.toUtf8();
+    if (!isCommandFunctionName(symbol)) {
+        // Not echoed: it comes from a URL and may hold anything.
+        VYR_LOG_SERVER(Warning) << "Function name of " << symbol.size() << " bytes refused for module \""
+                                << m_oModuleName << "\"";
+        return nullptr;
+    }
+    const ModuleSymbols::Lookup lookup = lookupExport(symbol);
+    if (lookup.found == ModuleSymbols::Found::Elsewhere)
+        VYR_LOG_SERVER(Warning) << "Function \"" << name << "\" is not defined by module \"" << m_oModuleName
+                                << "\" itself; refused";
+    else if (!lookup.function)
         VYR_LOG_SERVER(Error) << "Problem with resolving function \"" << name << "\" from module \""
-                              << m_oModuleName << "\". Error: "
-                              << (m_poLibrary ? m_poLibrary->errorString() : QStringLiteral("not loaded"));
-    return function;
+                              << m_oModuleName << "\". Error: " << lookup.error;
+    return lookup.function;
+}
+
+ModuleSymbols::Lookup DllModule::lookupExport(const QByteArray &name) const
+{
+    if (!m_poSymbols)
+        return {nullptr, ModuleSymbols::Found::Nowhere, QStringLiteral("not loaded")};
+    return m_poSymbols->find(name);
+}
+
+QFunctionPointer DllModule::resolveExport(const char *name) const
+{
+    return lookupExport(QByteArray(name)).function;
 }
 
 bool DllModule::isGuiFunction(tpfun function)
 {
     QMutexLocker locker(&s_oClassMutex);
-    const auto query =
-        reinterpret_cast<tpQueryFun>(m_poLibrary ? m_poLibrary->resolve("IsGuiFunction") : nullptr);
+    const auto query = reinterpret_cast<tpQueryFun>(resolveExport(kGuiQueryExport));
     initIfNotLoaded();
     if (!query)
         return true;
@@ -322,8 +384,7 @@ bool DllModule::isGuiFunction(tpfun function)
 bool DllModule::canUnprivilegedRun(tpfun function)
 {
     QMutexLocker locker(&s_oClassMutex);
-    const auto query =
-        reinterpret_cast<tpQueryFun>(m_poLibrary ? m_poLibrary->resolve("CanUnprivilegedRun") : nullptr);
+    const auto query = reinterpret_cast<tpQueryFun>(resolveExport(kUnprivilegedQueryExport));
     initIfNotLoaded();
     if (!query)
         return false;
@@ -342,8 +403,7 @@ bool DllModule::canUseOnTerminalServices()
 
 bool DllModule::canUseOnTerminalServicesPriv()
 {
-    const auto query = reinterpret_cast<tpTerminalFun>(
-        m_poLibrary ? m_poLibrary->resolve("CanUseOnTerminalServices") : nullptr);
+    const auto query = reinterpret_cast<tpTerminalFun>(resolveExport(kTerminalQueryExport));
     initIfNotLoaded();
     if (!query)
         return false;
@@ -363,7 +423,7 @@ void DllModule::initIfNotLoaded()
 
 void DllModule::runInitFunction()
 {
-    const auto init = reinterpret_cast<tpInitFun>(m_poLibrary ? m_poLibrary->resolve("Init") : nullptr);
+    const auto init = reinterpret_cast<tpInitFun>(resolveExport(kInitExport));
     if (!init)
         return;
     LockedCallScope call(m_iCallsInProgress);
@@ -375,7 +435,7 @@ void DllModule::runInitFunction()
 
 void DllModule::runDeinitFunction()
 {
-    const auto deinit = reinterpret_cast<tpInitFun>(m_poLibrary ? m_poLibrary->resolve("DeInit") : nullptr);
+    const auto deinit = reinterpret_cast<tpInitFun>(resolveExport(kDeInitExport));
     if (!deinit)
         return;
     LockedCallScope call(m_iCallsInProgress);
@@ -426,6 +486,26 @@ void DllModule::endCall()
     QMutexLocker locker(&s_oClassMutex);
     if (m_iCallsInProgress > 0)
         --m_iCallsInProgress;
+}
+
+void DllModule::acquireHold()
+{
+    QMutexLocker locker(&s_oClassMutex);
+    ++m_iHolds;
+}
+
+bool DllModule::releaseHold()
+{
+    QMutexLocker locker(&s_oClassMutex);
+    if (m_iHolds > 0)
+        --m_iHolds;
+    return m_iHolds == 0 && m_oSessions.isEmpty();
+}
+
+bool DllModule::isUnused() const
+{
+    QMutexLocker locker(&s_oClassMutex);
+    return m_oSessions.isEmpty() && m_iHolds == 0 && m_iCallsInProgress == 0;
 }
 
 bool DllModule::serverModeSetting() const

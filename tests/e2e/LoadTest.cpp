@@ -10,6 +10,7 @@ namespace {
 constexpr int kClients = 5;            // keep-alive connections, fewer than maxThreads
 constexpr int kSessionsPerClient = 10; // 50 sessions in all
 constexpr int kJobsPerSession = 2;
+constexpr int kCloseLoops = 40; // per client: open, command, close, as fast as replies come
 
 struct Job
 {
@@ -50,7 +51,8 @@ protected:
 
 TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnSessionAndNoThreadLeft)
 {
-    m_oServer.setIniValue("timeout/interval", "1500");
+    // Long enough for the slowest build on a busy machine to reach every session in time.
+    m_oServer.setIniValue("timeout/interval", "5000");
     m_oServer.setIniValue("listener/cleanupInterval", "200");
     m_oServer.setIniValue("logging/logLevel", "2");
     startServer();
@@ -162,6 +164,59 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
     }
     EXPECT_TRUE(waitUntil([&] { return m_oServer.threadCount() <= baseline; }, 20s))
         << "threads now " << m_oServer.threadCount() << ", before the load " << baseline;
+    EXPECT_TRUE(m_oServer.isRunning());
+}
+
+// Each session closed right behind its command, so jobs outlive their sessions; and names
+// that only a library the module links defines are no commands.
+TEST_F(LoadTest, OpenCommandCloseLoop_JobsOutliveTheirSessions_EveryReplyAsSpecifiedAndModuleUnloadedAtTheEnd)
+{
+    m_oServer.setIniValue("logging/logLevel", "2");
+    startServer();
+    for (int client = 0; client < kClients; ++client)
+        m_oClients.push_back(std::make_unique<AccountClient>(m_iPort, s_poOwner));
+    const QByteArray foreign[] = {"abort", "exit", "malloc", "qVersion"};
+    std::vector<QByteArray> ids(kClients);
+    const auto session = [&](int client) { return "X-VYR-sessionId: " + ids[client] + "\r\n"; };
+    const auto expect = [](const QByteArray &statusLine, const QByteArray &body) {
+        return [=](int, int, const HttpAnswer &answer) {
+            EXPECT_EQ(answer.statusLine, statusLine);
+            EXPECT_EQ(answer.body, body);
+        };
+    };
+    QDeadlineTimer deadline(120s);
+    for (int loop = 0; loop < kCloseLoops && !deadline.hasExpired() && !HasFailure(); ++loop) {
+        round([](int, int) { return AccountClient::postRequest("/NoXml/OPEN_SESSION"); },
+              [&](int client, int, const HttpAnswer &answer) {
+                  EXPECT_TRUE(isBracedUuid(answer.body)) << answer.statusLine.constData();
+                  ids[client] = answer.body;
+              },
+              loop);
+        round(
+            [&](int client, int n) {
+                return AccountClient::postRequest("/NoXml/" + foreign[(client + n) % 4], session(client));
+            },
+            expect("HTTP/1.1 404 Not Found", "The URL you requested was not found."), loop);
+        // The close pipelined behind the command: it reaches the server before the job's
+        // thread may have started. Its answer is read by a round that sends nothing.
+        round(
+            [&](int client, int) {
+                return AccountClient::postRequest("/NoXml/Cmd1?data=x", session(client)) +
+                       AccountClient::postRequest("/CLOSE_SESSION", session(client));
+            },
+            expect("HTTP/1.1 202 Accepted", ""), loop);
+        round([](int, int) { return QByteArray(); }, expect("HTTP/1.1 200 OK", ""), loop);
+    }
+    EXPECT_FALSE(deadline.hasExpired());
+    // The last job to store its result lets the module go.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QStringList lines =
+                m_oServer.logLines().filter(QRegularExpression("Module NoXml (un)?loaded$"));
+            return !lines.isEmpty() && lines.last().endsWith("unloaded");
+        },
+        20s));
+    EXPECT_EQ(m_oClients[0]->post("/SERVER_VERSION").statusCode(), 200);
     EXPECT_TRUE(m_oServer.isRunning());
 }
 

@@ -87,13 +87,43 @@ protected:
 
 using LauncherTest = LauncherFixture;
 
-TEST_F(LauncherTest, ProcessCommand_ListedButNotExported_NotFoundAndNoJob)
+// Without a command file any name reaches the lookup: only the module's own command
+// functions may answer it, never a library the module links nor the module interface.
+TEST_F(LauncherTest, ProcessCommand_NoFunctionOfTheModuleItself_NotFoundAndNoJob)
 {
     load("Mod1", "S");
-    EXPECT_EQ(start("Mod1", "Missing", "S", "1"),
-              ResultData(404, "Not Found", "The URL you requested was not found."));
+    load("NoXml", "S");
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {"Mod1", "Missing"},
+        {"NoXml", "abort"},
+        {"NoXml", "exit"},
+        {"NoXml", "malloc"},
+        {"NoXml", "qVersion"},
+        {"NoXml", "IsGuiFunction"},
+        {"NoXml", ""},
+        {"NoXml", QByteArray("Cmd1\0x", 6)},
+        {"NoXml", QByteArray(300, 'C')},
+    };
+    for (const auto &[module, command] : cases) {
+        EXPECT_EQ(start(module, command, "S", "1"),
+                  ResultData(404, "Not Found", "The URL you requested was not found."))
+            << module.constData() << '/' << command.left(20).constData();
+    }
     EXPECT_EQ(result("S", "1"), kNoResult);
     EXPECT_FALSE(m_oLog.contains("job added"));
+}
+
+// NoQueries' commands run on this thread, so the job cannot start before the session's
+// unloading has run: the module must outlive its session for the job, then go by itself.
+TEST_F(LauncherTest, SessionUnloadedBeforeJobStarts_JobRunsThenItsResultLetsTheModuleGo)
+{
+    load("NoQueries", "S");
+    ASSERT_EQ(start("NoQueries", "Cmd1", "S", "1", {{"data", "x"}}), kAccepted);
+    m_poManager->unloadAllModulesForSession("S");
+    QCoreApplication::sendPostedEvents(m_poManager.get(), QEvent::MetaCall);
+    EXPECT_NE(m_poManager->getModule("NoQueries"), nullptr);
+    EXPECT_EQ(collect("S", "1"), ok("x"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_poManager->getModule("NoQueries") == nullptr; }, kDeadlineMs));
 }
 
 TEST_F(LauncherTest, UnprivilegedJobs_TwoInOneSession_BothRecognisedUntilCollected)
