@@ -94,7 +94,7 @@ void CSignController::service(HttpRequest &request, HttpResponse &response)
         ProcessOpenSession(request, response);
     if (!m_oFields.sessionId.isEmpty())
         RestartTimeout();
-    SetLogLevelRequest(request);
+    SetLogLevelRequest(request, response.socket());
     const bool permitted = CheckPermissions(response.socket());
     if (!DispatchServerCommand(request, response))
         DispatchGuardedCommand(request, response, permitted);

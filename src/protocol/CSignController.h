@@ -60,7 +60,7 @@ private:
     void ProcessTest(HttpRequest &request, HttpResponse &response);
     void ProcessGetUserServerPort(QTcpSocket *socket, HttpResponse &response);
     void ProcessGetUsernameForPid(HttpRequest &request, HttpResponse &response);
-    void SetLogLevelRequest(HttpRequest &request);
+    void SetLogLevelRequest(HttpRequest &request, const QTcpSocket *socket);
 
     DllManager *m_poDllManager = nullptr;
     CLauncher *m_poLauncher = nullptr;

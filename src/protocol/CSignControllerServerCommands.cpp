@@ -1,6 +1,7 @@
 // Server commands that answer about the server and the machine: ARCH_TYPE, TEST,
 // GET_USER_SERVER_PORT, GET_USERNAME_FOR_PID, and the log-level request.
 #include "CSignController.h"
+#include "ClientPermissions.h"
 #include "UserServerPort.h"
 #include "http/ConnectionSocket.h"
 #include "http/HttpRequest.h"
@@ -79,11 +80,17 @@ void CSignController::ProcessGetUsernameForPid(HttpRequest &request, HttpRespons
     }
 }
 
-void CSignController::SetLogLevelRequest(HttpRequest &request)
+void CSignController::SetLogLevelRequest(HttpRequest &request, const QTcpSocket *socket)
 {
     const QByteArray levelText = request.parameter("loglevel");
     if (levelText.isEmpty())
         return;
+    // Another account could otherwise silence the log, or fill the disk at debug level.
+    if (!ClientPermissions::IsClientOnCurrentUser(socket) &&
+        !ClientPermissions::IsClientOnSystemUser(socket)) {
+        VYR_LOG_SERVER(Warning) << "Log level change ignored: the client is not on this server's account";
+        return;
+    }
     // std::stoi on purpose: text that is no number, or out of range, throws and ends the
     // request without a reply; the connection handler logs it.
     const int level = std::stoi(levelText.toStdString());

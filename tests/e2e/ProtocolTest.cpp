@@ -281,10 +281,14 @@ TEST_F(ProtocolTest, Gui_SecondGuiCommandWhileOneRuns_503ThenAcceptedAfterTimeou
     EXPECT_EQ(post("/Gui/ShowWindow?timeoutMs=10", openSession()).statusCode(), 202);
 }
 
-TEST_F(ProtocolTest, LogLevel_Request_ChangesLevelAndBadValueEndsRequestWithoutReply)
+TEST_F(ProtocolTest, LogLevel_Request_OtherAccountIgnoredOwnChangesLevelAndBadValueEndsRequestWithoutReply)
 {
     m_oServer.setIniValue("logging/logLevel", "2");
     startServer();
+    AccountClient other(m_iPort, s_poOther);
+    EXPECT_EQ(other.post("/SERVER_VERSION?loglevel=4&maxSize=1000").statusCode(), 200);
+    EXPECT_TRUE(
+        m_oServer.waitForLogLine("Log level change ignored: the client is not on this server's account"));
     EXPECT_EQ(post("/SERVER_VERSION?loglevel=1&maxSize=1000000").statusCode(), 200);
     EXPECT_TRUE(m_oServer.waitForLogLine("Log level value was changed to: 1"));
     EXPECT_TRUE(m_oServer.waitForLogLine("debug [VYR-server]"));
