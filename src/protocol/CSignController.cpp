@@ -11,6 +11,7 @@
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
 #include "modules/DllModule.h"
+#include "modules/ModuleHold.h"
 #include "policy/CORSSettings.h"
 #include "policy/RequestTarget.h"
 
@@ -257,12 +258,13 @@ bool CSignController::CheckPermissions(QTcpSocket *socket)
 void CSignController::ProcessModuleCommand(HttpRequest &request, HttpResponse &response)
 {
     m_poDllManager->loadModuleForSession(m_oFields.libraryName, m_oFields.sessionId);
-    DllModule *module = m_poDllManager->getModule(m_oFields.libraryName);
+    // Held while it is read here: the session may be closed by another connection meanwhile.
+    const ModuleHold module = m_poDllManager->holdModule(m_oFields.libraryName);
     if (!module || !module->isCommandValid(QString::fromUtf8(m_oFields.command))) {
         SetResultData(kNotFound, response);
         return;
     }
-    if (!CheckCommandParameters(request, module)) {
+    if (!CheckCommandParameters(request, module.get())) {
         SetResultData(kBadParameters, response);
         return;
     }

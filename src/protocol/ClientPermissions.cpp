@@ -6,6 +6,7 @@
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
 #include "modules/DllModule.h"
+#include "modules/ModuleHold.h"
 
 ClientPermissions::ClientPermissions(DllManager &dllManager, CLauncher &launcher)
     : m_oDllManager(dllManager), m_oLauncher(launcher)
@@ -58,7 +59,7 @@ bool ClientPermissions::checkOtherAccount(RequestFields &fields)
     VYR_LOG_SERVER(Debug) << "Server command: " << serverCommand;
     if (!serverCommand) {
         m_oDllManager.loadModuleForSession(fields.libraryName, fields.sessionId);
-        DllModule *module = m_oDllManager.getModule(fields.libraryName);
+        const ModuleHold module = m_oDllManager.holdModule(fields.libraryName);
         if (!module) {
             VYR_LOG_SERVER(Warning) << "Request not permitted - no such module: " << fields.libraryName;
             return false;
