@@ -70,6 +70,19 @@ TEST_P(StartupSignalTest, Signal_RunningServer_CriticalLineAndExitZero)
 
 INSTANTIATE_TEST_SUITE_P(TermAndInt, StartupSignalTest, ::testing::Values(SIGTERM, SIGINT));
 
+TEST(Startup, FatalSignal_RunningServer_LineInLogAndOnStandardErrorThenDiesOfIt)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(server.waitForLogLine("MaxFileSize: "));
+    EXPECT_EQ(server.stopWithSignal(SIGSEGV), -1);
+    const QString line =
+        QStringLiteral("critical [VYR-server]:signalHandler: !!! APPLICATION TERMINATED !!! signal:%1")
+            .arg(SIGSEGV);
+    EXPECT_TRUE(server.logText().contains(line));
+    EXPECT_TRUE(QString::fromUtf8(server.standardError()).contains(line));
+}
+
 TEST(Startup, Start_WithoutIni_MessageOnStandardErrorAndExitZero)
 {
     ServerProcess server;
