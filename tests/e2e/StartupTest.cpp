@@ -14,22 +14,6 @@ QStringList messagesOf(const QStringList &lines)
     return messages;
 }
 
-TEST(Startup, Start_DefaultSettings_BannerLinesInLog)
-{
-    ServerProcess server;
-    ASSERT_TRUE(server.start());
-    ASSERT_TRUE(server.waitForLogLine("MaxFileSize: "));
-    const QStringList messages = messagesOf(server.logLines());
-    ASSERT_GE(messages.size(), 4);
-    EXPECT_EQ(messages.mid(0, 4),
-              (QStringList{
-                  "[VYR-server]:ServerLogger::writeBanner: ## Starting Veltrane Crypto Provider Server ver.  "
-                  "6.6.10.168 ##",
-                  "[VYR-server]:ServerLogger::writeBanner: WindowsServerMode: false",
-                  "[VYR-server]:ServerLogger::writeBanner: LogLevel: INFO",
-                  "[VYR-server]:ServerLogger::writeBanner: MaxFileSize: 5242880"}));
-}
-
 TEST(Startup, Start_SettingsChanged_BannerFollowsThem)
 {
     ServerProcess server;
