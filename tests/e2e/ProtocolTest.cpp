@@ -166,7 +166,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "There is no result for given parameters."},
         CommandCase{"unknownModule", "/Nope/Cmd", false, "HTTP/1.1 404 Not Found", kNotFoundText},
         CommandCase{"unsignedModule", "/Unsigned/Cmd1", false, "HTTP/1.1 404 Not Found", kNotFoundText},
-        CommandCase{"tamperedModule", "/Tampered/Cmd1", false, "HTTP/1.1 404 Not Found", kNotFoundText},
         CommandCase{"unlistedCommand", "/Mod1/Hidden", true, "HTTP/1.1 404 Not Found", kNotFoundText},
         CommandCase{"missingParameter", "/Mod1/Cmd1", true, "HTTP/1.1 400 Bad Request",
                     "The parameters you passed are not valid."},

@@ -181,14 +181,9 @@ bool ServerProcess::isRunning() const
     return m_oProcess.state() != QProcess::NotRunning;
 }
 
-QString ServerProcess::configHome() const
-{
-    return appDir() + "/xdg/config";
-}
-
 QString ServerProcess::logFilePath() const
 {
-    return configHome() + "/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log";
+    return appDir() + "/xdg/config/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log";
 }
 
 QString ServerProcess::logText() const
