@@ -6,45 +6,6 @@
 
 namespace {
 
-QStringList messagesOf(const QStringList &lines)
-{
-    QStringList messages;
-    for (const QString &line : lines)
-        messages.append(logMessageOf(line));
-    return messages;
-}
-
-TEST(Startup, Start_DefaultSettings_BannerLinesInLog)
-{
-    ServerProcess server;
-    ASSERT_TRUE(server.start());
-    ASSERT_TRUE(server.waitForLogLine("MaxFileSize: "));
-    const QStringList messages = messagesOf(server.logLines());
-    ASSERT_GE(messages.size(), 4);
-    EXPECT_EQ(messages.mid(0, 4),
-              (QStringList{
-                  "[VYR-server]:ServerLogger::writeBanner: ## Starting Veltrane Crypto Provider Server ver.  "
-                  "6.6.10.168 ##",
-                  "[VYR-server]:ServerLogger::writeBanner: WindowsServerMode: false",
-                  "[VYR-server]:ServerLogger::writeBanner: LogLevel: INFO",
-                  "[VYR-server]:ServerLogger::writeBanner: MaxFileSize: 5242880"}));
-}
-
-TEST(Startup, Start_SettingsChanged_BannerFollowsThem)
-{
-    ServerProcess server;
-    server.setIniValue("listener/windowsServerMode", "TRUE");
-    server.setIniValue("logging/logLevel", "1");
-    server.setIniValue("logging/maxSize", "1048576");
-    ASSERT_TRUE(server.start());
-    ASSERT_TRUE(server.waitForLogLine("MaxFileSize: "));
-    const QStringList messages = messagesOf(server.logLines());
-    ASSERT_GE(messages.size(), 4);
-    EXPECT_EQ(messages[1], "[VYR-server]:ServerLogger::writeBanner: WindowsServerMode: true");
-    EXPECT_EQ(messages[2], "[VYR-server]:ServerLogger::writeBanner: LogLevel: DEBUG");
-    EXPECT_EQ(messages[3], "[VYR-server]:ServerLogger::writeBanner: MaxFileSize: 1048576");
-}
-
 class StartupSignalTest : public ::testing::TestWithParam<int>
 {
 };

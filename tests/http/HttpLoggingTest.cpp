@@ -1,8 +1,5 @@
 #include "HttpTestSupport.h"
-#include "http/HttpResponse.h"
 #include "logging/ServerLogger.h"
-
-#include <QBuffer>
 
 namespace {
 
@@ -52,23 +49,6 @@ TEST_F(HttpLoggingTest, LogRequest_KeepAlive_OnlyOneDebugLine)
     EXPECT_EQ(logRequest(keepAlive), QStringList{"[VYR server]:ServerLogger::logRequest: POST /KeepAlive"});
     m_oSink->set_level(spdlog::level::info);
     EXPECT_EQ(logRequest(keepAlive), QStringList());
-}
-
-TEST_F(HttpLoggingTest, LogResponse_HeadersAndCookies_LinePerEntryThenStatus)
-{
-    const Parse parse("GET /status HTTP/1.1\r\n\r\n");
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    HttpResponse response(&buffer);
-    response.setStatus(404, "Not Found");
-    response.setCookie(HttpCookie("sessionid", "{1}", 60));
-    response.write("x", true);
-    const qsizetype first = logLines().size();
-    m_oLogger.logResponse(parse.request, response);
-    EXPECT_EQ(logLines().mid(first),
-              (QStringList{"[VYR-server]:ServerLogger::logResponse: Response Header: Content-Length: 1",
-                           "[VYR-server]:ServerLogger::logResponse: Cookie: sessionid: {1}",
-                           "[VYR server]:ServerLogger::logResponse: GET /status  > 404"}));
 }
 
 } // namespace

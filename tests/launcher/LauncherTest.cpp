@@ -1,13 +1,10 @@
 #include "common/QueuedCallTypes.h"
-#include "http/HttpSessionStore.h"
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
 #include "modules/ModuleTestSupport.h"
-#include "protocol/CTimeout.h"
 #include "support/QtPrinters.h"
 
 #include <QApplication>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -169,58 +166,6 @@ TEST_F(LauncherTest, RemoveAllForSession_RunningJobAndResults_EndedAfterFunction
         EXPECT_FALSE(m_poLauncher->IsUnprivilegedJob("S", id)) << id.constData();
     }
     EXPECT_EQ(result("T", "keep"), ok("t"));
-}
-
-// Session timeouts over a real launcher, module manager and published session store.
-class TimeoutTest : public LauncherFixture
-{
-protected:
-    void SetUp() override { HttpSessionStore::publish(&m_oStore); }
-    void TearDown() override
-    {
-        m_poTimeout.reset();
-        HttpSessionStore::publish(nullptr);
-        LauncherFixture::TearDown();
-    }
-
-    void startTimeouts(int intervalMs)
-    {
-        m_poTimeout =
-            std::make_unique<CTimeout>(intervalMs, CTimeout::Services{[this] { return m_poLauncher.get(); },
-                                                                      [this] { return m_poManager.get(); },
-                                                                      &HttpSessionStore::published});
-    }
-    bool addTimer(const QByteArray &sessionId)
-    {
-        m_poTimeout->AddNewTimer(sessionId);
-        return QTest::qWaitFor([&] { return m_poTimeout->HasTimer(sessionId); }, kDeadlineMs);
-    }
-    static QString timedOut(const QByteArray &id)
-    {
-        return "Timeout occured. sessionID=" + QString::fromUtf8(id);
-    }
-    static QString destroyed(const QByteArray &id)
-    {
-        return "session destroyed. sessionID=" + QString::fromUtf8(id);
-    }
-
-    QSettings m_oIni{m_oFiles.filePath(QStringLiteral("sessions.ini")), QSettings::IniFormat};
-    HttpSessionStore m_oStore{&m_oIni};
-    std::unique_ptr<CTimeout> m_poTimeout;
-};
-
-TEST_F(TimeoutTest, RemoveTimer_BeforeExpiry_NoTeardownAndRestartAfterExpiryNotExist)
-{
-    startTimeouts(200);
-    ASSERT_TRUE(addTimer("closed"));
-    m_poTimeout->RemoveTimer("closed");
-    // A session timed out after the removal has outlived the removed timer's interval.
-    ASSERT_TRUE(addTimer("witness"));
-    ASSERT_TRUE(waitForLog(destroyed("witness")));
-    EXPECT_FALSE(m_oLog.contains(timedOut("closed")));
-    ASSERT_TRUE(waitForLog(QStringLiteral("Timer stopped and prepared for delete timer address=")));
-    m_poTimeout->RestartTimer("witness");
-    EXPECT_TRUE(m_oLog.contains("Timer for sessionID <witness> not exist!"));
 }
 
 } // namespace

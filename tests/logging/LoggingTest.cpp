@@ -142,14 +142,4 @@ TEST(LogLevels, FileOutput_BelowLevel_NotWritten)
     EXPECT_TRUE(lines[1].isEmpty());
 }
 
-TEST(LogLevelName, Banner_Levels_Named)
-{
-    EXPECT_EQ(logLevelName(0), "DEBUG");
-    EXPECT_EQ(logLevelName(1), "DEBUG");
-    EXPECT_EQ(logLevelName(2), "INFO");
-    EXPECT_EQ(logLevelName(3), "WARN");
-    EXPECT_EQ(logLevelName(4), "ERROR");
-    EXPECT_EQ(logLevelName(6), "ERROR");
-}
-
 } // namespace

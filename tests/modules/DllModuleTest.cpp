@@ -85,21 +85,15 @@ TEST_F(DllModuleTest, Load_BadModule_RefusedBeforeAnyCodeRuns)
 {
     const struct
     {
-        const char *module, *logged;
+        const char *module;
         bool eventLogged;
-    } cases[] = {
-        {"Unsigned", "File %1 is not verified module file!!!", true},
-        {"Tampered", "File %1 is not verified module file!!!", true},
-        {"BadXml", "Error when parsing xml file for module BadXml", false},
-        {"Absent", "File %1 not found!", false},
-    };
+    } cases[] = {{"Unsigned", true}, {"Tampered", true}, {"BadXml", false}, {"Absent", false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.module);
         resetFakeProcess();
         const QString modulePath = testModulePath(c.module);
         DllModule module(c.module, false);
         EXPECT_FALSE(module.load(modulePath));
-        EXPECT_TRUE(m_oLog.contains(QString::fromLatin1(c.logged).arg(modulePath + ".so")));
         const auto eventLog = fakeProcessRecord().eventLog;
         ASSERT_EQ(eventLog.size(), c.eventLogged ? 1 : 0);
         if (c.eventLogged) {

@@ -2,16 +2,9 @@
 #include "TestKeys.h"
 #include "modules/DllModule.h"
 #include "modules/ModuleReader.h"
-
-#include <QProcess>
+#include "support/ProgramRun.h"
 
 namespace {
-
-struct ToolRun
-{
-    int exitCode = -1;
-    QString output;
-};
 
 // Runs vyr-sign-module on a copy of the unsigned test module, with throw-away keys.
 class SignModuleToolTest : public ModuleTest
@@ -27,17 +20,12 @@ protected:
         ASSERT_TRUE(QFile::copy(testModulePath("Unsigned.so"), path("Copy.so")));
     }
     // "@name" stands for the file of that name in the test's directory.
-    ToolRun run(QStringList arguments) const
+    ProgramRun run(QStringList arguments) const
     {
         for (QString &argument : arguments)
             if (argument.startsWith('@'))
                 argument = path(argument.mid(1));
-        QProcess tool;
-        tool.setProcessChannelMode(QProcess::MergedChannels);
-        tool.start(QStringLiteral(VYR_SIGN_MODULE_TOOL), arguments);
-        if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit)
-            return {};
-        return {tool.exitCode(), QString::fromUtf8(tool.readAll())};
+        return runProgram(QStringLiteral(VYR_SIGN_MODULE_TOOL), arguments);
     }
 
     static inline std::unique_ptr<TestKey> s_poKey;
@@ -48,7 +36,7 @@ TEST_F(SignModuleToolTest, SignVerifyAndSignAgain_RightKeyOnlyAndSecondSigningRe
     ASSERT_TRUE(TestKey().writePem(path("other.pub"), false));
     ASSERT_EQ(run({"--key", "@key.pem", "@Copy.so"}).exitCode, 0);
     EXPECT_EQ(run({"--verify", "--pubkey", "@key.pub", "@Copy.so"}).exitCode, 0);
-    const ToolRun wrongKey = run({"--verify", "--pubkey", "@other.pub", "@Copy.so"});
+    const ProgramRun wrongKey = run({"--verify", "--pubkey", "@other.pub", "@Copy.so"});
     EXPECT_EQ(wrongKey.exitCode, 1);
     EXPECT_TRUE(wrongKey.output.contains("signature NOT valid"));
     // Without --pubkey the tool checks against the key built into this build.
@@ -56,7 +44,7 @@ TEST_F(SignModuleToolTest, SignVerifyAndSignAgain_RightKeyOnlyAndSecondSigningRe
     EXPECT_EQ(run({"--verify", testModulePath("Mod1.so")}).exitCode, 0);
 
     const QByteArray signedOnce = readWholeFile(path("Copy.so"));
-    const ToolRun again = run({"--key", "@key.pem", "@Copy.so"});
+    const ProgramRun again = run({"--key", "@key.pem", "@Copy.so"});
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_TRUE(again.output.contains("refusing to sign it twice")) << again.output.toStdString();
     EXPECT_EQ(readWholeFile(path("Copy.so")), signedOnce);
@@ -102,7 +90,7 @@ TEST_F(SignModuleToolTest, Run_BadArgumentsOrKeys_ClearRefusal)
         {{"--verify", "--pubkey", "@key.pub", "@Copy.so"}, 1, "NOT valid"},
     };
     for (const auto &c : cases) {
-        const ToolRun result = run(c.arguments);
+        const ProgramRun result = run(c.arguments);
         EXPECT_EQ(result.exitCode, c.exitCode) << result.output.toStdString();
         EXPECT_TRUE(result.output.contains(QString::fromLatin1(c.output))) << result.output.toStdString();
     }

@@ -1,4 +1,5 @@
 #include "common/UniqueFd.h"
+#include "support/ProgramRun.h"
 #include "support/QtPrinters.h"
 #include "support/TestAccount.h"
 
@@ -32,29 +33,6 @@ const QString kDispatcherUnit = QStringLiteral("/usr/lib/systemd/system/veltrane
 const QString kDispatcherSocket = QStringLiteral("/usr/lib/systemd/system/veltrane-dispatcher.socket");
 const QString kUserUnit = QStringLiteral("/usr/lib/systemd/user/veltrane-server.service");
 const QString kLogTail = QStringLiteral("/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log");
-
-struct Outcome
-{
-    int exitCode = -1;
-    QString output; // standard output and error together
-};
-
-Outcome run(const QString &program, const QStringList &arguments,
-            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForFinished(300000)) {
-        process.kill();
-        process.waitForFinished();
-        return {-1, QStringLiteral("did not finish: ") + program};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAll())};
-}
 
 bool waitFor(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
 {
@@ -142,8 +120,9 @@ protected:
         if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("dpkg-deb")).isEmpty())
             return;
         s_poPackageDir = std::make_unique<QTemporaryDir>();
-        const Outcome cpack = run(QStringLiteral(VYR_CPACK_COMMAND),
-                                  {"-G", "DEB", "--config", VYR_CPACK_CONFIG, "-B", s_poPackageDir->path()});
+        const ProgramRun cpack =
+            runProgram(QStringLiteral(VYR_CPACK_COMMAND),
+                       {"-G", "DEB", "--config", VYR_CPACK_CONFIG, "-B", s_poPackageDir->path()});
         s_oCpackOutput = cpack.output;
         const QStringList packages =
             QDir(s_poPackageDir->path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
@@ -184,8 +163,8 @@ protected:
         QFile::setPermissions(m_oDirectory.path(), QFile::permissions(m_oDirectory.path()) |
                                                        QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
                                                        QFile::ExeGroup);
-        ASSERT_EQ(run("dpkg-deb", {"-x", s_oPackageFile, root()}).exitCode, 0);
-        ASSERT_EQ(run("dpkg-deb", {"-e", s_oPackageFile, control()}).exitCode, 0);
+        ASSERT_EQ(runProgram("dpkg-deb", {"-x", s_oPackageFile, root()}).exitCode, 0);
+        ASSERT_EQ(runProgram("dpkg-deb", {"-e", s_oPackageFile, control()}).exitCode, 0);
         // /opt/veltrane unless the build chose another VYR_INSTALL_DIR.
         m_oInstallDir = QFileInfo(unitValue(kDispatcherUnit, "ExecStart").section(' ', 0, 0)).path();
         ASSERT_TRUE(m_oInstallDir.startsWith('/')) << m_oInstallDir.toStdString();
@@ -202,11 +181,11 @@ protected:
     QString inRoot(const QString &path) const { return root() + path; }
     QString app() const { return inRoot(m_oInstallDir); }
 
-    Outcome script(const QString &name, const QStringList &arguments) const
+    ProgramRun script(const QString &name, const QStringList &arguments) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("VYR_ROOT"), root());
-        return run(control() + '/' + name, arguments, environment);
+        return runProgram(control() + '/' + name, arguments, environment);
     }
     QString unitValue(const QString &unit, const QString &key) const
     {
@@ -243,10 +222,10 @@ TEST_F(UnpackedInstallTest, Lifecycle_ProvisionStartAskRemove_AccountGetsItsOwnP
 {
     // What no run shows: the INI kept on upgrades, and the module's signature intact after packaging.
     EXPECT_TRUE(readText(control() + "/conffiles").contains(m_oInstallDir + "/VeltraneCryptoProvider.ini"));
-    const Outcome verify = run(app() + "/vyr-sign-module", {"--verify", app() + "/dlls/hash.so"});
+    const ProgramRun verify = runProgram(app() + "/vyr-sign-module", {"--verify", app() + "/dlls/hash.so"});
     EXPECT_EQ(verify.exitCode, 0) << verify.output.toStdString();
 
-    const Outcome postinst = script("postinst", {"configure"});
+    const ProgramRun postinst = script("postinst", {"configure"});
     ASSERT_EQ(postinst.exitCode, 0) << postinst.output.toStdString();
     const QString key = app() + "/certs/VYR-key-server.pem";
     EXPECT_TRUE(QFileInfo(key).permissions() & QFile::ReadOther) << "every account's server reads it";
@@ -318,13 +297,13 @@ TEST_F(UnpackedInstallTest, Lifecycle_ProvisionStartAskRemove_AccountGetsItsOwnP
     EXPECT_EQ(QString::fromUtf8(browser.readAll()), QStringLiteral("%1\n200").arg(userPort))
         << readText(rootConfig.path() + kLogTail).right(4000).toStdString();
 
-    const Outcome prerm = script("prerm", {"remove"});
+    const ProgramRun prerm = script("prerm", {"remove"});
     EXPECT_EQ(prerm.exitCode, 0) << prerm.output.toStdString();
     EXPECT_TRUE(dispatcher.waitForFinished(20000));
     EXPECT_TRUE(server.waitForFinished(20000));
     EXPECT_TRUE(waitFor([&] { return !anyProcessRunsFromRoot(); }, 20s));
     EXPECT_FALSE(QFileInfo(userWants).isSymLink());
-    const Outcome postrm = script("postrm", {"purge"});
+    const ProgramRun postrm = script("postrm", {"purge"});
     EXPECT_EQ(postrm.exitCode, 0) << postrm.output.toStdString();
     EXPECT_FALSE(QFileInfo::exists(app() + "/certs"));
     EXPECT_FALSE(QFileInfo::exists(inRoot("/var/lib/veltrane")));
@@ -337,15 +316,15 @@ TEST_F(PackageTest, InstalledWithSystemd_DispatcherUnitActive_PurgeLeavesNoProce
 {
     if (!QFileInfo::exists("/run/systemd/system"))
         GTEST_SKIP() << "systemd does not run on this machine";
-    if (run("dpkg-query", {"-W", "veltrane-crypto-server"}).exitCode == 0 ||
+    if (runProgram("dpkg-query", {"-W", "veltrane-crypto-server"}).exitCode == 0 ||
         QFileInfo::exists("/opt/veltrane") || QFileInfo::exists("/var/lib/veltrane/ca"))
         GTEST_SKIP() << "an installation or a local authority is already there; it is left alone";
     const QByteArray seed = readText("/var/lib/veltrane/seed").toLatin1();
 
-    const Outcome install = run("dpkg", {"-i", s_oPackageFile});
+    const ProgramRun install = runProgram("dpkg", {"-i", s_oPackageFile});
     ASSERT_EQ(install.exitCode, 0) << install.output.toStdString();
     const auto systemctl = [](const QStringList &arguments) {
-        return run("systemctl", arguments).output.trimmed();
+        return runProgram("systemctl", arguments).output.trimmed();
     };
     EXPECT_TRUE(waitFor(
         [&] {
@@ -357,7 +336,7 @@ TEST_F(PackageTest, InstalledWithSystemd_DispatcherUnitActive_PurgeLeavesNoProce
     const QString mainPid = systemctl({"show", "-P", "MainPID", "veltrane-dispatcher.service"});
     EXPECT_EQ(QFileInfo("/proc/" + mainPid + "/exe").symLinkTarget(), "/opt/veltrane/VeltraneCryptoServer");
 
-    const Outcome purge = run("dpkg", {"--purge", "veltrane-crypto-server"});
+    const ProgramRun purge = runProgram("dpkg", {"--purge", "veltrane-crypto-server"});
     EXPECT_EQ(purge.exitCode, 0) << purge.output.toStdString();
     EXPECT_NE(systemctl({"is-active", "veltrane-dispatcher.service"}), "active");
     EXPECT_FALSE(QFileInfo::exists("/proc/" + mainPid + "/exe"));

@@ -54,25 +54,6 @@ TEST(SingleActiveSessionTest,
     }
 }
 
-TEST(SessionQueryTest, ActiveSessions_RemoteInactiveAndConsole_ActiveOnesInOrderConsoleOnSeat)
-{
-    Fakes fakes;
-    fakes.sessions->query.sessions = {session("carol", "", true, "1"), session("bob", "seat0", false, "2")};
-    auto utils = fakes.utils();
-    EXPECT_EQ(utils.getActiveConsoleSessionID(), QStringLiteral("<NO ACTIVE CONSOLE SESSION>"));
-    EXPECT_FALSE(utils.isProcessOnConsoleUser(getpid()));
-    fakes.sessions->query.sessions.append(session("alice", "seat0", true, "3"));
-    EXPECT_EQ(utils.getDomainAndUsernamesForActiveSessions(),
-              (QStringList{UserDatabase::accountText("carol"), UserDatabase::accountText("alice")}));
-    EXPECT_EQ(utils.getActiveConsoleSessionID(), UserDatabase::accountText("alice"));
-    fakes.sessions->query.sessions = {
-        session(UserDatabase::userName(geteuid()).value.toUpper(), "seat0", true)};
-    EXPECT_TRUE(utils.isProcessOnConsoleUser(getpid()));
-    fakes.sessions->query = {false, 2, {}};
-    EXPECT_THROW(utils.getDomainAndUsernamesForActiveSessions(), WTSEnumerateSessionsException);
-    EXPECT_EQ(utils.getActiveConsoleSessionID(), QStringLiteral("<NO ACTIVE CONSOLE SESSION>"));
-}
-
 TEST(LogindSessionSourceTest, QuerySessions_ListThenShow_UserSessionsOrFailureCode)
 {
     const QString list = "loginctl list-sessions --no-legend --no-pager";

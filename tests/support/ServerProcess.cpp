@@ -1,5 +1,6 @@
 #include "ServerProcess.h"
 
+#include "ProgramRun.h"
 #include "TestAccount.h"
 
 #include <QCoreApplication>
@@ -180,14 +181,9 @@ bool ServerProcess::isRunning() const
     return m_oProcess.state() != QProcess::NotRunning;
 }
 
-QString ServerProcess::configHome() const
-{
-    return appDir() + "/xdg/config";
-}
-
 QString ServerProcess::logFilePath() const
 {
-    return configHome() + "/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log";
+    return appDir() + "/xdg/config/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log";
 }
 
 QString ServerProcess::logText() const
@@ -250,11 +246,9 @@ QString provisionedCertificatesDir()
 {
     static QTemporaryDir directory;
     static const bool provisioned = [] {
-        QProcess tool;
-        tool.start(builtAppDir() + "/vyr-certgen",
-                   {"--app-dir", directory.path(), "--ca-dir", directory.path() + "/ca"});
-        return tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit &&
-               tool.exitCode() == 0;
+        return runProgram(builtAppDir() + "/vyr-certgen",
+                          {"--app-dir", directory.path(), "--ca-dir", directory.path() + "/ca"})
+                   .exitCode == 0;
     }();
     return provisioned ? directory.path() : QString();
 }

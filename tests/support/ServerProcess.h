@@ -41,7 +41,6 @@ public:
     bool isRunning() const;
 
     QString appDir() const { return m_oAppDir.path(); }
-    QString configHome() const;
     QString logFilePath() const;
     QString logText() const;
     QStringList logLines() const;

@@ -1,7 +1,8 @@
 #include "TestAccount.h"
 
+#include "ProgramRun.h"
+
 #include <QCoreApplication>
-#include <QProcess>
 #include <pwd.h>
 #include <unistd.h>
 #include <vector>
@@ -9,10 +10,7 @@
 namespace {
 bool runQuietly(const QString &program, const QStringList &arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
+    return runProgram(program, arguments, QProcessEnvironment::systemEnvironment(), 30000).exitCode == 0;
 }
 } // namespace
 

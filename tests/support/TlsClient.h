@@ -37,8 +37,6 @@ public:
     // Everything until the server closes the connection.
     QByteArray readUntilClosed(std::chrono::milliseconds timeout = std::chrono::seconds(15));
     bool waitForClosed(std::chrono::milliseconds timeout);
-    bool isEncrypted() const { return m_oSocket.isEncrypted(); }
-    QSslSocket &socket() { return m_oSocket; }
 
     // POST with the given path, headers and body on a fresh connection.
     static HttpAnswer post(quint16 port, const QByteArray &path, const QByteArray &extraHeaders = {},

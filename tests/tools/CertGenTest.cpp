@@ -14,6 +14,7 @@
 #include "logging/LogChannels.h"
 #include "settings/CSettings.h"
 #include "support/CapturingSink.h"
+#include "support/ProgramRun.h"
 #include "support/QtPrinters.h"
 
 #include <QCoreApplication>
@@ -33,24 +34,6 @@
 // The built vyr-certgen on scratch directories and a scratch HOME, so nothing under
 // /var/lib, the user's data directory or the user's browsers is touched.
 namespace {
-struct ToolRun
-{
-    int exitCode = -1;
-    QString output; // standard output and error together
-};
-
-ToolRun run(const QString &program, const QStringList &arguments,
-            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), QString::fromUtf8(process.readAll())};
-}
-
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -85,16 +68,16 @@ protected:
 
     QString at(const QString &relative) const { return m_oRoot.filePath(relative); }
     // CTest names the application directory; outside it the tool is where the build puts it.
-    ToolRun certgen(const QStringList &arguments, const QString &path = qEnvironmentVariable("PATH")) const
+    ProgramRun certgen(const QStringList &arguments, const QString &path = qEnvironmentVariable("PATH")) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), at("home"));
         environment.insert(QStringLiteral("PATH"), path);
         const QString appDir = qEnvironmentVariable("VYR_APP_DIR", QCoreApplication::applicationDirPath() +
                                                                        QStringLiteral("/../bin"));
-        return run(appDir + QStringLiteral("/vyr-certgen"), arguments, environment);
+        return runProgram(appDir + QStringLiteral("/vyr-certgen"), arguments, environment);
     }
-    ToolRun provision(const QStringList &extra = {}) const
+    ProgramRun provision(const QStringList &extra = {}) const
     {
         return certgen(QStringList{"--app-dir", at("app"), "--state-dir", at("state"), "--ca-dir", at("ca")} +
                        extra);
@@ -126,7 +109,7 @@ protected:
     // certutil's own listing: nickname followed by the trust flags.
     static QString listing(const QString &database)
     {
-        return run(Certutil::locate(), {"-L", "-d", "sql:" + database}).output;
+        return runProgram(Certutil::locate(), {"-L", "-d", "sql:" + database}).output;
     }
 
     CertGenOptions options(const MachineIdentityFiles &identity) const
@@ -146,7 +129,7 @@ using CertGenLibraryTest = CertGenToolTest;
 
 TEST_F(CertGenToolTest, Run_FreshDirectories_FilesPermissionsLoopbackNamesAndKeyForThisMachine)
 {
-    const ToolRun first = provision();
+    const ProgramRun first = provision();
     ASSERT_EQ(first.exitCode, 0) << first.output.toStdString();
     const bool root = ::geteuid() == 0;
     // Root provisions for every account: the key is readable by all, encrypted for this machine.
@@ -180,12 +163,12 @@ TEST_F(CertGenToolTest, Run_AgainWithoutThenWithForce_RefusesUnchangedThenNewCer
 {
     ASSERT_EQ(provision().exitCode, 0);
     const QMap<QString, QByteArray> before = snapshot();
-    const ToolRun second = provision();
+    const ProgramRun second = provision();
     EXPECT_EQ(second.exitCode, 2);
     EXPECT_TRUE(second.output.contains(QStringLiteral("--force")));
     EXPECT_EQ(snapshot(), before);
 
-    const ToolRun forced = provision({"--force"});
+    const ProgramRun forced = provision({"--force"});
     ASSERT_EQ(forced.exitCode, 0) << forced.output.toStdString();
     EXPECT_NE(readAll(at("app/certs/VYR-cert-server.pem")),
               before.value(at("app/certs/VYR-cert-server.pem")));
@@ -195,8 +178,9 @@ TEST_F(CertGenToolTest, Run_AgainWithoutThenWithForce_RefusesUnchangedThenNewCer
 
     if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
         GTEST_SKIP() << "no openssl command to verify the chain with";
-    const ToolRun verify = run("openssl", {"verify", "-purpose", "sslserver", "-CAfile",
-                                           at("app/certs/VYR-ca.pem"), at("app/certs/VYR-cert-server.pem")});
+    const ProgramRun verify =
+        runProgram("openssl", {"verify", "-purpose", "sslserver", "-CAfile", at("app/certs/VYR-ca.pem"),
+                               at("app/certs/VYR-cert-server.pem")});
     EXPECT_EQ(verify.exitCode, 0) << verify.output.toStdString();
 }
 
@@ -208,21 +192,23 @@ TEST_F(CertGenToolTest, Run_AuthorityWithoutNameConstraints_ReplacedLimitedToLoo
     if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
         GTEST_SKIP() << "no openssl command";
     QDir().mkpath(at("ca"));
-    ASSERT_EQ(run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=old", "-days",
-                              "30", "-keyout", at("ca/VYR-ca-key.pem"), "-out", at("ca/VYR-ca.pem")})
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        runProgram("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=old", "-days",
+                               "30", "-keyout", at("ca/VYR-ca-key.pem"), "-out", at("ca/VYR-ca.pem")})
+            .exitCode,
+        0);
     const bool certutil = !Certutil::locate().isEmpty();
     if (certutil) {
         ASSERT_EQ(certgen({"--trust-browsers", "--ca", at("ca/VYR-ca.pem")}).exitCode, 0);
     }
     writeFile(at("app/certs/VYR-cert-server.pem"), "signed by the old authority");
 
-    const ToolRun replaced = provision();
+    const ProgramRun replaced = provision();
     ASSERT_EQ(replaced.exitCode, 0) << replaced.output.toStdString();
     const QString ca = at("app/certs/VYR-ca.pem");
-    EXPECT_EQ(run("openssl", {"verify", "-CAfile", ca, at("app/certs/VYR-cert-server.pem")}).exitCode, 0);
-    EXPECT_TRUE(run("openssl", {"x509", "-noout", "-text", "-in", ca})
+    EXPECT_EQ(runProgram("openssl", {"verify", "-CAfile", ca, at("app/certs/VYR-cert-server.pem")}).exitCode,
+              0);
+    EXPECT_TRUE(runProgram("openssl", {"x509", "-noout", "-text", "-in", ca})
                     .output.contains(QRegularExpression(
                         "Name Constraints: critical\\s+Permitted:\\s+IP:127.0.0.1/255.255.255.255\\s+"
                         "IP:0:0:0:0:0:0:0:1/FFFF(:FFFF){7}\\s+DNS:localhost\\s")));
@@ -240,7 +226,7 @@ TEST_F(CertGenToolTest, Run_AuthorityWithoutNameConstraints_ReplacedLimitedToLoo
                   PemCodec::certificateToPem(CertificateFactory::createServerCertificate(
                                                  key.get(), authority.certificate(), authority.key(), names)
                                                  .get()));
-        const ToolRun verify = run("openssl", {"verify", "-CAfile", ca, at("other.pem")});
+        const ProgramRun verify = runProgram("openssl", {"verify", "-CAfile", ca, at("other.pem")});
         EXPECT_NE(verify.exitCode, 0) << names;
         EXPECT_TRUE(verify.output.contains("subtree violation")) << verify.output.toStdString();
     }
@@ -254,7 +240,7 @@ TEST_F(CertGenToolTest, TrustBrowsers_ChromiumAndFirefoxProfiles_ListedReplacedT
     const QStringList stores = {chromium, addFirefoxProfile(".mozilla/firefox/a1.default-release"),
                                 addFirefoxProfile("snap/firefox/common/.mozilla/firefox/b2.default")};
     const QString ca = authority("old");
-    const ToolRun trusted = certgen({"--trust-browsers", "--ca", ca});
+    const ProgramRun trusted = certgen({"--trust-browsers", "--ca", ca});
     ASSERT_EQ(trusted.exitCode, 0) << trusted.output.toStdString();
     EXPECT_EQ(QFileInfo(chromium).permissions() & QFile::ReadOther, 0) << "nssdb must stay private";
     for (const QString &store : stores)
@@ -282,7 +268,7 @@ TEST_F(CertGenToolTest, TrustBrowsers_NoCertutilOrNoAuthority_RefusedWithHomeUnt
     const QString profile = addFirefoxProfile(".mozilla/firefox/p.default");
     const auto expectRefused = [&](const QString &ca, const QString &path, int exitCode,
                                    const char *message) {
-        const ToolRun result = certgen({"--trust-browsers", "--ca", ca}, path);
+        const ProgramRun result = certgen({"--trust-browsers", "--ca", ca}, path);
         EXPECT_EQ(result.exitCode, exitCode) << message;
         EXPECT_TRUE(result.output.contains(QLatin1String(message))) << result.output.toStdString();
         EXPECT_TRUE(result.output.contains(QStringLiteral("Nothing was changed")));
