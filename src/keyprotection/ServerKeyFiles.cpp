@@ -3,25 +3,18 @@
 #include "MachineSeed.h"
 #include "PendingFileSet.h"
 #include "UniquePass.h"
+#include "common/OpenSslHandles.h"
 #include "logging/LogStatement.h"
 
 #include <QRegularExpression>
-#include <memory>
 #include <openssl/err.h>
 #include <openssl/pem.h>
-#include <openssl/x509.h>
+
+using namespace vyr::openssl;
 
 namespace {
 // PEM files of a few KiB; the bound keeps a huge file from being held in memory.
 constexpr qint64 kMaxFileSize = 1024 * 1024;
-
-template <auto FreeFunction> struct Deleter
-{
-    template <typename T> void operator()(T *object) const { FreeFunction(object); }
-};
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free>>;
-using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 
 BioPtr memoryBio(const QByteArray &bytes)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ModulePublicKey.h"
-#include "OpenSslHandles.h"
+#include "common/OpenSslHandles.h"
 
 #include <QByteArray>
 #include <QString>

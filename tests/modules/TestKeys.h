@@ -1,8 +1,8 @@
 #pragma once
 
+#include "common/OpenSslHandles.h"
 #include "modules/ModulePublicKey.h"
 #include "modules/ModuleSigningCrypto.h"
-#include "modules/OpenSslHandles.h"
 
 #include <QFile>
 #include <openssl/pem.h>

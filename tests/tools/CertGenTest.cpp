@@ -31,6 +31,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using vyr::openssl::EvpPkeyPtr;
+
 // The built vyr-certgen on scratch directories and a scratch HOME, so nothing under
 // /var/lib, the user's data directory or the user's browsers is touched.
 namespace {

@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+using namespace vyr::openssl;
+
 namespace {
 const QString kIniFileName = QStringLiteral("VeltraneCryptoProvider.ini");
 

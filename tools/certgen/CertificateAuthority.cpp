@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QSysInfo>
 
+using namespace vyr::openssl;
+
 namespace {
 QString pathIn(const QString &directory, const char *fileName)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OpenSslHandles.h"
+#include "common/OpenSslHandles.h"
 
 #include <QByteArray>
 #include <QString>
@@ -39,7 +39,8 @@ public:
     QString certificatePath() const;
 
 private:
-    CertificateAuthority(QString directory, EvpPkeyPtr key, X509Ptr certificate, Origin origin);
+    CertificateAuthority(QString directory, vyr::openssl::EvpPkeyPtr key, vyr::openssl::X509Ptr certificate,
+                         Origin origin);
     static CertificateAuthority load(const QString &directory);
     static CertificateAuthority create(const QString &directory, Origin origin);
     static QByteArray readFile(const QString &path);
@@ -47,8 +48,8 @@ private:
     static QStringList files(const QString &directory);
 
     QString m_oDirectory;
-    EvpPkeyPtr m_oKey;
-    X509Ptr m_oCertificate;
+    vyr::openssl::EvpPkeyPtr m_oKey;
+    vyr::openssl::X509Ptr m_oCertificate;
     Origin m_eOrigin;
     QByteArray m_oReplacedPem;
 };

@@ -4,6 +4,8 @@
 
 #include <openssl/rsa.h>
 
+using namespace vyr::openssl;
+
 namespace {
 // Backdated a little so a client whose clock runs behind still accepts a fresh certificate.
 constexpr long kNotBeforeSkewSeconds = -60 * 60;

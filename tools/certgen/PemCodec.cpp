@@ -5,6 +5,8 @@
 #include <cstring>
 #include <openssl/pem.h>
 
+using namespace vyr::openssl;
+
 namespace {
 // Hands OpenSSL the pass phrase given, or none, instead of asking on the terminal.
 int passPhraseCallback(char *buffer, int size, int /*rwflag*/, void *userData)

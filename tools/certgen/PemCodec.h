@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OpenSslHandles.h"
+#include "common/OpenSslHandles.h"
 
 #include <QByteArray>
 
@@ -10,16 +10,17 @@ class PemCodec
 {
 public:
     static QByteArray certificateToPem(X509 *certificate);
-    static X509Ptr certificateFromPem(const QByteArray &pem);
+    static vyr::openssl::X509Ptr certificateFromPem(const QByteArray &pem);
 
     // PKCS#8, unencrypted: the caller protects the file by its permissions and wipes the text.
     static QByteArray privateKeyToPem(EVP_PKEY *key);
     // PKCS#8 encrypted with AES-256-CBC under the pass phrase.
     static QByteArray encryptedPrivateKeyToPem(EVP_PKEY *key, const QByteArray &passPhrase);
     // An encrypted key needs its pass phrase; a wrong or missing one throws. Never prompts.
-    static EvpPkeyPtr privateKeyFromPem(const QByteArray &pem, const QByteArray &passPhrase = {});
+    static vyr::openssl::EvpPkeyPtr privateKeyFromPem(const QByteArray &pem,
+                                                      const QByteArray &passPhrase = {});
 
 private:
-    static BioPtr newMemoryBio();
+    static vyr::openssl::BioPtr newMemoryBio();
     static QByteArray bioContents(BIO *bio);
 };
