@@ -6,7 +6,6 @@
 
 #include <QAbstractSocket>
 #include <QIODevice>
-#include <QSettings>
 #include <QTemporaryFile>
 #include <algorithm>
 
@@ -44,12 +43,6 @@ qint64 parseContentLength(const QByteArray &text)
     return ok && value > 0 ? value : 0;
 }
 } // namespace
-
-HttpRequest::HttpRequest(const QSettings &settings)
-    : HttpRequest(settings.value(QStringLiteral("maxRequestSize"), kDefaultMaxRequestSize).toInt(),
-                  settings.value(QStringLiteral("maxMultiPartSize"), kDefaultMaxMultiPartSize).toInt())
-{
-}
 
 HttpRequest::HttpRequest(qint32 maxRequestSize, qint32 maxMultiPartSize)
     : m_iMaxSize(maxRequestSize), m_iMaxMultiPartSize(maxMultiPartSize)

@@ -9,7 +9,6 @@
 
 class QAbstractSocket;
 class QIODevice;
-class QSettings;
 class QTemporaryFile;
 
 // One HTTP/1.x request read from a connection: request line, headers, body, parameters,
@@ -28,9 +27,7 @@ public:
         Aborted = 4,
     };
 
-    // Reads maxRequestSize (default 16000) and maxMultiPartSize (default 1000000) from
-    // settings positioned on the listener group.
-    explicit HttpRequest(const QSettings &settings);
+    // The limits are the listener's maxRequestSize and maxMultiPartSize settings.
     HttpRequest(qint32 maxRequestSize, qint32 maxMultiPartSize);
     ~HttpRequest();
     HttpRequest(const HttpRequest &) = delete;
@@ -58,9 +55,6 @@ public:
     QTemporaryFile *uploadedFile(const QByteArray &fieldName) const;
 
     static QByteArray percentDecode(const QByteArray &source);
-
-    static constexpr qint32 kDefaultMaxRequestSize = 16000;
-    static constexpr qint32 kDefaultMaxMultiPartSize = 1000000;
 
 private:
     bool isFinished() const { return m_eStatus == Complete || m_eStatus == Aborted; }

@@ -89,9 +89,6 @@ QByteArray withBody(qsizetype size, bool multipart = false)
 
 TEST_F(HttpRequestTest, Receive_SizeAtOrOneBytePastLimit_AcceptedOrAborted)
 {
-    GroupSettings ini(QStringLiteral("listener"));
-    ini.settings.setValue(QStringLiteral("maxRequestSize"), 300);
-    ini.settings.setValue(QStringLiteral("maxMultiPartSize"), 1000);
     const QByteArray field = "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" +
                              QByteArray(800, 'v') + "\r\n--XyZ--\r\n";
     const struct
@@ -114,7 +111,7 @@ TEST_F(HttpRequestTest, Receive_SizeAtOrOneBytePastLimit_AcceptedOrAborted)
          HttpRequest::Aborted, "received too many bytes", 0}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.input.left(120).toStdString());
-        const Parse parse(ini.settings, c.input);
+        const Parse parse(c.input, false, 300, 1000);
         EXPECT_EQ(parse.request.status(), c.expected);
         EXPECT_EQ(parse.rest().size(), c.unread);
         EXPECT_EQ(logLines().last().endsWith(QStringLiteral("HttpRequest: ") + c.warning),

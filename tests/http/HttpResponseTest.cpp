@@ -98,7 +98,7 @@ TEST_F(HttpLoopbackTest, ParserAndWriter_RealSocket_RequestParsedAndReplyExact)
 
     ASSERT_TRUE(server.waitForNewConnection(kDeadlineMs));
     std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
-    HttpRequest request(HttpRequest::kDefaultMaxRequestSize, HttpRequest::kDefaultMaxMultiPartSize);
+    HttpRequest request(kShippedMaxRequestSize, kShippedMaxMultiPartSize);
     for (QDeadlineTimer deadline(kDeadlineMs);
          request.status() < HttpRequest::Complete && !deadline.hasExpired();) {
         if (socket->bytesAvailable() == 0)

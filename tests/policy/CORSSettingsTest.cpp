@@ -48,7 +48,7 @@ QMap<QByteArray, QByteArray> preflight(const CORSSettings &policy, const QByteAr
     bytes += "Access-Control-Request-Method: POST\r\n\r\n";
     QBuffer device(&bytes);
     device.open(QIODevice::ReadOnly);
-    HttpRequest request(HttpRequest::kDefaultMaxRequestSize, HttpRequest::kDefaultMaxMultiPartSize);
+    HttpRequest request(16000, 1000000);
     request.receive(device);
     EXPECT_EQ(request.status(), HttpRequest::Complete);
     QBuffer connection;
