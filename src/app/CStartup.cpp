@@ -18,7 +18,9 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSettings>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -81,12 +83,22 @@ void CStartup::Start()
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrane"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("com.veltrane"));
 
-    CSettings::instance();
+    refuseStartWithoutSettingsFile();
     ServerLogger::instance();
     installFatalSignalHandler(serverLogChannel().filePath());
     refuseSecondInstance();
     createSessionStore();
     startListener();
+}
+
+void CStartup::refuseStartWithoutSettingsFile()
+{
+    // Checked before anything reads the file, whose getters would quietly fall back to
+    // their defaults. There is no log to write to yet.
+    if (QFileInfo::exists(CSettings::filePathFor(QCoreApplication::applicationDirPath())))
+        return;
+    std::fputs("Exit(0): ini file not found\n", stderr);
+    terminateProcess(0);
 }
 
 void CStartup::refuseSecondInstance()

@@ -18,8 +18,6 @@ public:
     CStartup(int &argc, char **argv);
     ~CStartup() override;
 
-    bool isConsole() const { return m_bConsole; }
-
 public Q_SLOTS:
     void Stop();
 
@@ -27,6 +25,7 @@ private:
     void Start();
     static bool hasConsoleSwitch(int argc, char **argv);
     void createApplication(int &argc, char **argv);
+    void refuseStartWithoutSettingsFile();
     void refuseSecondInstance();
     void createSessionStore();
     void startListener();

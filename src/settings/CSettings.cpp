@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <QSslSocket>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 
 const char *const CSettings::kCiphersString =
     "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-RSA-AES256-SHA384:ECDHE-RSA-AES256-SHA:"
@@ -36,52 +34,37 @@ CSettings *CSettings::instance()
     if (CSettings *existing = g_poInstance.load())
         return existing;
     QMutexLocker locker(&instanceMutex());
-    if (!g_poInstance.load()) {
-        const QString appDir = QCoreApplication::applicationDirPath();
-        const QString path = appDir + QDir::separator() + QCoreApplication::applicationName() + ".ini";
-        if (!QFileInfo::exists(path)) {
-            locker.unlock();
-            std::fputs("Exit(0): ini file not found\n", stderr);
-            std::fflush(stderr);
-            std::exit(0);
-        }
-        g_poInstance = new CSettings(appDir);
-    }
+    if (!g_poInstance.load())
+        g_poInstance = new CSettings(QCoreApplication::applicationDirPath());
     return g_poInstance;
 }
 
-CSettings::CSettings(const QString &applicationDirPath, QObject *parent)
-    : QObject(parent), m_oAppDirPrefix(applicationDirPath + QDir::separator())
+QString CSettings::filePathFor(const QString &applicationDirPath)
 {
-    const QString path = m_oAppDirPrefix + QCoreApplication::applicationName() + ".ini";
-    m_poSettings = new QSettings(path, QSettings::IniFormat, this);
+    return applicationDirPath + QDir::separator() + QCoreApplication::applicationName() + ".ini";
+}
+
+CSettings::CSettings(const QString &applicationDirPath, QObject *parent)
+    : QObject(parent), m_oAppDirPrefix(applicationDirPath + QDir::separator()),
+      m_oSettings(filePathFor(applicationDirPath), QSettings::IniFormat)
+{
 }
 
 CSettings::~CSettings()
 {
     VYR_LOG_SERVER(Info) << "Manager destroyed.";
-    if (m_poSettings)
-        m_poSettings->deleteLater();
 }
 
 QString CSettings::settingsFilePath() const
 {
     QMutexLocker locker(&m_oMutex);
-    return m_poSettings ? QFileInfo(m_poSettings->fileName()).absoluteFilePath() : QString();
+    return QFileInfo(m_oSettings.fileName()).absoluteFilePath();
 }
 
 QVariant CSettings::ReadVariant(const QString &group, const QString &key, const QVariant &defaultValue) const
 {
     QMutexLocker locker(&m_oMutex);
-    return readVariantLocked(group, key, defaultValue);
-}
-
-QVariant CSettings::readVariantLocked(const QString &group, const QString &key,
-                                      const QVariant &defaultValue) const
-{
-    QVariant value;
-    if (m_poSettings)
-        value = m_poSettings->value(group + QLatin1Char('/') + key, defaultValue);
+    const QVariant value = m_oSettings.value(group + QLatin1Char('/') + key, defaultValue);
     if (value.isValid() && !value.isNull())
         return value;
     VYR_LOG_SERVER(Warning) << "Value for key: " << key << " in group: " << group << " is null";

@@ -4,7 +4,6 @@
 #include <QMutex>
 #include <QObject>
 #include <QPair>
-#include <QPointer>
 #include <QSettings>
 #include <QSslCipher>
 #include <QStringList>
@@ -13,19 +12,21 @@
 // Process-wide reader of VeltraneCryptoProvider.ini beside the executable. Every getter
 // reads the file through one QSettings under one mutex and falls back to a built-in
 // default, so a missing key never stops the server. Any thread may call the getters.
+// Whether a missing file may start a server at all is start-up's decision, not this one's.
 class CSettings : public QObject
 {
     Q_OBJECT
 public:
-    // Created on first call; ends the process with exit code 0 when the file is missing.
+    // Created on first call, on the file beside the executable.
     static CSettings *instance();
+    // <applicationDirPath>/<applicationName>.ini
+    static QString filePathFor(const QString &applicationDirPath);
 
-    // Reads <applicationDirPath>/<applicationName>.ini; does not check that it exists.
+    // Reads the file filePathFor(applicationDirPath) names; a missing file reads as empty.
     explicit CSettings(const QString &applicationDirPath, QObject *parent = nullptr);
     ~CSettings() override;
 
     QString settingsFilePath() const;
-    QString applicationDirPrefix() const { return m_oAppDirPrefix; }
 
     QVariant ReadVariant(const QString &group, const QString &key, const QVariant &defaultValue) const;
 
@@ -55,13 +56,12 @@ public:
     static const char *const kCiphersString;
 
 private:
-    QVariant readVariantLocked(const QString &group, const QString &key, const QVariant &defaultValue) const;
     int readInt(const QString &group, const QString &key, const char *defaultValue) const;
     bool readBool(const QString &group, const QString &key, const char *defaultValue) const;
     QString readText(const QString &group, const QString &key, const char *defaultValue) const;
 
-    QString m_oAppDirPrefix;
-    // Owned through the Qt parent; reads happen under m_oMutex.
-    QPointer<QSettings> m_poSettings;
+    const QString m_oAppDirPrefix;
+    // Read from every thread that calls a getter, always under m_oMutex.
+    QSettings m_oSettings;
     mutable QMutex m_oMutex;
 };
