@@ -84,7 +84,7 @@ void CStartup::Start()
     QCoreApplication::setOrganizationDomain(QStringLiteral("com.veltrane"));
 
     refuseStartWithoutSettingsFile();
-    ServerLogger::instance();
+    startLogging();
     installFatalSignalHandler(serverLogChannel().filePath());
     refuseSecondInstance();
     createSessionStore();
@@ -99,6 +99,18 @@ void CStartup::refuseStartWithoutSettingsFile()
         return;
     std::fputs("Exit(0): ini file not found\n", stderr);
     terminateProcess(0);
+}
+
+void CStartup::startLogging()
+{
+    const CSettings *settings = CSettings::instance();
+    ServerLoggerConfig config;
+    config.level = settings->ReadLogLevel();
+    config.maxSize = settings->ReadMaxSize();
+    config.filePath = ServerLogger::defaultLogFilePath();
+    config.consoleOutput = QCoreApplication::arguments().contains(QStringLiteral("-debug"));
+    config.windowsServerMode = settings->ReadWindowsServerMode();
+    ServerLogger::start(config);
 }
 
 void CStartup::refuseSecondInstance()

@@ -26,6 +26,7 @@ private:
     static bool hasConsoleSwitch(int argc, char **argv);
     void createApplication(int &argc, char **argv);
     void refuseStartWithoutSettingsFile();
+    static void startLogging();
     void refuseSecondInstance();
     void createSessionStore();
     void startListener();

@@ -3,19 +3,16 @@
 #include "LogChannels.h"
 #include "LogStatement.h"
 #include "common/ServerVersion.h"
-#include "settings/CSettings.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
-#include <atomic>
 
 namespace {
 LogChannel *const kAttachedChannels[] = {&processUtilsLogChannel(), &fileVersionLogChannel(),
                                          &moduleToolsLogChannel(), &vyrcommonsLogChannel()};
-}
 
 QString logLevelName(int level)
 {
@@ -27,24 +24,7 @@ QString logLevelName(int level)
         return QStringLiteral("WARN");
     return QStringLiteral("ERROR");
 }
-
-ServerLogger &ServerLogger::instance()
-{
-    static ServerLogger logger(configFromSettings());
-    return logger;
-}
-
-ServerLoggerConfig ServerLogger::configFromSettings()
-{
-    ServerLoggerConfig config;
-    CSettings *settings = CSettings::instance();
-    config.level = settings->ReadLogLevel();
-    config.maxSize = settings->ReadMaxSize();
-    config.filePath = defaultLogFilePath();
-    config.consoleOutput = QCoreApplication::arguments().contains(QStringLiteral("-debug"));
-    config.windowsServerMode = settings->ReadWindowsServerMode();
-    return config;
-}
+} // namespace
 
 QString ServerLogger::defaultLogFilePath()
 {
@@ -58,40 +38,41 @@ QString ServerLogger::defaultLogFilePath()
     return path;
 }
 
-ServerLogger::ServerLogger(const ServerLoggerConfig &config)
-    : m_oFilePath(config.filePath), m_bWindowsServerMode(config.windowsServerMode)
+void ServerLogger::start(const ServerLoggerConfig &config)
 {
     serverLogChannel().setConsoleOutput(config.consoleOutput, config.level);
-    initializeAll(config.level, config.maxSize);
-    writeBanner();
+    initializeAll(config.level, config.maxSize, config.filePath);
+    writeBanner(config.windowsServerMode);
 }
 
-void ServerLogger::initializeAll(int level, qint64 maxSize)
+void ServerLogger::initializeAll(int level, qint64 maxSize, const QString &filePath)
 {
     LogChannel &server = serverLogChannel();
-    server.initialize(level, maxSize, m_oFilePath);
+    server.initialize(level, maxSize, filePath);
     for (LogChannel *channel : kAttachedChannels)
         server.attach(*channel);
 }
 
-void ServerLogger::writeBanner()
+void ServerLogger::writeBanner(bool windowsServerMode)
 {
     LogChannel &server = serverLogChannel();
     VYR_LOG_SERVER(Info) << "## Starting Veltrane Crypto Provider Server ver.  " << kServerVersion << " ##";
-    VYR_LOG_SERVER(Info) << "WindowsServerMode: " << (m_bWindowsServerMode ? "true" : "false");
+    VYR_LOG_SERVER(Info) << "WindowsServerMode: " << (windowsServerMode ? "true" : "false");
     VYR_LOG_SERVER(Info) << "LogLevel: " << logLevelName(server.level());
     VYR_LOG_SERVER(Info) << "MaxFileSize: " << server.maxSize();
 }
 
 void ServerLogger::reinitialize(int level, qint64 maxSize)
 {
-    serverLogChannel().reset();
+    LogChannel &server = serverLogChannel();
+    const QString filePath = server.filePath();
+    server.reset();
     for (LogChannel *channel : kAttachedChannels)
         channel->reset();
-    initializeAll(level, maxSize);
+    initializeAll(level, maxSize, filePath);
 }
 
-int ServerLogger::currentLevel() const
+int ServerLogger::currentLevel()
 {
     return serverLogChannel().level();
 }

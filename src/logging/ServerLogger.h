@@ -2,10 +2,7 @@
 
 #include <QString>
 
-class HttpRequest;
-class HttpResponse;
-
-// Where and how the server logs; built from the settings and the command line at start.
+// Where and how the server logs; start-up builds it from the settings and the command line.
 struct ServerLoggerConfig
 {
     int level = 2;
@@ -16,33 +13,22 @@ struct ServerLoggerConfig
 };
 
 // The server's main channel ("VYR-server"): sets up the shared file and console outputs,
-// attaches the other four channels to them, writes the banner and the request/reply log.
+// attaches the other four channels to them and writes the banner. Its state is the
+// channels' own, so any thread may call it.
 class ServerLogger
 {
 public:
-    // Created on first call from the settings and the process arguments.
-    static ServerLogger &instance();
-
-    explicit ServerLogger(const ServerLoggerConfig &config);
-
-    // Used by the log-level request: every channel starts again with the new values.
-    void reinitialize(int level, qint64 maxSize);
-    int currentLevel() const;
-
-    void logRequest(const HttpRequest &request);
-    void logResponse(const HttpRequest &request, const HttpResponse &response);
+    // Once, at start.
+    static void start(const ServerLoggerConfig &config);
+    // Used by the log-level request: every channel starts again with the new values, on
+    // the same file.
+    static void reinitialize(int level, qint64 maxSize);
+    static int currentLevel();
 
     // <per-user settings dir>/Logs/<application>/<application>.log, directory created.
     static QString defaultLogFilePath();
-    static ServerLoggerConfig configFromSettings();
 
 private:
-    void initializeAll(int level, qint64 maxSize);
-    void writeBanner();
-
-    QString m_oFilePath;
-    bool m_bWindowsServerMode = false;
+    static void initializeAll(int level, qint64 maxSize, const QString &filePath);
+    static void writeBanner(bool windowsServerMode);
 };
-
-// The banner's text for a log level number.
-QString logLevelName(int level);

@@ -1,10 +1,10 @@
 #include "CRequestMapper.h"
 
 #include "CSignController.h"
+#include "RequestLog.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "logging/LogStatement.h"
-#include "logging/ServerLogger.h"
 #include "policy/CORSSettings.h"
 #include "policy/RequestValidator.h"
 
@@ -14,7 +14,7 @@ void CRequestMapper::service(HttpRequest &request, HttpResponse &response)
 {
     if (!RequestValidator::validateRequest(request, response))
         return;
-    ServerLogger::instance().logRequest(request);
+    RequestLog::logRequest(request);
     const QByteArray method = request.method();
     if (method == "POST") {
         CSignController controller;

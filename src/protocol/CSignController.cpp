@@ -2,12 +2,12 @@
 
 #include "CTimeout.h"
 #include "ClientPermissions.h"
+#include "RequestLog.h"
 #include "common/ServerVersion.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "http/HttpSessionStore.h"
 #include "logging/LogStatement.h"
-#include "logging/ServerLogger.h"
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
 #include "modules/DllModule.h"
@@ -303,5 +303,5 @@ void CSignController::SendResponse(HttpRequest &request, HttpResponse &response)
         body = m_oReplyBody;
     }
     response.write(body, true);
-    ServerLogger::instance().logResponse(request, response);
+    RequestLog::logResponse(request, response);
 }

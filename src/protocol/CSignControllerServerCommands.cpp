@@ -94,10 +94,9 @@ void CSignController::SetLogLevelRequest(HttpRequest &request, const QTcpSocket 
     // std::stoi on purpose: text that is no number, or out of range, throws and ends the
     // request without a reply; the connection handler logs it.
     const int level = std::stoi(levelText.toStdString());
-    ServerLogger &logger = ServerLogger::instance();
-    if (level == logger.currentLevel())
+    if (level == ServerLogger::currentLevel())
         return;
     const int maxSize = std::stoi(request.parameter("maxSize").toStdString());
-    logger.reinitialize(level, maxSize);
+    ServerLogger::reinitialize(level, maxSize);
     VYR_LOG_SERVER(Info) << "Log level value was changed to: " << levelText;
 }

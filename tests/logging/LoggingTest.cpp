@@ -1,6 +1,5 @@
 #include "logging/LogStatement.h"
 #include "logging/MessageFilter.h"
-#include "logging/ServerLogger.h"
 #include "support/CapturingSink.h"
 #include "support/QtPrinters.h"
 

@@ -1,35 +1,24 @@
-#include "HttpTestSupport.h"
-#include "logging/ServerLogger.h"
+#include "protocol/RequestLog.h"
+
+#include "http/HttpTestSupport.h"
 
 namespace {
 
-// The logger's own outputs go to a throw-away file; the server channel is then pointed at the
-// capturing sink. Lines naming a method get their punctuation blanked by the server log.
-class HttpLoggingTest : public HttpLogTest
+// Lines naming a method get their punctuation blanked by the server log.
+class RequestLogTest : public HttpLogTest
 {
 protected:
-    void TearDown() override
-    {
-        HttpLogTest::TearDown();
-        for (LogChannel *channel : {&processUtilsLogChannel(), &fileVersionLogChannel(),
-                                    &moduleToolsLogChannel(), &vyrcommonsLogChannel()})
-            channel->reset();
-    }
     // The lines logged while the request of these bytes is logged.
     QStringList logRequest(const QByteArray &bytes)
     {
         const Parse parse(bytes);
         const qsizetype first = logLines().size();
-        m_oLogger.logRequest(parse.request);
+        RequestLog::logRequest(parse.request);
         return logLines().mid(first);
     }
-
-    QTemporaryDir m_oDirectory;
-    ServerLogger m_oLogger{
-        ServerLoggerConfig{.level = 1, .filePath = m_oDirectory.filePath(QStringLiteral("log"))}};
 };
 
-TEST_F(HttpLoggingTest, LogRequest_Values_OnlyAtDebugAndSecretsNever)
+TEST_F(RequestLogTest, LogRequest_Values_OnlyAtDebugAndSecretsNever)
 {
     const QByteArray bytes = "POST /Mod1/Cmd1?b=2&userPin=1234 HTTP/1.1\r\nHost: localhost\r\n"
                              "X-Auth-Token: t0k3n\r\nCookie: c=v; Secret=s3cr3t\r\n\r\n";
@@ -43,7 +32,7 @@ TEST_F(HttpLoggingTest, LogRequest_Values_OnlyAtDebugAndSecretsNever)
     EXPECT_EQ(logRequest(bytes), QStringList{"[VYR server]:ServerLogger::logRequest: POST /Mod1/Cmd1"});
 }
 
-TEST_F(HttpLoggingTest, LogRequest_KeepAlive_OnlyOneDebugLine)
+TEST_F(RequestLogTest, LogRequest_KeepAlive_OnlyOneDebugLine)
 {
     const QByteArray keepAlive = "POST /KeepAlive?x=1 HTTP/1.1\r\nHost: localhost\r\nCookie: c=v\r\n\r\n";
     EXPECT_EQ(logRequest(keepAlive), QStringList{"[VYR server]:ServerLogger::logRequest: POST /KeepAlive"});
