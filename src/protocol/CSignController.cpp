@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QUuid>
+#include <algorithm>
 
 namespace {
 const ResultData
@@ -31,12 +32,33 @@ const ResultData kNoSession(418, "No Session", "Session with provided ID doesn't
 
 CSignController::CSignController(QObject *parent) : HttpRequestHandler(parent) {}
 
+const CSignController::ServerCommand *CSignController::FindServerCommand(const QByteArray &command)
+{
+    using enum SessionRule;
+    using enum Access;
+    // ARCH_TYPE has always opened a session when it came without one, and pages may use the
+    // ID its reply carries.
+    static const ServerCommand kCommands[] = {
+        {"ALIVE", &CSignController::ProcessAlive, AsSent, Anyone},
+        {"GET_USER_SERVER_PORT", &CSignController::ProcessGetUserServerPort, AsSent, Anyone},
+        {"OPEN_SESSION", &CSignController::ProcessOpenSession, AsSent, Anyone},
+        {"CLOSE_SESSION", &CSignController::CloseSession, AsSent, Anyone},
+        {"SET_SESSION_VAR", &CSignController::ProcessSetSessionVar, AsSent, Anyone},
+        {"SERVER_VERSION", &CSignController::ProcessServerVersion, AsSent, Anyone},
+        {"ARCH_TYPE", &CSignController::ProcessArchType, OpenedFirst, Anyone},
+        {"TEST", &CSignController::ProcessTest, AsSent, Anyone},
+        {"GET_USERNAME_FOR_PID", &CSignController::ProcessGetUsernameForPid, AsSent, Anyone},
+        {"GET_RESULT", &CSignController::ProcessGetResult, AsSent, PermittedClient},
+    };
+    const auto found = std::find_if(std::cbegin(kCommands), std::cend(kCommands),
+                                    [&command](const ServerCommand &entry) { return command == entry.name; });
+    return found != std::cend(kCommands) ? found : nullptr;
+}
+
 bool CSignController::IsServerCommand(const QByteArray &command)
 {
-    static const QList<QByteArray> serverCommands = {
-        "ALIVE",          "GET_RESULT",           "OPEN_SESSION", "CLOSE_SESSION",       "SET_SESSION_VAR",
-        "SERVER_VERSION", "GET_USER_SERVER_PORT", "TEST",         "GET_USERNAME_FOR_PID"};
-    return serverCommands.contains(command);
+    const ServerCommand *entry = FindServerCommand(command);
+    return entry && entry->session == SessionRule::AsSent;
 }
 
 QByteArray CSignController::escapeAndConvertToValidID(const QByteArray &data)
@@ -97,48 +119,34 @@ void CSignController::service(HttpRequest &request, HttpResponse &response)
         RestartTimeout();
     SetLogLevelRequest(request, response.socket());
     const bool permitted = CheckPermissions(response.socket());
-    if (!DispatchServerCommand(request, response))
-        DispatchGuardedCommand(request, response, permitted);
+    Dispatch(request, response, permitted);
     SendResponse(request, response);
     VYR_LOG_SERVER(Debug) << "Request processed";
 }
 
-bool CSignController::DispatchServerCommand(HttpRequest &request, HttpResponse &response)
+void CSignController::Dispatch(HttpRequest &request, HttpResponse &response, bool permitted)
 {
-    const QByteArray &command = m_oFields.command;
-    if (command == "ALIVE")
-        SetResultData(m_oSession.contains("startTime") ? ResultData(200, "OK") : kNoSession, response);
-    else if (command == "GET_USER_SERVER_PORT")
-        ProcessGetUserServerPort(response.socket(), response);
-    else if (command == "OPEN_SESSION")
-        ProcessOpenSession(request, response);
-    else if (command == "CLOSE_SESSION")
-        CloseSession(request, response);
-    else if (command == "SET_SESSION_VAR")
-        ProcessSetSessionVar(request, response);
-    else if (command == "SERVER_VERSION")
-        SetResultData(ResultData(200, "OK", QByteArray(kServerVersion)), response);
-    else if (command == "ARCH_TYPE")
-        ProcessArchType(request, response);
-    else if (command == "TEST")
-        ProcessTest(request, response);
-    else if (command == "GET_USERNAME_FOR_PID")
-        ProcessGetUsernameForPid(request, response);
-    else
-        return false;
-    return true;
-}
-
-void CSignController::DispatchGuardedCommand(HttpRequest &request, HttpResponse &response, bool permitted)
-{
-    if (!permitted)
+    const ServerCommand *command = FindServerCommand(m_oFields.command);
+    if (command && command->access == Access::Anyone)
+        (this->*command->handler)(request, response);
+    else if (!permitted)
         SetResultData(m_poDllManager->getModule(m_oFields.libraryName) ? kForbidden : kNotFound, response);
-    else if (m_oFields.command == "GET_RESULT")
-        ProcessGetResult(request, response);
+    else if (command)
+        (this->*command->handler)(request, response);
     else if (m_oSession.contains("startTime"))
         ProcessModuleCommand(request, response);
     else
         SetResultData(kNoSession, response);
+}
+
+void CSignController::ProcessAlive(HttpRequest &, HttpResponse &response)
+{
+    SetResultData(m_oSession.contains("startTime") ? ResultData(200, "OK") : kNoSession, response);
+}
+
+void CSignController::ProcessServerVersion(HttpRequest &, HttpResponse &response)
+{
+    SetResultData(ResultData(200, "OK", QByteArray(kServerVersion)), response);
 }
 
 void CSignController::SetAllNecessaryParams(HttpRequest &request, HttpResponse &response)

@@ -26,10 +26,35 @@ public:
     void service(HttpRequest &request, HttpResponse &response) override;
 
     static QByteArray escapeAndConvertToValidID(const QByteArray &data);
+    // A built-in command that runs with whatever session the request names; every other
+    // command, ARCH_TYPE among them, gets a session opened first when it names none.
     static bool IsServerCommand(const QByteArray &command);
     static void SetSecurityHeaders(HttpResponse &response);
 
 private:
+    using Handler = void (CSignController::*)(HttpRequest &, HttpResponse &);
+    // What a request that names no session gets before its command runs.
+    enum class SessionRule
+    {
+        AsSent,
+        OpenedFirst,
+    };
+    // Whether the command waits for the permission check's consent.
+    enum class Access
+    {
+        Anyone,
+        PermittedClient,
+    };
+    struct ServerCommand
+    {
+        const char *name;
+        Handler handler;
+        SessionRule session;
+        Access access;
+    };
+    // The built-in command of that exact name; null for a module command.
+    static const ServerCommand *FindServerCommand(const QByteArray &command);
+
     void SetAllNecessaryParams(HttpRequest &request, HttpResponse &response);
     void SetLibraryNameAndCommand(HttpRequest &request, HttpResponse &response);
     void GenerateCmdId();
@@ -39,14 +64,15 @@ private:
     bool PrepareExternalModules();
     void RestartTimeout();
     bool CheckPermissions(QTcpSocket *socket);
-    bool DispatchServerCommand(HttpRequest &request, HttpResponse &response);
-    void DispatchGuardedCommand(HttpRequest &request, HttpResponse &response, bool permitted);
+    void Dispatch(HttpRequest &request, HttpResponse &response, bool permitted);
     void ProcessModuleCommand(HttpRequest &request, HttpResponse &response);
     bool CheckCommandParameters(HttpRequest &request, DllModule *module);
     void SetResultData(const ResultData &result, HttpResponse &response);
     void SendResponse(HttpRequest &request, HttpResponse &response);
 
     // Server commands and client sessions.
+    void ProcessAlive(HttpRequest &request, HttpResponse &response);
+    void ProcessServerVersion(HttpRequest &request, HttpResponse &response);
     void ProcessOpenSession(HttpRequest &request, HttpResponse &response);
     bool LoadDllLibrary();
     void CloseSession(HttpRequest &request, HttpResponse &response);
@@ -58,7 +84,7 @@ private:
     static QByteArray ResultCommandId(const HttpRequest &request);
     void ProcessArchType(HttpRequest &request, HttpResponse &response);
     void ProcessTest(HttpRequest &request, HttpResponse &response);
-    void ProcessGetUserServerPort(QTcpSocket *socket, HttpResponse &response);
+    void ProcessGetUserServerPort(HttpRequest &request, HttpResponse &response);
     void ProcessGetUsernameForPid(HttpRequest &request, HttpResponse &response);
     void SetLogLevelRequest(HttpRequest &request, const QTcpSocket *socket);
 

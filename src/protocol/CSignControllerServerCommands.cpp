@@ -43,8 +43,9 @@ void CSignController::ProcessTest(HttpRequest &, HttpResponse &response)
         SetResultData(ResultData(500, "Internal Server Error", outcome), response);
 }
 
-void CSignController::ProcessGetUserServerPort(QTcpSocket *socket, HttpResponse &response)
+void CSignController::ProcessGetUserServerPort(HttpRequest &, HttpResponse &response)
 {
+    QTcpSocket *socket = response.socket();
     CSettings *settings = CSettings::instance();
     if (!socket || socket->localPort() != static_cast<quint16>(settings->ReadPort())) {
         SetResultData(kNotFound, response);

@@ -291,6 +291,7 @@ TEST_F(ProtocolTest, ArchType_Requested_IndentedJsonWithFourKeys)
     startServer();
     const HttpAnswer answer = post("/ARCH_TYPE");
     EXPECT_EQ(answer.statusCode(), 200);
+    EXPECT_FALSE(answer.headers.value("X-VYR-sessionId").isEmpty()); // it opens a session, unlike the others
     const QJsonObject object = QJsonDocument::fromJson(answer.body).object();
     EXPECT_EQ(object.keys(), (QStringList{"buildArchitecture", "kernelType", "kernelVersion", "resultCode"}));
     EXPECT_EQ(object.value("resultCode").toInt(), 200);
