@@ -154,7 +154,7 @@ void CStartup::startListener()
     m_poListenerSettings.reset(new QSettings(iniPath, QSettings::IniFormat));
     m_poListenerSettings->beginGroup(QStringLiteral("listener"));
     m_poRequestMapper.reset(new CRequestMapper());
-    m_poListener.reset(new Listener(true, m_poListenerSettings, m_poRequestMapper, nullptr));
+    m_poListener.reset(new Listener(m_poListenerSettings, m_poRequestMapper, nullptr));
 }
 
 void CStartup::Stop()

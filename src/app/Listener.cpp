@@ -4,10 +4,10 @@
 
 #include <QThread>
 
-Listener::Listener(bool tls, QSharedPointer<QSettings> settings, QSharedPointer<CRequestMapper> requestMapper,
+Listener::Listener(QSharedPointer<QSettings> settings, QSharedPointer<CRequestMapper> requestMapper,
                    QObject *parent)
     : QObject(parent), m_poThread(new QThread()),
-      m_poTask(new ListenerTask(tls, std::move(settings), std::move(requestMapper)))
+      m_poTask(new ListenerTask(std::move(settings), std::move(requestMapper)))
 {
     m_poThread->start(QThread::InheritPriority);
     m_poTask->moveToThread(m_poThread.data());

@@ -15,7 +15,7 @@ class Listener : public QObject
 {
     Q_OBJECT
 public:
-    Listener(bool tls, QSharedPointer<QSettings> settings, QSharedPointer<CRequestMapper> requestMapper,
+    Listener(QSharedPointer<QSettings> settings, QSharedPointer<CRequestMapper> requestMapper,
              QObject *parent);
     ~Listener() override;
 

@@ -5,9 +5,8 @@
 
 #include <QSettings>
 
-ListenerTask::ListenerTask(bool tls, QSharedPointer<QSettings> settings,
-                           QSharedPointer<CRequestMapper> requestMapper)
-    : m_bTls(tls), m_poSettings(std::move(settings)), m_poRequestMapper(std::move(requestMapper))
+ListenerTask::ListenerTask(QSharedPointer<QSettings> settings, QSharedPointer<CRequestMapper> requestMapper)
+    : m_poSettings(std::move(settings)), m_poRequestMapper(std::move(requestMapper))
 {
 }
 

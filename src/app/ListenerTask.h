@@ -13,7 +13,7 @@ class ListenerTask : public QObject
 {
     Q_OBJECT
 public:
-    ListenerTask(bool tls, QSharedPointer<QSettings> settings, QSharedPointer<CRequestMapper> requestMapper);
+    ListenerTask(QSharedPointer<QSettings> settings, QSharedPointer<CRequestMapper> requestMapper);
     ~ListenerTask() override;
 
 public Q_SLOTS:
@@ -23,7 +23,6 @@ public Q_SLOTS:
     void shutdown();
 
 private:
-    bool m_bTls;
     QSharedPointer<QSettings> m_poSettings;           // group "listener" entered; read-only
     QSharedPointer<CRequestMapper> m_poRequestMapper; // main-thread object, service() is thread-safe
     std::unique_ptr<CSslListener> m_poServer;         // lives on the listener thread

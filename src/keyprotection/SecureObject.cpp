@@ -31,11 +31,6 @@ SecureObject::~SecureObject() = default;
 SecureObject::SecureObject(const SecureObject &other) = default;
 SecureObject &SecureObject::operator=(const SecureObject &other) = default;
 
-bool SecureObject::isEmpty() const
-{
-    return size() == 0;
-}
-
 qsizetype SecureObject::size() const
 {
     return m_oBlock ? m_oBlock->bytes().size() : 0;

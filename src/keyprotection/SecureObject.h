@@ -18,7 +18,6 @@ public:
     SecureObject(const SecureObject &other);
     SecureObject &operator=(const SecureObject &other);
 
-    bool isEmpty() const;
     qsizetype size() const;
     const char *constData() const;
     // A view, not a copy: valid only while this object (or a copy of it) is alive, hence

@@ -125,12 +125,6 @@ void UniquePass::setVerbose(bool verbose)
     m_bVerbose = verbose;
 }
 
-bool UniquePass::isVerbose() const
-{
-    QMutexLocker locker(&s_oLock);
-    return m_bVerbose;
-}
-
 void UniquePass::selfTest()
 {
     QMutexLocker locker(&s_oLock);

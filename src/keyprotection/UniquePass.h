@@ -30,7 +30,6 @@ public:
     void selfTest() override;
     void rebuild() override;
 
-    bool isVerbose() const;
     unsigned mode() const { return m_iMode; }
 
     // Each piece as it goes into the material. They take the process-wide lock.

@@ -3,7 +3,6 @@
 #include "MessageFilter.h"
 
 #include <QDebug>
-#include <QScopeGuard>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
@@ -21,19 +20,10 @@ LogChannel::LogChannel(QString name) : m_oName(std::move(name)) {}
 
 LogChannel::~LogChannel() = default;
 
-namespace {
-thread_local bool t_bWriting = false;
-} // namespace
-
 QMutex &LogChannel::processLock()
 {
     static QMutex lock;
     return lock;
-}
-
-bool LogChannel::isWritingOnThisThread()
-{
-    return t_bWriting;
 }
 
 void LogChannel::setConsoleOutput(bool enabled, int consoleLevel)
@@ -112,12 +102,6 @@ void LogChannel::reset()
     m_bInitialized = false;
 }
 
-bool LogChannel::isInitialized() const
-{
-    QMutexLocker locker(&processLock());
-    return m_bInitialized;
-}
-
 int LogChannel::level() const
 {
     QMutexLocker locker(&processLock());
@@ -139,8 +123,6 @@ QString LogChannel::filePath() const
 void LogChannel::write(LogLevel level, const QString &composedText)
 {
     QMutexLocker locker(&processLock());
-    t_bWriting = true;
-    const auto writingEnds = qScopeGuard([] { t_bWriting = false; });
     if (!m_bInitialized || !m_oLogger) {
         qDebug("Logger not initialized!");
         return;

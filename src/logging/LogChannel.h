@@ -39,7 +39,6 @@ public:
     void attach(LogChannel &other);
     void reset();
 
-    bool isInitialized() const;
     int level() const;
     qint64 maxSize() const;
     QString filePath() const;
@@ -47,13 +46,9 @@ public:
     // The level operation: filter, cut to 300 characters, hand to the outputs.
     void write(LogLevel level, const QString &composedText);
 
-    // The process-wide log lock (also taken by the fatal-signal handler).
-    static QMutex &processLock();
-    // True while this thread is inside write(): a fault there must not log again (it would
-    // wait for the lock it already holds).
-    static bool isWritingOnThisThread();
-
 private:
+    // One lock for all channels, so lines of all channels and threads never interleave.
+    static QMutex &processLock();
     void installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks);
 
     const QString m_oName;

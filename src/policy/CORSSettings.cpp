@@ -43,9 +43,9 @@ const QMap<QByteArray, QList<QByteArray>> &CORSSettings::builtInAllowedOrigins()
 
 CORSSettings *CORSSettings::instance()
 {
-    // Thread-safe first use; the settings singleton does its own locking on every read.
-    static CORSSettings policy(Source{[] { return CSettings::instance()->ReadEnableCORS(); },
-                                      [] { return CSettings::instance()->ReadDllDirPaths(); }});
+    // Thread-safe first use; the settings singleton lives as long as the process and does
+    // its own locking on every read.
+    static CORSSettings policy(settingsSource(*CSettings::instance()));
     return &policy;
 }
 

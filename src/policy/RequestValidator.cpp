@@ -45,8 +45,7 @@ bool RequestValidator::validateRequest(HttpRequest &request, HttpResponse &respo
 {
     return validateMethod(request, response) && validatePath(request, response) &&
            verifyBody(request, response) && validateHeaders(request, response) &&
-           validateCookies(request, response) && validateParams(request, response) &&
-           validateOrigin(request, response);
+           validateCookies(request, response) && validateParams(request, response);
 }
 
 bool RequestValidator::validateMethod(HttpRequest &request, HttpResponse &response)
@@ -145,11 +144,4 @@ bool RequestValidator::validateParams(HttpRequest &request, HttpResponse &respon
     VYR_LOG_SERVER(Debug) << name << ":" << value;
     refuse(response, 400);
     return false;
-}
-
-bool RequestValidator::validateOrigin(HttpRequest &request, HttpResponse &)
-{
-    // The allow-list is "*": origins are restricted per module by the CORS policy instead.
-    Q_UNUSED(request.header("Origin"));
-    return true;
 }

@@ -5,6 +5,7 @@ class HttpResponse;
 
 // Stateless checks run on every complete request before anything else. A failing check
 // has already written the whole answer (400, 404, or the status page) when it returns false.
+// Origins are no concern here: the CORS policy decides them per module.
 class RequestValidator
 {
 public:
@@ -16,7 +17,6 @@ public:
     static bool validateHeaders(HttpRequest &request, HttpResponse &response);
     static bool validateCookies(HttpRequest &request, HttpResponse &response);
     static bool validateParams(HttpRequest &request, HttpResponse &response);
-    static bool validateOrigin(HttpRequest &request, HttpResponse &response);
 
     static constexpr int kMaxMethodSize = 128;
     static constexpr int kMaxPathSize = 128;

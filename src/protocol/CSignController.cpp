@@ -21,9 +21,6 @@
 #include <algorithm>
 
 namespace {
-const ResultData
-    kInternalError(500, "Internal Server Error",
-                   "The VYR server encountered an unexpected error and was unable to complete your request.");
 const ResultData kNotFound(404, "Not Found", "The URL you requested was not found.");
 const ResultData kForbidden(403, "Forbidden", "You don't have permissions to access this resource.");
 const ResultData kBadParameters(400, "Bad Request", "The parameters you passed are not valid.");
@@ -97,15 +94,8 @@ void CSignController::SetSecurityHeaders(HttpResponse &response)
 void CSignController::service(HttpRequest &request, HttpResponse &response)
 {
     VYR_LOG_SERVER(Debug) << "New request";
-    m_bKeepAlive = request.path().contains("KeepAlive");
-    m_oRequestDescription = QString::fromUtf8(request.method() + ' ' + request.path());
     SetAllNecessaryParams(request, response);
-    if (!PrepareExternalModules()) {
-        SetReplyHeaders(request, response, true);
-        SetResultData(kInternalError, response);
-        SendResponse(request, response);
-        return;
-    }
+    PrepareExternalModules();
     const bool originAllowed = IsOriginAllowed(request);
     SetReplyHeaders(request, response, originAllowed);
     if (!originAllowed) {
@@ -157,7 +147,6 @@ void CSignController::SetAllNecessaryParams(HttpRequest &request, HttpResponse &
     HttpSessionStore *store = HttpSessionStore::published();
     m_oSession =
         store && !m_oFields.sessionId.isEmpty() ? store->getSession(m_oFields.sessionId) : HttpSession();
-    m_oParameters = request.parameterMap();
     SetLibraryNameAndCommand(request, response);
     m_oCallback = request.parameter("callback");
     tRequestMap &map = m_oFields.requestMap;
@@ -229,32 +218,16 @@ void CSignController::SetReplyHeaders(HttpRequest &request, HttpResponse &respon
     SetSecurityHeaders(response);
 }
 
-bool CSignController::PrepareExternalModules()
+void CSignController::PrepareExternalModules()
 {
+    // Each of them is made on first use, so none is ever missing.
     m_poTimeouts = CTimeout::instance();
-    if (!m_poTimeouts) {
-        VYR_LOG_SERVER(Warning) << "Problem with Timeouts module";
-        return false;
-    }
     m_poDllManager = DllManager::instance();
-    if (!m_poDllManager) {
-        VYR_LOG_SERVER(Warning) << "Problem with DllLoader module";
-        return false;
-    }
     m_poLauncher = CLauncher::GetInstance();
-    if (!m_poLauncher) {
-        VYR_LOG_SERVER(Warning) << "Problem with GUI module";
-        return false;
-    }
-    return true;
 }
 
 void CSignController::RestartTimeout()
 {
-    if (!m_poTimeouts) {
-        VYR_LOG_SERVER(Error) << "Problem with Timeouts module";
-        return;
-    }
     m_poTimeouts->RestartTimer(m_oFields.sessionId);
 }
 

@@ -6,8 +6,6 @@
 #include "http/HttpSession.h"
 
 #include <QByteArray>
-#include <QMultiMap>
-#include <QString>
 
 class CLauncher;
 class CTimeout;
@@ -61,7 +59,7 @@ private:
     bool IsOriginAllowed(HttpRequest &request);
     void SetReplyHeaders(HttpRequest &request, HttpResponse &response, bool originAllowed);
     QByteArray GetHeaderValue(HttpRequest &request, const QByteArray &name) const;
-    bool PrepareExternalModules();
+    void PrepareExternalModules();
     void RestartTimeout();
     bool CheckPermissions(QTcpSocket *socket);
     void Dispatch(HttpRequest &request, HttpResponse &response, bool permitted);
@@ -95,7 +93,4 @@ private:
     HttpSession m_oSession;
     QByteArray m_oCallback;
     QByteArray m_oReplyBody;
-    QMultiMap<QByteArray, QByteArray> m_oParameters;
-    bool m_bKeepAlive = false;
-    QString m_oRequestDescription;
 };

@@ -38,8 +38,7 @@ qint64 ownerOfPort(quint16 port)
 } // namespace
 
 CSslListener::CSslListener(QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent)
-    : QTcpServer(parent), m_poSettings(settings),
-      m_poPool(std::make_unique<CSslConnectionHandlerPool>(settings, requestHandler))
+    : QTcpServer(parent), m_poPool(std::make_unique<CSslConnectionHandlerPool>(settings, requestHandler))
 {
     const quint16 configuredPort = static_cast<quint16>(CSettings::instance()->ReadPort());
     const bool dispatcher = runsOnSystemAccount(QCoreApplication::applicationPid());

@@ -30,6 +30,5 @@ private:
     void becomeDispatcher(quint16 port);
     void answerTooManyConnections(qintptr socketDescriptor);
 
-    QSettings *m_poSettings;                             // not owned
     std::unique_ptr<CSslConnectionHandlerPool> m_poPool; // lives on the listener thread
 };
