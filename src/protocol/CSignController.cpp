@@ -2,6 +2,7 @@
 
 #include "CTimeout.h"
 #include "ClientPermissions.h"
+#include "ControllerReplies.h"
 #include "RequestLog.h"
 #include "common/ServerVersion.h"
 #include "http/HttpRequest.h"
@@ -20,12 +21,7 @@
 #include <QUuid>
 #include <algorithm>
 
-namespace {
-const ResultData kNotFound(404, "Not Found", "The URL you requested was not found.");
-const ResultData kForbidden(403, "Forbidden", "You don't have permissions to access this resource.");
-const ResultData kBadParameters(400, "Bad Request", "The parameters you passed are not valid.");
-const ResultData kNoSession(418, "No Session", "Session with provided ID doesn't exist.");
-} // namespace
+using namespace ControllerReplies;
 
 CSignController::CSignController(QObject *parent) : HttpRequestHandler(parent) {}
 

@@ -2,6 +2,7 @@
 // GET_USER_SERVER_PORT, GET_USERNAME_FOR_PID, and the log-level request.
 #include "CSignController.h"
 #include "ClientPermissions.h"
+#include "ControllerReplies.h"
 #include "UserServerPort.h"
 #include "http/ConnectionSocket.h"
 #include "http/HttpRequest.h"
@@ -19,9 +20,7 @@
 #include <QTcpSocket>
 #include <string>
 
-namespace {
-const ResultData kNotFound(404, "Not Found", "The URL you requested was not found.");
-} // namespace
+using ControllerReplies::kNotFound;
 
 void CSignController::ProcessArchType(HttpRequest &, HttpResponse &response)
 {

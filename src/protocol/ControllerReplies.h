@@ -1,0 +1,11 @@
+#pragma once
+
+#include "common/ResultData.h"
+
+// The controller's fixed answers, status line and body, as pages see them.
+namespace ControllerReplies {
+inline const ResultData kBadParameters(400, "Bad Request", "The parameters you passed are not valid.");
+inline const ResultData kForbidden(403, "Forbidden", "You don't have permissions to access this resource.");
+inline const ResultData kNotFound(404, "Not Found", "The URL you requested was not found.");
+inline const ResultData kNoSession(418, "No Session", "Session with provided ID doesn't exist.");
+} // namespace ControllerReplies
