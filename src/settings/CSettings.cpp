@@ -131,26 +131,6 @@ bool CSettings::ReadEnableCORS() const
 {
     return readBool("settings", "enableCORS", "true");
 }
-int CSettings::ReadSessionExpirationTime() const
-{
-    return readInt("sessions", "expirationTime", "3600000");
-}
-QString CSettings::ReadSessionCookieName() const
-{
-    return readText("sessions", "cookieName", "sessionid");
-}
-QString CSettings::ReadSessionCookiePath() const
-{
-    return readText("sessions", "cookiePath", "");
-}
-QString CSettings::ReadSessionCookieComment() const
-{
-    return readText("sessions", "cookieComment", "");
-}
-QString CSettings::ReadSessionCookieDomain() const
-{
-    return readText("sessions", "cookieDomain", "");
-}
 
 qint64 CSettings::ReadMaxSize() const
 {

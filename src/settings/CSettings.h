@@ -13,6 +13,7 @@
 // reads the file through one QSettings under one mutex and falls back to a built-in
 // default, so a missing key never stops the server. Any thread may call the getters.
 // Whether a missing file may start a server at all is start-up's decision, not this one's.
+// The sessions group has no getters here: the session store reads it, defaults included.
 class CSettings : public QObject
 {
     Q_OBJECT
@@ -43,11 +44,6 @@ public:
     QStringList ReadDllDirPaths() const;
     int ReadTimeoutInterval() const;
     bool ReadEnableCORS() const;
-    int ReadSessionExpirationTime() const;
-    QString ReadSessionCookieName() const;
-    QString ReadSessionCookiePath() const;
-    QString ReadSessionCookieComment() const;
-    QString ReadSessionCookieDomain() const;
 
     QPair<QString, QString> ReadSslCertificateCertAndKeyFiles() const;
     QList<QSslCipher> ReadSslEnabledCiphersList() const;
