@@ -63,12 +63,6 @@ TEST(HttpResponseTest, Write_Reply_ExactBytes)
     }
 }
 
-TEST(HttpCookieTest, ToHeaderValue_AllAttributes_RenderedInOrder)
-{
-    EXPECT_EQ(HttpCookie("id", "{x}", 60, "/a", "c d", "local", true, true).toHeaderValue(),
-              "id={x}; Comment=c d; Domain=local; Max-Age=60; Path=/a; Secure; HttpOnly; Version=1");
-}
-
 using HttpLoopbackTest = HttpLogTest;
 
 TEST_F(HttpLoopbackTest, ParserAndWriter_RealSocket_RequestParsedAndReplyExact)

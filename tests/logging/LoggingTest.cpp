@@ -110,35 +110,26 @@ TEST(LogChannelUninitialized, Write_BeforeInitialization_DropsAndReports)
     EXPECT_EQ(debugOutput, QStringList{"Logger not initialized!"});
 }
 
-TEST(LogRotation, Initialize_LogGrowsPastMaxSize_ExactlyTwoFiles)
+// The file output drops lines below its level and rotates into exactly one backup.
+TEST(LogFile, Initialize_LevelAndMaxSize_LowerLevelsDroppedOneBackupKept)
 {
     QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("VeltraneCryptoProvider.log"));
-    LogChannel channel(QStringLiteral("rotating"));
-    ASSERT_TRUE(channel.initialize(2, 4096, path));
-    for (int i = 0; i < 500; ++i)
-        LogStatement(channel, LogLevel::Info, "R", "w") << "line " << i << QString(40, QLatin1Char('.'));
+    LogChannel channel(QStringLiteral("file"));
+    ASSERT_TRUE(channel.initialize(3, 4096, path));
+    for (int i = 0; i < 500; ++i) {
+        LogStatement(channel, LogLevel::Info, "L", "i") << "info line";
+        LogStatement(channel, LogLevel::Warning, "L", "w") << "line " << i << QString(40, QLatin1Char('.'));
+    }
     channel.reset();
     const QStringList files = QDir(directory.path()).entryList(QDir::Files, QDir::Name);
     EXPECT_EQ(files, (QStringList{"VeltraneCryptoProvider.1.log", "VeltraneCryptoProvider.log"}));
-    EXPECT_LE(QFileInfo(path).size(), 4096);
-}
-
-TEST(LogLevels, FileOutput_BelowLevel_NotWritten)
-{
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("x.log"));
-    LogChannel channel(QStringLiteral("levels"));
-    ASSERT_TRUE(channel.initialize(3, 100000, path));
-    LogStatement(channel, LogLevel::Info, "L", "i") << "info line";
-    LogStatement(channel, LogLevel::Warning, "L", "w") << "warning line";
-    channel.reset();
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(lines[0].endsWith(" warning [levels]:L::w: warning line")) << lines[0].constData();
-    EXPECT_TRUE(lines[1].isEmpty());
+    const QByteArray text = file.readAll();
+    EXPECT_LE(text.size(), 4096);
+    EXPECT_FALSE(text.contains("info line"));
+    EXPECT_TRUE(text.endsWith(" warning [file]:L::w: line 499" + QByteArray(40, '.') + "\n"));
 }
 
 } // namespace

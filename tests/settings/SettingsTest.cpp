@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace {
 
@@ -26,43 +26,27 @@ protected:
     QTemporaryDir m_oDirectory;
 };
 
-struct BoolCase
+TEST_F(SettingsTest, Booleans_Text_TrueOnlyForTrueInAnyCase)
 {
-    const char *value;
-    bool expected;
-};
-
-class SettingsBoolTest : public SettingsTest, public ::testing::WithParamInterface<BoolCase>
-{
-};
-
-TEST_P(SettingsBoolTest, Booleans_Text_TrueOnlyForTrueInAnyCase)
-{
-    const QByteArray value = GetParam().value;
-    auto settings =
-        settingsWith("[listener]\nwindowsServerMode=" + value + "\n[settings]\nenableCORS=" + value + "\n");
-    EXPECT_EQ(settings->ReadWindowsServerMode(), GetParam().expected);
-    EXPECT_EQ(settings->ReadEnableCORS(), GetParam().expected);
+    const std::pair<QByteArray, bool> cases[] = {{"true", true},   {"TRUE", true}, {"True", true},
+                                                 {"false", false}, {"yes", false}, {"1", false},
+                                                 {"", false}};
+    for (const auto &[value, expected] : cases) {
+        auto settings = settingsWith("[listener]\nwindowsServerMode=" + value +
+                                     "\n[settings]\nenableCORS=" + value + "\n");
+        EXPECT_EQ(settings->ReadWindowsServerMode(), expected) << value.constData();
+        EXPECT_EQ(settings->ReadEnableCORS(), expected) << value.constData();
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SettingsBoolTest,
-                         ::testing::Values(BoolCase{"true", true}, BoolCase{"TRUE", true},
-                                           BoolCase{"True", true}, BoolCase{"false", false},
-                                           BoolCase{"yes", false}, BoolCase{"1", false},
-                                           BoolCase{"", false}));
-
-TEST_F(SettingsTest, Numbers_NotANumber_Zero)
+TEST_F(SettingsTest, Values_NumbersAndPaths_NoNumberIsZeroEveryPathPrefixed)
 {
-    auto settings = settingsWith("[listener]\nport=abc\nmaxThreads=12x\n[logging]\nmaxSize=6000000000\n");
+    auto settings = settingsWith("[listener]\nport=abc\nmaxThreads=12x\n[logging]\nmaxSize=6000000000\n"
+                                 "[dllLoader]\ndirPath=first, second\n"
+                                 "[sslCertificate]\ncertFile=/etc/abs.pem\nkeyFile=k.pem\n");
     EXPECT_EQ(settings->ReadPort(), 0);
     EXPECT_EQ(settings->ReadMaxThreads(), 0);
     EXPECT_EQ(settings->ReadMaxSize(), Q_INT64_C(6000000000));
-}
-
-TEST_F(SettingsTest, Paths_ListAndAbsolute_AllPrefixedWithApplicationDirectory)
-{
-    auto settings = settingsWith("[dllLoader]\ndirPath=first, second\n"
-                                 "[sslCertificate]\ncertFile=/etc/abs.pem\nkeyFile=k.pem\n");
     EXPECT_EQ(settings->ReadDllDirPaths(), (QStringList{prefix() + "first", prefix() + "second"}));
     const auto files = settings->ReadSslCertificateCertAndKeyFiles();
     EXPECT_EQ(files.first, prefix() + "/etc/abs.pem");
