@@ -92,7 +92,7 @@ TEST_F(HttpLoopbackTest, ParserAndWriter_RealSocket_RequestParsedAndReplyExact)
 
     ASSERT_TRUE(server.waitForNewConnection(kDeadlineMs));
     std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
-    HttpRequest request(kShippedMaxRequestSize, kShippedMaxMultiPartSize);
+    HttpRequest request(16000, 1000000);
     for (QDeadlineTimer deadline(kDeadlineMs);
          request.status() < HttpRequest::Complete && !deadline.hasExpired();) {
         if (socket->bytesAvailable() == 0)

@@ -11,15 +11,12 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-// The limits of a server whose INI leaves them out.
-constexpr qint32 kShippedMaxRequestSize = 16000;
-constexpr qint32 kShippedMaxMultiPartSize = 1000000;
-
-// A request fed bytes at once or one at a time, from a device that holds only what was fed so far.
+// A request fed bytes at once or one at a time, from a device that holds only what was fed so far,
+// by default under the limits of the shipped INI.
 struct Parse
 {
-    explicit Parse(const QByteArray &bytes, bool byteByByte = false, qint32 maxSize = kShippedMaxRequestSize,
-                   qint32 maxMultiPartSize = kShippedMaxMultiPartSize)
+    explicit Parse(const QByteArray &bytes, bool byteByByte = false, qint32 maxSize = 16000,
+                   qint32 maxMultiPartSize = 1000000)
         : request(maxSize, maxMultiPartSize)
     {
         feed(bytes, byteByByte);
