@@ -2,6 +2,7 @@
 // GET_RESULT.
 #include "CSignController.h"
 #include "CTimeout.h"
+#include "ControllerReplies.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "http/HttpSessionStore.h"
@@ -15,8 +16,8 @@
 #include <QJsonObject>
 
 namespace {
-const ResultData kNotFound(404, "Not Found", "The URL you requested was not found.");
-const ResultData kNoSession(418, "No Session", "Session with provided ID doesn't exist.");
+using ControllerReplies::kNoSession;
+using ControllerReplies::kNotFound;
 } // namespace
 
 void CSignController::ProcessOpenSession(HttpRequest &request, HttpResponse &response)

@@ -41,11 +41,10 @@ CSslConnectionHandler::CSslConnectionHandler(QSettings *settings, HttpRequestHan
     connect(m_poReadTimer, &QTimer::timeout, this, &CSslConnectionHandler::readTimeout);
     connect(m_poThread, &QThread::finished, m_poThread, &QObject::deleteLater);
     m_oLastRequestDir = lastRequestDirectory();
-    // The listener's QSettings is not shared across threads: the parser's limits are read
-    // here, on the listener thread, once per handler.
-    m_iMaxRequestSize = settings->value(QStringLiteral("maxRequestSize"), 16000).toInt();
-    m_iMaxMultiPartSize = settings->value(QStringLiteral("maxMultiPartSize"), 1000000).toInt();
+    // Read once per handler: the parser's limits hold for the handler's life.
     CSettings *serverSettings = CSettings::instance();
+    m_iMaxRequestSize = serverSettings->ReadMaxRequestSize();
+    m_iMaxMultiPartSize = serverSettings->ReadMaxMultiPartSize();
     m_iReadTimeout = serverSettings->ReadReadTimeout();
     // Room for the largest line the parser accepts plus one byte, so an over-long line
     // reaches the parser (and its 413) instead of stalling a full buffer.

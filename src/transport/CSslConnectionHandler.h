@@ -62,7 +62,7 @@ private:
     QString m_oLastRequestDir;
     QThread *m_poThread; // deletes itself when finished
     int m_iReadTimeout = 10000;
-    qint32 m_iMaxRequestSize = 16000;
-    qint32 m_iMaxMultiPartSize = 1000000;
+    qint32 m_iMaxRequestSize = 0;
+    qint32 m_iMaxMultiPartSize = 0;
     qint64 m_iReadBufferLimit = 0;
 };
