@@ -23,6 +23,6 @@ public:
     // Writes a seed only where none is (an empty file counts as none), creating the
     // directory (0755) and the file (0644). A seed already there is never replaced,
     // even by a process racing this one. False when the process may not write it, or
-    // the seed is not 16 letters.
+    // the new value is not 16 letters.
     static bool writeIfMissing(const QString &path, const QByteArray &seed);
 };
