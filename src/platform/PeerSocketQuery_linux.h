@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QtGlobal>
-
 #include <array>
 #include <optional>
 

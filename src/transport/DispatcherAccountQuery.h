@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // Asks this machine's dispatcher which account owns a process (GET_USERNAME_FOR_PID), for a

@@ -7,7 +7,6 @@
 #include "platform/ProcessUtilsLinuxImpl.h"
 
 #include <QCoreApplication>
-
 #include <cerrno>
 
 namespace {
