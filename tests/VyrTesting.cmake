@@ -16,6 +16,17 @@ function(vyr_test_label_properties label out)
   set(${out} LABELS ${label} TIMEOUT ${VYR_TEST_TIMEOUT_${label}} PARENT_SCOPE)
 endfunction()
 
+# Qt and GoogleTest parsed once for every test executable. QtTest stays out: its headers
+# test a macro that differs per target, which would make the header unusable elsewhere.
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/vyr_test_pch.cpp CONTENT "")
+add_library(vyr_test_pch OBJECT ${CMAKE_CURRENT_BINARY_DIR}/vyr_test_pch.cpp)
+target_link_libraries(vyr_test_pch PRIVATE GTest::gtest GTest::gmock Qt6::Core)
+set_target_properties(vyr_test_pch PROPERTIES AUTOMOC OFF)
+target_precompile_headers(vyr_test_pch PRIVATE
+  <QByteArray> <QCoreApplication> <QDeadlineTimer> <QDir> <QFile> <QMap> <QProcess>
+  <QRegularExpression> <QSettings> <QString> <QStringList> <QTemporaryDir> <QThread>
+  <gmock/gmock.h> <gtest/gtest.h>)
+
 # vyr_add_test(NAME SOURCES ... LIBS ... [LABEL <label>] [PROPERTIES ...]): a GoogleTest
 # executable registered with CTest, one test per case, labelled unit unless told otherwise.
 function(vyr_add_test name)
@@ -27,6 +38,7 @@ function(vyr_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Qt6::Core Qt6::Test)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_precompile_headers(${name} REUSE_FROM vyr_test_pch)
   # gtest_discover_tests keeps only the first entry of an ENVIRONMENT list, so the
   # environment comes in through the launcher, which also judges how each case ended.
   set_target_properties(${name} PROPERTIES
