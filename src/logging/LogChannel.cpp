@@ -38,7 +38,7 @@ bool LogChannel::isWritingOnThisThread()
 
 void LogChannel::setConsoleOutput(bool enabled, int consoleLevel)
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     m_bConsoleOutput = enabled;
     m_iConsoleLevel = consoleLevel;
 }
@@ -50,7 +50,7 @@ bool LogChannel::initialize(int level, qint64 maxSize, const QString &filePath)
         bool console = false;
         int consoleLevel = 0;
         {
-            QMutexLocker locker(&processLock());
+            const QMutexLocker locker(&processLock());
             console = m_bConsoleOutput;
             consoleLevel = m_iConsoleLevel;
         }
@@ -73,7 +73,7 @@ bool LogChannel::initialize(int level, qint64 maxSize, const QString &filePath)
 
 void LogChannel::initializeWithSinks(int level, qint64 maxSize, const QString &filePath, SinkList sinks)
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     installLocked(level, maxSize, filePath, std::move(sinks));
 }
 
@@ -96,7 +96,7 @@ void LogChannel::installLocked(int level, qint64 maxSize, const QString &filePat
 
 void LogChannel::attach(LogChannel &other)
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     if (!m_bInitialized)
         return;
     other.installLocked(m_iLevel, m_iMaxSize, m_oFilePath, m_oSinks);
@@ -104,7 +104,7 @@ void LogChannel::attach(LogChannel &other)
 
 void LogChannel::reset()
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     if (m_oLogger)
         m_oLogger->flush();
     m_oLogger.reset();
@@ -114,31 +114,31 @@ void LogChannel::reset()
 
 bool LogChannel::isInitialized() const
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     return m_bInitialized;
 }
 
 int LogChannel::level() const
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     return m_iLevel;
 }
 
 qint64 LogChannel::maxSize() const
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     return m_iMaxSize;
 }
 
 QString LogChannel::filePath() const
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     return m_oFilePath;
 }
 
 void LogChannel::write(LogLevel level, const QString &composedText)
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     t_bWriting = true;
     const auto writingEnds = qScopeGuard([] { t_bWriting = false; });
     if (!m_bInitialized || !m_oLogger) {

@@ -66,13 +66,13 @@ CSettings::~CSettings()
 
 QString CSettings::settingsFilePath() const
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     return m_poSettings ? QFileInfo(m_poSettings->fileName()).absoluteFilePath() : QString();
 }
 
 QVariant CSettings::ReadVariant(const QString &group, const QString &key, const QVariant &defaultValue) const
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     return readVariantLocked(group, key, defaultValue);
 }
 
@@ -197,7 +197,7 @@ QList<QSslCipher> CSettings::ReadSslEnabledCiphersList() const
 {
     if (!QSslSocket::supportsSsl())
         VYR_LOG_SERVER(Error) << "SSL is not supported";
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     QList<QSslCipher> &cache = cipherCache();
     if (!cache.isEmpty())
         return cache;
