@@ -27,6 +27,15 @@ target_precompile_headers(vyr_test_pch PRIVATE
   <QRegularExpression> <QSettings> <QString> <QStringList> <QTemporaryDir> <QThread>
   <gmock/gmock.h> <gtest/gtest.h>)
 
+# ccache takes a compile that uses the precompiled header only when told to be sloppy about
+# its macros and time stamps; the header's own hash still keys every entry.
+set(VYR_TEST_LAUNCHER ${CMAKE_CXX_COMPILER_LAUNCHER})
+if(CMAKE_CXX_COMPILER_LAUNCHER MATCHES "ccache")
+  set(VYR_TEST_LAUNCHER ${CMAKE_COMMAND} -E env CCACHE_SLOPPINESS=pch_defines,time_macros
+                        ${CMAKE_CXX_COMPILER_LAUNCHER})
+endif()
+set_target_properties(vyr_test_pch PROPERTIES CXX_COMPILER_LAUNCHER "${VYR_TEST_LAUNCHER}")
+
 # vyr_add_test(NAME SOURCES ... LIBS ... [LABEL <label>] [PROPERTIES ...]): a GoogleTest
 # executable registered with CTest, one test per case, labelled unit unless told otherwise.
 function(vyr_add_test name)
@@ -43,6 +52,7 @@ function(vyr_add_test name)
   # environment comes in through the launcher, which also judges how each case ended.
   set_target_properties(${name} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests-bin
+    CXX_COMPILER_LAUNCHER "${VYR_TEST_LAUNCHER}"
     CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/tests/run-gtest-case.sh;${VYR_APP_DIR};${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
                        PROPERTIES ${label_properties} ${ARG_PROPERTIES})
