@@ -74,7 +74,6 @@ def grouped_entries(build_dir):
 
 
 def write_database(tidy_dir, entries):
-    os.makedirs(tidy_dir, exist_ok=True)
     with open(os.path.join(tidy_dir, "compile_commands.json"), "w", encoding="utf-8") as file:
         json.dump(entries, file, indent=1)
     return tidy_dir
@@ -133,6 +132,7 @@ def main():
     build_dir, jobs = os.path.abspath(sys.argv[1]), int(sys.argv[2])
     unity_dir = os.path.join(build_dir, "tidy")
     single_dir = os.path.join(unity_dir, "single")
+    os.makedirs(single_dir, exist_ok=True)
     groups = grouped_entries(build_dir)
     write_database(unity_dir, [unity_entry(unity_dir, group, entries) for group, entries in groups.items()])
     write_database(single_dir, [entry for entries in groups.values() for entry in entries])
