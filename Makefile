@@ -1,10 +1,11 @@
-# The front door: `make run` and `make test` do all of their own set-up.
+# The front door: `make run` and `make test` do all of their own set-up. `make test` is
+# also what CI runs (.ci/run), so every check CI makes is one a developer can repeat here.
 SHELL := /bin/bash
 PRESET ?= default
 JOBS ?= $(shell nproc)
 APP_DIR = build/$(PRESET)/bin
 
-.PHONY: run test deps configure build test-default test-asan clean
+.PHONY: run test deps configure build test-preset check-format check-tidy check-labels clean
 
 run: deps
 	@$(MAKE) --no-print-directory build PRESET=default
@@ -12,17 +13,16 @@ run: deps
 		$(APP_DIR)/vyr-certgen --app-dir $(APP_DIR)
 	@exec $(APP_DIR)/VeltraneCryptoServer -console -debug
 
-test: deps
-	@$(MAKE) --no-print-directory test-default
-	@$(MAKE) --no-print-directory test-asan
-
-test-default:
-	@$(MAKE) --no-print-directory build PRESET=default
-	ctest --preset default -j $(JOBS)
-
-test-asan:
+# Cheap checks first, so drift fails in seconds rather than after a build.
+test: deps check-format
+	@$(MAKE) --no-print-directory build PRESET=ci
+	@$(MAKE) --no-print-directory check-tidy check-labels PRESET=ci
+	@$(MAKE) --no-print-directory test-preset PRESET=ci
 	@$(MAKE) --no-print-directory build PRESET=asan
-	ctest --preset asan -j $(JOBS)
+	@$(MAKE) --no-print-directory test-preset PRESET=asan
+
+test-preset:
+	ctest --preset $(PRESET) -j $(JOBS)
 
 deps:
 	@scripts/install-deps.sh
@@ -32,6 +32,20 @@ configure:
 
 build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
+
+# One formatter version for everyone: another major version formats differently.
+check-format:
+	git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
+
+# .clang-tidy's checks over src/, tools/, modules/ and sdk/, with the flags of the build of
+# $(PRESET), which must be there (compile_commands.json, generated headers).
+check-tidy:
+	scripts/check-tidy.py build/$(PRESET) $(JOBS)
+
+# Every test carries a label of tests/VyrTesting.cmake, which bounds its time; this lists any
+# test without one.
+check-labels:
+	@! ctest --preset $(PRESET) -N -LE . | grep -E '^ *Test +#'
 
 clean:
 	rm -rf build

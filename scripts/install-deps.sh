@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-5compat-dev libqt6opengl6-dev
   libssl-dev openssl libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev
+  clang-format clang-tidy-15
   curl procps passwd util-linux ca-certificates
   libnss3-tools
   chromium nodejs $(command -v npm >/dev/null || echo npm)  # NodeSource's nodejs carries its own npm

@@ -10,7 +10,7 @@ int main(int argc, char *argv[])
     installFatalSignalHandler();
     SocketActivation::claimFromEnvironment();
     registerQueuedCallTypes();
-    CStartup startup(argc, argv);
+    const CStartup startup(argc, argv);
     // Detaching from a console has no meaning here; a service manager owns our streams.
     return QCoreApplication::exec();
 }

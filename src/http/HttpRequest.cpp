@@ -338,7 +338,7 @@ namespace {
 // The text between marker and the next double quote; target stays as it is unless both are found.
 void takeQuoted(const QByteArray &line, const char *marker, QByteArray &target)
 {
-    const qsizetype markerLength = qstrlen(marker);
+    const auto markerLength = qsizetype(qstrlen(marker));
     const qsizetype start = line.indexOf(marker);
     if (start < 0)
         return;

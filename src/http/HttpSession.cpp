@@ -27,17 +27,17 @@ HttpSession::HttpSession(bool create)
 HttpSession::HttpSession(const HttpSession &other) : m_pData(other.m_pData)
 {
     if (m_pData) {
-        QWriteLocker locker(&m_pData->lock);
+        const QWriteLocker locker(&m_pData->lock);
         ++m_pData->refCount;
     }
 }
 
-HttpSession &HttpSession::operator=(const HttpSession &other)
+// Self-assignment is harmless: the new reference is taken before the old one is dropped.
+HttpSession &HttpSession::operator=(const HttpSession &other) // NOLINT(bugprone-unhandled-self-assignment)
 {
-    // Take the new reference before dropping the old one, so self-assignment is harmless.
     Data *const previous = m_pData;
     if (other.m_pData) {
-        QWriteLocker locker(&other.m_pData->lock);
+        const QWriteLocker locker(&other.m_pData->lock);
         ++other.m_pData->refCount;
         other.m_pData->lastAccess = QDateTime::currentMSecsSinceEpoch();
     }
@@ -61,7 +61,7 @@ void HttpSession::release(const char *message)
         return;
     qint32 remaining = 0;
     {
-        QWriteLocker locker(&m_pData->lock);
+        const QWriteLocker locker(&m_pData->lock);
         remaining = --m_pData->refCount;
     }
     if (remaining == 0) {
@@ -75,7 +75,7 @@ QByteArray HttpSession::getId() const
 {
     if (!m_pData)
         return QByteArray();
-    QReadLocker locker(&m_pData->lock);
+    const QReadLocker locker(&m_pData->lock);
     return m_pData->id;
 }
 
@@ -83,7 +83,7 @@ void HttpSession::set(const QByteArray &key, const QVariant &value)
 {
     if (!m_pData)
         return;
-    QWriteLocker locker(&m_pData->lock);
+    const QWriteLocker locker(&m_pData->lock);
     m_pData->values.insert(key, value);
 }
 
@@ -91,7 +91,7 @@ QVariant HttpSession::get(const QByteArray &key) const
 {
     if (!m_pData)
         return QVariant();
-    QReadLocker locker(&m_pData->lock);
+    const QReadLocker locker(&m_pData->lock);
     return m_pData->values.value(key);
 }
 
@@ -99,7 +99,7 @@ bool HttpSession::contains(const QByteArray &key) const
 {
     if (!m_pData)
         return false;
-    QReadLocker locker(&m_pData->lock);
+    const QReadLocker locker(&m_pData->lock);
     return m_pData->values.contains(key);
 }
 
@@ -107,7 +107,7 @@ QMap<QByteArray, QVariant> HttpSession::getAll() const
 {
     if (!m_pData)
         return {};
-    QReadLocker locker(&m_pData->lock);
+    const QReadLocker locker(&m_pData->lock);
     return m_pData->values;
 }
 
@@ -115,7 +115,7 @@ qint64 HttpSession::getLastAccess() const
 {
     if (!m_pData)
         return 0;
-    QReadLocker locker(&m_pData->lock);
+    const QReadLocker locker(&m_pData->lock);
     return m_pData->lastAccess;
 }
 
@@ -128,6 +128,6 @@ void HttpSession::setLastAccess(qint64 msecsSinceEpoch)
 {
     if (!m_pData)
         return;
-    QWriteLocker locker(&m_pData->lock);
+    const QWriteLocker locker(&m_pData->lock);
     m_pData->lastAccess = msecsSinceEpoch;
 }

@@ -29,7 +29,7 @@ HttpSessionStore::~HttpSessionStore()
     HttpSessionStore *self = this;
     g_pPublishedStore.compare_exchange_strong(self, nullptr);
     m_oCleanupTimer.stop();
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     m_oSessions.clear();
 }
 
@@ -45,9 +45,9 @@ void HttpSessionStore::publish(HttpSessionStore *store)
 
 QByteArray HttpSessionStore::getSessionId(HttpRequest &request, HttpResponse &response)
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     const auto fromResponse = response.cookies().constFind(m_oCookieName);
-    const QByteArray id =
+    QByteArray id =
         fromResponse != response.cookies().constEnd() ? fromResponse->value() : request.cookie(m_oCookieName);
     if (!id.isEmpty() && !m_oSessions.contains(id)) {
         VYR_LOG_SERVER(Debug) << "HttpSessionStore: received invalid session cookie with ID " << id;
@@ -72,7 +72,7 @@ HttpSession HttpSessionStore::getSession(HttpRequest &request, HttpResponse &res
     }
     if (!allowCreate)
         return HttpSession();
-    HttpSession session(true);
+    const HttpSession session(true);
     VYR_LOG_SERVER(Debug) << "HttpSessionStore: create new session with ID " << session.getId();
     m_oSessions.insert(session.getId(), session);
     response.setCookie(sessionCookie(session.getId()));
@@ -89,19 +89,19 @@ HttpSession HttpSessionStore::getSession(const QByteArray &id)
 
 HttpSession HttpSessionStore::find(const QByteArray &id)
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     return m_oSessions.value(id);
 }
 
 void HttpSessionStore::removeSession(const HttpSession &session)
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     m_oSessions.remove(session.getId());
 }
 
 int HttpSessionStore::sessionCount() const
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     return int(m_oSessions.size());
 }
 
@@ -112,7 +112,7 @@ void HttpSessionStore::sessionTimerEvent()
 
 void HttpSessionStore::sweepExpired(qint64 nowMsecs)
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     for (auto it = m_oSessions.begin(); it != m_oSessions.end();) {
         if (nowMsecs - it.value().getLastAccess() > m_iExpirationTime) {
             VYR_LOG_SERVER(Debug) << "HttpSessionStore: session " << it.key() << " expired";
@@ -125,7 +125,7 @@ void HttpSessionStore::sweepExpired(qint64 nowMsecs)
 
 HttpCookie HttpSessionStore::sessionCookie(const QByteArray &id) const
 {
-    QMutexLocker locker(&m_oSettingsMutex);
+    const QMutexLocker locker(&m_oSettingsMutex);
     const auto read = [this](const char *key) {
         return m_pSettings->value(QLatin1String(key)).toByteArray();
     };

@@ -77,7 +77,7 @@ QByteArray MachineSeed::generate()
 {
     // Twice the letters needed: a byte is drawn again with probability 6/256, so one round
     // almost always suffices.
-    QByteArray random(2 * kLength, Qt::Uninitialized);
+    QByteArray random(qsizetype{2} * kLength, Qt::Uninitialized);
     QByteArray seed;
     while (seed.size() < kLength) {
         if (!fillRandom(random))
@@ -105,10 +105,10 @@ bool MachineSeed::writeIfMissing(const QString &path, const QByteArray &seed)
     if (!ensureDirectory(directory))
         return false;
     QByteArray pattern = QFile::encodeName(directory + QStringLiteral("/.seed.XXXXXX"));
-    UniqueFd fd(::mkstemp(pattern.data()));
+    const UniqueFd fd(::mkstemp(pattern.data()));
     if (fd.get() < 0)
         return false;
-    TemporaryPath temporary(pattern);
+    const TemporaryPath temporary(pattern);
     if (!writeTemporary(fd.get(), seed))
         return false;
     return publish(temporary.get(), path);

@@ -14,7 +14,7 @@ using namespace vyr::openssl;
 
 namespace {
 // PEM files of a few KiB; the bound keeps a huge file from being held in memory.
-constexpr qint64 kMaxFileSize = 1024 * 1024;
+constexpr qint64 kMaxFileSize = qint64{1024} * 1024;
 
 BioPtr memoryBio(const QByteArray &bytes)
 {

@@ -47,13 +47,13 @@ UniquePass::UniquePass(unsigned mode, bool verbose, const UniquePassSources &sou
 
 UniquePass::~UniquePass()
 {
-    QMutexLocker locker(&s_oLock);
+    const QMutexLocker locker(&s_oLock);
     clearPiecesLocked();
 }
 
 void UniquePass::rebuild()
 {
-    QMutexLocker locker(&s_oLock);
+    const QMutexLocker locker(&s_oLock);
     clearPiecesLocked();
     const unsigned pieces = piecesOfMode(m_iMode);
     QByteArray material;
@@ -84,7 +84,7 @@ void UniquePass::clearPiecesLocked()
 
 SecurePass UniquePass::getUniquePassword()
 {
-    QMutexLocker locker(&s_oLock);
+    const QMutexLocker locker(&s_oLock);
     return toHexPass(retrieveUniquePassword());
 }
 
@@ -114,20 +114,20 @@ SecurePass UniquePass::toHexPass(const SecureObject &digest)
         hex[2 * i] = QLatin1Char(kHexDigits[byte >> 4]);
         hex[2 * i + 1] = QLatin1Char(kHexDigits[byte & 0x0f]);
     }
-    SecurePass pass(hex);
+    const SecurePass pass(hex);
     SecureObject::wipe(hex);
     return pass;
 }
 
 void UniquePass::setVerbose(bool verbose)
 {
-    QMutexLocker locker(&s_oLock);
+    const QMutexLocker locker(&s_oLock);
     m_bVerbose = verbose;
 }
 
 void UniquePass::selfTest()
 {
-    QMutexLocker locker(&s_oLock);
+    const QMutexLocker locker(&s_oLock);
     const QByteArray seed = readSeedLocked();
     const QByteArray guid = readMachineGuidLocked();
     const QByteArray uuid = readMotherboardUuidLocked();
@@ -139,19 +139,19 @@ void UniquePass::selfTest()
 
 QByteArray UniquePass::getRegistrySeed()
 {
-    QMutexLocker locker(&s_oLock);
+    const QMutexLocker locker(&s_oLock);
     return readSeedLocked();
 }
 
 QByteArray UniquePass::getMachineGuid()
 {
-    QMutexLocker locker(&s_oLock);
+    const QMutexLocker locker(&s_oLock);
     return readMachineGuidLocked();
 }
 
 QByteArray UniquePass::getMotherboardUUID()
 {
-    QMutexLocker locker(&s_oLock);
+    const QMutexLocker locker(&s_oLock);
     return readMotherboardUuidLocked();
 }
 

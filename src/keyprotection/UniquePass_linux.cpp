@@ -8,7 +8,7 @@
 namespace {
 constexpr qint64 kMaxMachineIdSize = 1024;
 // Real structure tables are a few KiB; the cap keeps a forged file from exhausting memory.
-constexpr qint64 kMaxDmiTableSize = 4 * 1024 * 1024;
+constexpr qint64 kMaxDmiTableSize = qint64{4} * 1024 * 1024;
 
 enum Section
 {

@@ -28,7 +28,7 @@ QMutex &LogChannel::processLock()
 
 void LogChannel::setConsoleOutput(bool enabled, int consoleLevel)
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     m_bConsoleOutput = enabled;
     m_iConsoleLevel = consoleLevel;
 }
@@ -40,7 +40,7 @@ bool LogChannel::initialize(int level, qint64 maxSize, const QString &filePath)
         bool console = false;
         int consoleLevel = 0;
         {
-            QMutexLocker locker(&processLock());
+            const QMutexLocker locker(&processLock());
             console = m_bConsoleOutput;
             consoleLevel = m_iConsoleLevel;
         }
@@ -63,7 +63,7 @@ bool LogChannel::initialize(int level, qint64 maxSize, const QString &filePath)
 
 void LogChannel::initializeWithSinks(int level, qint64 maxSize, const QString &filePath, SinkList sinks)
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     installLocked(level, maxSize, filePath, std::move(sinks));
 }
 
@@ -86,7 +86,7 @@ void LogChannel::installLocked(int level, qint64 maxSize, const QString &filePat
 
 void LogChannel::attach(LogChannel &other)
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     if (!m_bInitialized)
         return;
     other.installLocked(m_iLevel, m_iMaxSize, m_oFilePath, m_oSinks);
@@ -94,7 +94,7 @@ void LogChannel::attach(LogChannel &other)
 
 void LogChannel::reset()
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     if (m_oLogger)
         m_oLogger->flush();
     m_oLogger.reset();
@@ -104,25 +104,25 @@ void LogChannel::reset()
 
 int LogChannel::level() const
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     return m_iLevel;
 }
 
 qint64 LogChannel::maxSize() const
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     return m_iMaxSize;
 }
 
 QString LogChannel::filePath() const
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     return m_oFilePath;
 }
 
 void LogChannel::write(LogLevel level, const QString &composedText)
 {
-    QMutexLocker locker(&processLock());
+    const QMutexLocker locker(&processLock());
     if (!m_bInitialized || !m_oLogger) {
         qDebug("Logger not initialized!");
         return;

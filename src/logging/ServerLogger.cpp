@@ -33,7 +33,7 @@ QString ServerLogger::defaultLogFilePath()
     const QString directory = QFileInfo(userSettings.fileName()).absolutePath() + QDir::separator() + "Logs" +
                               QDir::separator() + QCoreApplication::applicationName();
     QDir().mkpath(directory);
-    const QString path = directory + QDir::separator() + QCoreApplication::applicationName() + ".log";
+    QString path = directory + QDir::separator() + QCoreApplication::applicationName() + ".log";
     qDebug().noquote() << "Log file: " + path;
     return path;
 }
@@ -55,7 +55,7 @@ void ServerLogger::initializeAll(int level, qint64 maxSize, const QString &fileP
 
 void ServerLogger::writeBanner(bool windowsServerMode)
 {
-    LogChannel &server = serverLogChannel();
+    const LogChannel &server = serverLogChannel();
     VYR_LOG_SERVER(Info) << "## Starting Veltrane Crypto Provider Server ver.  " << kServerVersion << " ##";
     VYR_LOG_SERVER(Info) << "WindowsServerMode: " << (windowsServerMode ? "true" : "false");
     VYR_LOG_SERVER(Info) << "LogLevel: " << logLevelName(server.level());

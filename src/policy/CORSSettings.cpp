@@ -126,7 +126,7 @@ QByteArray CORSSettings::allowOriginValue(const HttpRequest &request, const QByt
 
 QByteArray CORSSettings::getModuleName(const HttpRequest &request) const
 {
-    const QByteArray moduleName = RequestTarget::of(request).module;
+    QByteArray moduleName = RequestTarget::of(request).module;
     if (!moduleName.isEmpty())
         VYR_LOG_SERVER(Debug) << "module name: " << moduleName;
     return moduleName;

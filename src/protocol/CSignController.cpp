@@ -59,7 +59,7 @@ QByteArray CSignController::escapeAndConvertToValidID(const QByteArray &data)
     VYR_LOG_SERVER(Debug) << "v_oData=" << data;
     if (data.isEmpty())
         return {};
-    const QByteArray text = QString::fromUtf8(data).toHtmlEscaped().toLatin1().trimmed();
+    QByteArray text = QString::fromUtf8(data).toHtmlEscaped().toLatin1().trimmed();
     static const QRegularExpression uuid(
         QStringLiteral("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$"),
         QRegularExpression::CaseInsensitiveOption);

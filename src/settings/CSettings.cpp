@@ -57,13 +57,13 @@ CSettings::~CSettings()
 
 QString CSettings::settingsFilePath() const
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     return QFileInfo(m_oSettings.fileName()).absoluteFilePath();
 }
 
 QVariant CSettings::ReadVariant(const QString &group, const QString &key, const QVariant &defaultValue) const
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     const QVariant value = m_oSettings.value(group + QLatin1Char('/') + key, defaultValue);
     if (value.isValid() && !value.isNull())
         return value;
@@ -160,7 +160,7 @@ QList<QSslCipher> CSettings::ReadSslEnabledCiphersList() const
 {
     if (!QSslSocket::supportsSsl())
         VYR_LOG_SERVER(Error) << "SSL is not supported";
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     QList<QSslCipher> &cache = cipherCache();
     if (!cache.isEmpty())
         return cache;

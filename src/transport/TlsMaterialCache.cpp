@@ -15,7 +15,7 @@ bool TlsMaterialCache::load()
 {
     const CSettings *settings = CSettings::instance();
     const auto paths = settings->ReadSslCertificateCertAndKeyFiles();
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     if (!m_oFiles) {
         const QString appDir = QFileInfo(settings->settingsFilePath()).absolutePath();
         m_oFiles.emplace(UniquePassSources::system(),
@@ -26,12 +26,12 @@ bool TlsMaterialCache::load()
 
 QByteArray TlsMaterialCache::certificate() const
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     return m_oFiles ? m_oFiles->certificate() : QByteArray();
 }
 
 QByteArray TlsMaterialCache::key() const
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     return m_oFiles ? m_oFiles->key() : QByteArray();
 }

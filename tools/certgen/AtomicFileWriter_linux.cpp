@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,8 +34,7 @@ private:
 
 CertGenException systemError(const QString &what, const QString &path)
 {
-    return CertGenException(
-        QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno))));
+    return CertGenException(QStringLiteral("%1 %2: %3").arg(what, path, qt_error_string(errno)));
 }
 
 } // namespace
@@ -64,7 +62,7 @@ void AtomicFileWriter::rename(const QString &from, const QString &to)
 
 void AtomicFileWriter::syncDirectory(const QString &path)
 {
-    UniqueFd directory(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd directory(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!directory.isValid() || ::fsync(directory.get()) != 0)
         throw systemError(QStringLiteral("Cannot sync the directory"), path);
 }

@@ -89,8 +89,8 @@ CertGenerator::Result CertGenerator::run() const
 void CertGenerator::writeServerFiles(const CertificateAuthority &authority, const Targets &files,
                                      Result &result) const
 {
-    EvpPkeyPtr key = CertificateFactory::generateRsaKey();
-    X509Ptr certificate =
+    const EvpPkeyPtr key = CertificateFactory::generateRsaKey();
+    const X509Ptr certificate =
         CertificateFactory::createServerCertificate(key.get(), authority.certificate(), authority.key());
     // Root provisions a key shared with every account's server; a user's key serves that
     // user (and root, who reads anything). The encryption ties it to the machine either way.
@@ -106,7 +106,7 @@ void CertGenerator::writeServerFiles(const CertificateAuthority &authority, cons
 QByteArray CertGenerator::encryptedServerKey(EVP_PKEY *key) const
 {
     const SecurePass passPhrase = UniquePass(4, m_oOptions.identity).getUniquePassword();
-    const QByteArray pem = PemCodec::encryptedPrivateKeyToPem(key, passPhrase.bytes());
+    QByteArray pem = PemCodec::encryptedPrivateKeyToPem(key, passPhrase.bytes());
     // Proof before writing that the server, deriving the same pass phrase, opens it.
     const EvpPkeyPtr reread = PemCodec::privateKeyFromPem(pem, passPhrase.bytes());
     if (EVP_PKEY_eq(key, reread.get()) != 1)

@@ -8,7 +8,7 @@ using namespace vyr::openssl;
 
 namespace {
 // Backdated a little so a client whose clock runs behind still accepts a fresh certificate.
-constexpr long kNotBeforeSkewSeconds = -60 * 60;
+constexpr long kNotBeforeSkewSeconds = -60L * 60;
 constexpr int kSerialBits = 159;
 // What a loopback server can be called: its IPv4 and IPv6 addresses and localhost (with
 // the names below it, which also resolve to this machine).
@@ -18,7 +18,7 @@ constexpr char kLoopbackConstraints[] = "critical,permitted;IP:127.0.0.1/255.255
 
 void setRandomSerial(X509 *certificate)
 {
-    BignumPtr serial(BN_new());
+    const BignumPtr serial(BN_new());
     if (!serial || !BN_rand(serial.get(), kSerialBits, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) ||
         !BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(certificate)))
         throw CertGenException::fromOpenSsl(QStringLiteral("Cannot create a certificate serial number"));
@@ -99,7 +99,7 @@ void CertificateFactory::addExtension(X509 *certificate, X509 *issuer, int nid, 
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-    X509ExtensionPtr extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
+    const X509ExtensionPtr extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
     if (!extension || !X509_add_ext(certificate, extension.get(), -1))
         throw CertGenException::fromOpenSsl(QStringLiteral("Cannot add the certificate extension %1")
                                                 .arg(QString::fromLatin1(OBJ_nid2sn(nid))));

@@ -45,7 +45,7 @@ QByteArray PemCodec::bioContents(BIO *bio)
 
 QByteArray PemCodec::certificateToPem(X509 *certificate)
 {
-    BioPtr bio = newMemoryBio();
+    const BioPtr bio = newMemoryBio();
     if (!PEM_write_bio_X509(bio.get(), certificate))
         throw CertGenException::fromOpenSsl(QStringLiteral("Cannot write the certificate as PEM"));
     return bioContents(bio.get());
@@ -53,7 +53,7 @@ QByteArray PemCodec::certificateToPem(X509 *certificate)
 
 X509Ptr PemCodec::certificateFromPem(const QByteArray &pem)
 {
-    BioPtr bio = readOnlyBio(pem);
+    const BioPtr bio = readOnlyBio(pem);
     X509Ptr certificate(PEM_read_bio_X509(bio.get(), nullptr, passPhraseCallback, nullptr));
     if (!certificate)
         throw CertGenException::fromOpenSsl(QStringLiteral("Cannot read the certificate"));
@@ -62,7 +62,7 @@ X509Ptr PemCodec::certificateFromPem(const QByteArray &pem)
 
 QByteArray PemCodec::privateKeyToPem(EVP_PKEY *key)
 {
-    BioPtr bio = newMemoryBio();
+    const BioPtr bio = newMemoryBio();
     if (!PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr))
         throw CertGenException::fromOpenSsl(QStringLiteral("Cannot write the private key as PEM"));
     return bioContents(bio.get());
@@ -70,7 +70,7 @@ QByteArray PemCodec::privateKeyToPem(EVP_PKEY *key)
 
 QByteArray PemCodec::encryptedPrivateKeyToPem(EVP_PKEY *key, const QByteArray &passPhrase)
 {
-    BioPtr bio = newMemoryBio();
+    const BioPtr bio = newMemoryBio();
     if (!PEM_write_bio_PKCS8PrivateKey(bio.get(), key, EVP_aes_256_cbc(), passPhrase.constData(),
                                        static_cast<int>(passPhrase.size()), nullptr, nullptr))
         throw CertGenException::fromOpenSsl(QStringLiteral("Cannot encrypt the private key"));
@@ -79,7 +79,7 @@ QByteArray PemCodec::encryptedPrivateKeyToPem(EVP_PKEY *key, const QByteArray &p
 
 EvpPkeyPtr PemCodec::privateKeyFromPem(const QByteArray &pem, const QByteArray &passPhrase)
 {
-    BioPtr bio = readOnlyBio(pem);
+    const BioPtr bio = readOnlyBio(pem);
     EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, passPhraseCallback,
                                            const_cast<QByteArray *>(&passPhrase)));
     if (!key)

@@ -148,23 +148,23 @@ int report(const CertGenerator::Result &result, const CertGenOptions &options)
     return 0;
 }
 
-int runBrowserTrust(const BrowserTrustRequest &request)
+int runBrowserTrust(BrowserTrust::Action action, const QString &authorityFile)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const BrowserTrust trust(QDir::homePath(), request.authorityFile, Certutil::locate());
-    return trust.run(*request.action, out, err);
+    const BrowserTrust trust(QDir::homePath(), authorityFile, Certutil::locate());
+    return trust.run(action, out, err);
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication application(argc, argv);
+    const QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vyr-certgen"));
     BrowserTrustRequest trustRequest;
     const CertGenOptions options = parseOptions(application, trustRequest);
     if (trustRequest.action)
-        return runBrowserTrust(trustRequest);
+        return runBrowserTrust(*trustRequest.action, trustRequest.authorityFile);
     // The pass phrase code logs through the shared channels; this tool talks on the console only.
     vyrcommonsLogChannel().initializeWithSinks(static_cast<int>(LogLevel::Off), 0, QString(), {});
     try {

@@ -48,7 +48,7 @@ ModuleSigner::Outcome ModuleSigner::sign(const QString &modulePath, const QStrin
     QByteArray block = ModuleSignatureBlock::compose(signature);
     if (header.headerSize() != 0)
         block += ModuleSignatureBlock::octawordPadding(bytes.size() + block.size());
-    const Outcome appended = append(modulePath, block);
+    Outcome appended = append(modulePath, block);
     if (!appended.success)
         return appended;
     const ModulePublicKey publicKey = ModuleSigningCrypto::publicComponents(key.get());

@@ -65,7 +65,7 @@ void describe(QCommandLineParser &parser, const Options &options)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
+    const QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vyr-sign-module"));
     QCommandLineParser parser;
     const Options options;
