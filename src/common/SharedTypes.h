@@ -1,20 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMap>
 #include <QMetaType>
-#include <QMultiMap>
-#include <QVariant>
+#include <veltrane/VyrModuleInterface.h>
 
-// Everything a request carries: parameters, headers (lower-case names), cookies and the
-// "keyHttp..." entries. Handed to module functions.
-using tRequestMap = QMultiMap<QByteArray, QByteArray>;
-// Values stored in a client session, handed to every module function.
-using tSessionParamsMap = QMap<QByteArray, QVariant>;
-// A module command function.
-using tpfun = QByteArray (*)(const tRequestMap &, const tSessionParamsMap &);
-// A module's Init or DeInit.
-using tpInitFun = void (*)();
 // The stored result of one command.
 using tResultType = QByteArray;
 

@@ -31,24 +31,24 @@ template <typename Remove> bool removeEach(const QList<QByteArray> &commandIds, 
 
 } // namespace
 
+ProcessInstance<CLauncher> &CLauncher::processInstance()
+{
+    static ProcessInstance<CLauncher> instance([] {
+        auto launcher = std::make_unique<CLauncher>();
+        VYR_LOG_SERVER(Info) << "GUI module created";
+        return launcher;
+    });
+    return instance;
+}
+
 CLauncher *CLauncher::GetInstance()
 {
-    QMutexLocker locker(&s_oMutex);
-    if (!s_poInstance) {
-        s_poInstance = std::make_unique<CLauncher>();
-        VYR_LOG_SERVER(Info) << "GUI module created";
-    }
-    return s_poInstance.get();
+    return processInstance().get();
 }
 
 void CLauncher::ShutdownInstance()
 {
-    std::unique_ptr<CLauncher> instance;
-    {
-        QMutexLocker locker(&s_oMutex);
-        instance = std::move(s_poInstance);
-    }
-    instance.reset(); // its destructor takes the launcher mutex itself
+    processInstance().end();
 }
 
 CLauncher::CLauncher(ManagerSource managerSource)
@@ -179,12 +179,6 @@ bool CLauncher::RemoveAllForSession(const QByteArray &v_oSessionId)
     }
     JoinThreads(threads);
     return bRes;
-}
-
-bool CLauncher::IsGuiBusy()
-{
-    QMutexLocker locker(&s_oMutex);
-    return m_bGuisBusy;
 }
 
 void CLauncher::SetResult(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId,

@@ -2,6 +2,7 @@
 
 #include "ModuleHold.h"
 #include "OwnedThread.h"
+#include "common/ProcessInstance.h"
 #include "common/RequestFields.h"
 #include "common/ResultData.h"
 #include "common/SharedTypes.h"
@@ -66,7 +67,6 @@ public:
     // Ends the session's jobs (returns once their functions have returned; a GUI job's windows
     // are closed), then drops its results and its unprivileged jobs.
     bool RemoveAllForSession(const QByteArray &v_oSessionId);
-    bool IsGuiBusy();
 
 Q_SIGNALS:
     void FunctionReadyToCall(tpfun v_poFunction, const QByteArray &v_oSessionId, const QByteArray &v_oCmdId,
@@ -128,5 +128,5 @@ private:
     // The launcher mutex: class-wide, not recursive; taken once per entry point.
     static inline QMutex s_oMutex;
     // Lives in its own thread; created by whichever thread asks first, destroyed at exit.
-    static inline std::unique_ptr<CLauncher> s_poInstance;
+    static ProcessInstance<CLauncher> &processInstance();
 };

@@ -14,7 +14,6 @@ CXmlReader::~CXmlReader()
 
 bool CXmlReader::ReadFile(const QString &path)
 {
-    m_oFilePath = path;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         VYR_LOG_SERVER(Error) << "File with commands specification cannot be opened";

@@ -33,7 +33,6 @@ public:
     // Command name to parameter names; for one command the newest entry comes first.
     const QMultiMap<QString, QString> &getRequestParams() const { return m_oRequestParams; }
     const QMultiMap<QString, QString> &getResponseParams() const { return m_oResponseParams; }
-    const QString &getFilePath() const { return m_oFilePath; }
 
 protected:
     virtual void ReadCommandsElement();
@@ -52,7 +51,6 @@ private:
     QMap<QString, QString> m_oCommands;
     QMultiMap<QString, QString> m_oRequestParams;
     QMultiMap<QString, QString> m_oResponseParams;
-    QString m_oFilePath;
     QXmlStreamReader m_oReader;
     int m_iSkipDepth = 0;
     static constexpr int kMaxSkipDepth = 256;

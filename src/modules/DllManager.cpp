@@ -12,26 +12,25 @@ namespace {
 constexpr char kVariant[] = "qt6";
 } // namespace
 
+ProcessInstance<DllManager> &DllManager::processInstance()
+{
+    static ProcessInstance<DllManager> instance([] {
+        auto manager = std::make_unique<DllManager>(CSettings::instance());
+        if (QCoreApplication::instance())
+            manager->moveToThread(QCoreApplication::instance()->thread());
+        return manager;
+    });
+    return instance;
+}
+
 DllManager *DllManager::instance()
 {
-    // Settings before the manager mutex, as the lock order demands.
-    CSettings *settings = CSettings::instance();
-    QMutexLocker locker(&s_oMutex);
-    if (!s_poInstance) {
-        s_poInstance = std::make_unique<DllManager>(settings);
-        if (QCoreApplication::instance())
-            s_poInstance->moveToThread(QCoreApplication::instance()->thread());
-    }
-    return s_poInstance.get();
+    return processInstance().get();
 }
 
 void DllManager::ShutdownInstance()
 {
-    std::unique_ptr<DllManager> instance;
-    {
-        QMutexLocker locker(&s_oMutex);
-        instance = std::move(s_poInstance);
-    }
+    processInstance().end();
 }
 
 DllManager::DllManager(const CSettings *settings, QObject *parent) : QObject(parent)

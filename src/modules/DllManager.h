@@ -2,6 +2,7 @@
 
 #include "DllModule.h"
 #include "ModuleHold.h"
+#include "common/ProcessInstance.h"
 
 #include <QByteArray>
 #include <QList>
@@ -45,7 +46,6 @@ public:
     // Returns at once; the modules are let go in the manager's thread.
     void unloadAllModulesForSession(const QByteArray &sessionId);
     QList<QByteArray> getModulesNames(const QByteArray &sessionId);
-    QStringList getModuleDirectories() const { return m_oModuleDirectories; }
 
     // The module's path without suffix; prefers the "qt6" build beside the plain one.
     static QString getModuleFilepath(const QString &directory, const QByteArray &moduleName);
@@ -74,5 +74,6 @@ private:
 
     // The manager mutex: one for the process, taken before the modules' class-wide mutex.
     static inline QMutex s_oMutex;
-    static inline std::unique_ptr<DllManager> s_poInstance;
+    // Lives in the main thread; created by whichever thread asks first, destroyed at exit.
+    static ProcessInstance<DllManager> &processInstance();
 };

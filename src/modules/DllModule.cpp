@@ -16,20 +16,11 @@ constexpr char kUpdaterName[] = "updater";
 constexpr char kUpgraderName[] = "moduleupgrader";
 
 // The module interface's own exports: none of them has a command function's signature.
-constexpr char kInitExport[] = "Init";
-constexpr char kDeInitExport[] = "DeInit";
-constexpr char kGuiQueryExport[] = "IsGuiFunction";
-constexpr char kUnprivilegedQueryExport[] = "CanUnprivilegedRun";
-constexpr char kTerminalQueryExport[] = "CanUseOnTerminalServices";
-constexpr char kOriginsExport[] = "GetAllowedOrigins";
-constexpr const char *kInterfaceExports[] = {kInitExport,          kDeInitExport,
-                                             kGuiQueryExport,      kUnprivilegedQueryExport,
-                                             kTerminalQueryExport, kOriginsExport};
+constexpr const char *kInterfaceExports[] = {kVyrInitExport,          kVyrDeInitExport,
+                                             kVyrGuiQueryExport,      kVyrUnprivilegedQueryExport,
+                                             kVyrTerminalQueryExport, kVyrOriginsExport};
 // Far above any real export name; a longer one comes from a URL, not from a module.
 constexpr qsizetype kMaxFunctionNameLength = 255;
-
-using tpQueryFun = bool (*)(tpfun);
-using tpTerminalFun = bool (*)();
 
 // The steps of load report under the operation's own name.
 LogStatement loadLog(LogLevel level)
@@ -371,12 +362,13 @@ QFunctionPointer DllModule::resolveExport(const char *name) const
 bool DllModule::isGuiFunction(tpfun function)
 {
     QMutexLocker locker(&s_oClassMutex);
-    const auto query = reinterpret_cast<tpQueryFun>(resolveExport(kGuiQueryExport));
+    const auto query = reinterpret_cast<tpCommandQueryFun>(resolveExport(kVyrGuiQueryExport));
     initIfNotLoaded();
     if (!query)
         return true;
     LockedCallScope call(m_iCallsInProgress);
-    const bool answer = callIntoModule(m_oModuleName, "IsGuiFunction", true, [&] { return query(function); });
+    const bool answer =
+        callIntoModule(m_oModuleName, kVyrGuiQueryExport, true, [&] { return query(function); });
     VYR_LOG_SERVER(Debug) << "bGuiFunction (from module)=" << answer;
     return answer;
 }
@@ -384,13 +376,13 @@ bool DllModule::isGuiFunction(tpfun function)
 bool DllModule::canUnprivilegedRun(tpfun function)
 {
     QMutexLocker locker(&s_oClassMutex);
-    const auto query = reinterpret_cast<tpQueryFun>(resolveExport(kUnprivilegedQueryExport));
+    const auto query = reinterpret_cast<tpCommandQueryFun>(resolveExport(kVyrUnprivilegedQueryExport));
     initIfNotLoaded();
     if (!query)
         return false;
     LockedCallScope call(m_iCallsInProgress);
     const bool answer =
-        callIntoModule(m_oModuleName, "CanUnprivilegedRun", false, [&] { return query(function); });
+        callIntoModule(m_oModuleName, kVyrUnprivilegedQueryExport, false, [&] { return query(function); });
     VYR_LOG_SERVER(Debug) << "bCanUnprivilegedRun (from module)=" << answer;
     return answer;
 }
@@ -403,13 +395,13 @@ bool DllModule::canUseOnTerminalServices()
 
 bool DllModule::canUseOnTerminalServicesPriv()
 {
-    const auto query = reinterpret_cast<tpTerminalFun>(resolveExport(kTerminalQueryExport));
+    const auto query = reinterpret_cast<tpModuleQueryFun>(resolveExport(kVyrTerminalQueryExport));
     initIfNotLoaded();
     if (!query)
         return false;
     LockedCallScope call(m_iCallsInProgress);
     const bool answer =
-        callIntoModule(m_oModuleName, "CanUseOnTerminalServices", false, [&] { return query(); });
+        callIntoModule(m_oModuleName, kVyrTerminalQueryExport, false, [&] { return query(); });
     if (!answer)
         VYR_LOG_SERVER(Info) << "bCanUseOnTerminalServices (from module)=" << answer;
     return answer;
@@ -423,11 +415,11 @@ void DllModule::initIfNotLoaded()
 
 void DllModule::runInitFunction()
 {
-    const auto init = reinterpret_cast<tpInitFun>(resolveExport(kInitExport));
+    const auto init = reinterpret_cast<tpInitFun>(resolveExport(kVyrInitExport));
     if (!init)
         return;
     LockedCallScope call(m_iCallsInProgress);
-    callIntoModule(m_oModuleName, "Init", false, [&] {
+    callIntoModule(m_oModuleName, kVyrInitExport, false, [&] {
         init();
         return true;
     });
@@ -435,11 +427,11 @@ void DllModule::runInitFunction()
 
 void DllModule::runDeinitFunction()
 {
-    const auto deinit = reinterpret_cast<tpInitFun>(resolveExport(kDeInitExport));
+    const auto deinit = reinterpret_cast<tpInitFun>(resolveExport(kVyrDeInitExport));
     if (!deinit)
         return;
     LockedCallScope call(m_iCallsInProgress);
-    callIntoModule(m_oModuleName, "DeInit", false, [&] {
+    callIntoModule(m_oModuleName, kVyrDeInitExport, false, [&] {
         deinit();
         return true;
     });

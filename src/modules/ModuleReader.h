@@ -20,13 +20,11 @@ public:
     // The same with another key than the compiled-in one (tests, the signing tool).
     ModuleReader(const QString &path, bool executableHeaderMode, ModulePublicKey key);
 
-    virtual bool verify();
-    virtual ~ModuleReader();
+    bool verify();
+    ~ModuleReader();
     // Parses the block; isRead() tells whether it was complete.
-    virtual void readModule();
-    virtual bool verifySignModuleSignature();
-    // Platform code signature; modules are not loaded by it.
-    virtual bool verifyCodesignSignature();
+    void readModule();
+    bool verifySignModuleSignature();
 
     int getOctawordPaddingSize(const QByteArray &lastBytes) const;
 

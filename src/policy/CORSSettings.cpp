@@ -1,6 +1,7 @@
 #include "CORSSettings.h"
 
 #include "RequestTarget.h"
+#include "common/SharedTypes.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "logging/LogStatement.h"
@@ -13,7 +14,6 @@
 #include <algorithm>
 
 namespace {
-using tpGetAllowedOrigins = QByteArray (*)();
 
 const QMap<QByteArray, QList<QByteArray>> kBuiltInAllowedOrigins = {
     {"tessaroma", {"https://sign.example.com", "https://192.0.2.10/"}},
@@ -158,8 +158,7 @@ QList<QByteArray> CORSSettings::getAllowedOriginsForModule(const QByteArray &mod
 std::optional<QList<QByteArray>> CORSSettings::originsExportedBy(const ModuleLibrary &library,
                                                                  const QString &libraryFile)
 {
-    const auto getAllowedOrigins =
-        reinterpret_cast<tpGetAllowedOrigins>(library.resolve("GetAllowedOrigins"));
+    const auto getAllowedOrigins = reinterpret_cast<tpOriginsFun>(library.resolve(kVyrOriginsExport));
     if (!getAllowedOrigins)
         return std::nullopt;
     QByteArray origins;

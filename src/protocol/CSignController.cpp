@@ -113,9 +113,7 @@ void CSignController::service(HttpRequest &request, HttpResponse &response)
 void CSignController::Dispatch(HttpRequest &request, HttpResponse &response, bool permitted)
 {
     const ServerCommand *command = FindServerCommand(m_oFields.command);
-    if (command && command->access == Access::Anyone)
-        (this->*command->handler)(request, response);
-    else if (!permitted)
+    if (!permitted && !(command && command->access == Access::Anyone))
         SetResultData(m_poDllManager->getModule(m_oFields.libraryName) ? kForbidden : kNotFound, response);
     else if (command)
         (this->*command->handler)(request, response);

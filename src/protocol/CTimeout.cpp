@@ -18,30 +18,25 @@ CTimeout::Services CTimeout::ProcessServices()
     return {&CLauncher::GetInstance, &DllManager::instance, &HttpSessionStore::published};
 }
 
+ProcessInstance<CTimeout> &CTimeout::processInstance()
+{
+    static ProcessInstance<CTimeout> instance([] {
+        auto timeouts = std::make_unique<CTimeout>(CSettings::instance()->ReadTimeoutInterval());
+        if (QCoreApplication::instance())
+            timeouts->moveToThread(QCoreApplication::instance()->thread());
+        return timeouts;
+    });
+    return instance;
+}
+
 CTimeout *CTimeout::instance()
 {
-    // The settings mutex comes before the timeout mutex.
-    CSettings *settings = CSettings::instance();
-    QMutexLocker locker(&s_oMutex);
-    if (!s_poInstance) {
-        std::optional<int> interval;
-        if (settings)
-            interval = settings->ReadTimeoutInterval();
-        s_poInstance = std::make_unique<CTimeout>(interval);
-        if (QCoreApplication::instance())
-            s_poInstance->moveToThread(QCoreApplication::instance()->thread());
-    }
-    return s_poInstance.get();
+    return processInstance().get();
 }
 
 void CTimeout::ShutdownInstance()
 {
-    std::unique_ptr<CTimeout> instance;
-    {
-        QMutexLocker locker(&s_oMutex);
-        instance = std::move(s_poInstance);
-    }
-    instance.reset(); // its destructor takes the timeout mutex itself
+    processInstance().end();
 }
 
 CTimeout::CTimeout(std::optional<int> interval, Services services, QObject *parent)

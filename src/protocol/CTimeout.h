@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/ProcessInstance.h"
 #include "modules/OwnedThread.h"
 
 #include <QByteArray>
@@ -78,8 +79,8 @@ private:
     // Lives in the timer thread, which deletes it (and any timer left) when it finishes.
     CTask *m_poTask = nullptr;
 
-    // The timeout mutex: guards the table and the creation of the instance.
+    // The timeout mutex: guards the table.
     static inline QMutex s_oMutex;
     // Lives in the main thread; created by whichever thread asks first, destroyed at exit.
-    static inline std::unique_ptr<CTimeout> s_poInstance;
+    static ProcessInstance<CTimeout> &processInstance();
 };

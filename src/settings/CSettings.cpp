@@ -33,7 +33,7 @@ CSettings *CSettings::instance()
 {
     if (CSettings *existing = g_poInstance.load())
         return existing;
-    QMutexLocker locker(&instanceMutex());
+    const QMutexLocker locker(&instanceMutex());
     if (!g_poInstance.load())
         g_poInstance = new CSettings(QCoreApplication::applicationDirPath());
     return g_poInstance;
@@ -64,7 +64,7 @@ QString CSettings::settingsFilePath() const
 QVariant CSettings::ReadVariant(const QString &group, const QString &key, const QVariant &defaultValue) const
 {
     const QMutexLocker locker(&m_oMutex);
-    const QVariant value = m_oSettings.value(group + QLatin1Char('/') + key, defaultValue);
+    QVariant value = m_oSettings.value(group + QLatin1Char('/') + key, defaultValue);
     if (value.isValid() && !value.isNull())
         return value;
     VYR_LOG_SERVER(Warning) << "Value for key: " << key << " in group: " << group << " is null";

@@ -133,7 +133,7 @@ QString DispatcherAccountQuery::askDispatcherForDomainAndUsernameForPID(qint64 p
     VYR_LOG_SERVER(Debug) << "iResStatusCode=" << answer.statusCode;
     if (!bytes.isEmpty() && !answer.account)
         VYR_LOG_SERVER(Warning) << "Dispatcher's answer (" << bytes.size() << " bytes) names no account";
-    const QString result = answer.account.value_or(PeerIdentity::unknownAccount());
+    QString result = answer.account.value_or(PeerIdentity::unknownAccount());
     VYR_LOG_SERVER(Info) << "Response info about PID <" << pid
                          << "> set to oClientDomainAndUsername=" << result;
     return result;

@@ -19,21 +19,10 @@
 // The module links Qt6::Core (and Qt6::Widgets for windows) only: the classes below are
 // exported by the server executable itself.
 
-#include <QByteArray>
 #include <QException>
-#include <QMap>
-#include <QMultiMap>
 #include <QSharedPointer>
 #include <QString>
-#include <QVariant>
-
-// Everything a request carries: parameters, headers (lower-case names), cookies and the
-// entries "keyHttpBody", "keyHttpMethod", "keyHttpPath", "keyHttpVersion".
-using tRequestMap = QMultiMap<QByteArray, QByteArray>;
-// Values stored in the client session.
-using tSessionParamsMap = QMap<QByteArray, QVariant>;
-using tpfun = QByteArray (*)(const tRequestMap &, const tSessionParamsMap &);
-using tpInitFun = void (*)();
+#include <veltrane/VyrModuleInterface.h>
 
 #define VYR_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
 
