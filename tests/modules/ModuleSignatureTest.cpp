@@ -48,12 +48,16 @@ class ModuleSignatureTest : public ::testing::Test
 {
 protected:
     // "@name" stands for the file of that name in the test's directory.
-    ProgramRun tool(QStringList arguments) const
+    ProgramRun run(const QString &program, QStringList arguments) const
     {
         for (QString &argument : arguments)
             if (argument.startsWith('@'))
                 argument = m_oDirectory.filePath(argument.mid(1));
-        return runProgram(QStringLiteral(VYR_SIGN_MODULE_TOOL), arguments);
+        return runProgram(program, arguments);
+    }
+    ProgramRun tool(const QStringList &arguments) const
+    {
+        return run(QStringLiteral(VYR_SIGN_MODULE_TOOL), arguments);
     }
     QByteArray signedByTool(const QByteArray &file) const
     {
@@ -190,25 +194,17 @@ TEST_F(ModuleSignatureTest, Verify_HostileSizes_RefusedWithoutReadingOutside)
 // file once, and a refusal leaves the file as it was.
 TEST_F(ModuleSignatureTest, SignModuleTool_VerifyKeysAndRefusals_ExitCodesAndFileKept)
 {
-    const QString openssl = QStringLiteral(VYR_OPENSSL_EXECUTABLE);
-    ASSERT_EQ(runProgram(openssl, {"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:1024", "-out",
-                                   m_oDirectory.filePath("small.pem")})
-                  .exitCode,
-              0);
-    ASSERT_EQ(runProgram(openssl, {"pkey", "-in", m_oDirectory.filePath("small.pem"), "-pubout", "-out",
-                                   m_oDirectory.filePath("small.pub")})
+    // A private key where a public one is asked for, and of the wrong size.
+    ASSERT_EQ(run(QStringLiteral(VYR_OPENSSL_EXECUTABLE),
+                  {"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:1024", "-out", "@small.pem"})
                   .exitCode,
               0);
     ASSERT_TRUE(QFile::copy(testModulePath("Unsigned.so"), m_oDirectory.filePath("Copy.so")));
     ASSERT_TRUE(writeWholeFile(m_oDirectory.filePath("Signed.so"), signedElf()));
-    const struct
-    {
-        QStringList arguments;
-        int exitCode;
-    } cases[] = {
+    const std::pair<QStringList, int> cases[] = {
         {{"--verify", "@Signed.so"}, 0},
         {{"--verify", "--pubkey", VYR_BUILD_PUBLIC_KEY, "@Signed.so"}, 0},
-        {{"--verify", "--pubkey", "@small.pub", "@Signed.so"}, 1},
+        {{"--verify", "--pubkey", "@small.pem", "@Signed.so"}, 1},
         {{"--verify", "@Copy.so"}, 1},
         {{"--key", VYR_BUILD_PRIVATE_KEY, "@Signed.so"}, 1},
         {{"--key", VYR_BUILD_PRIVATE_KEY}, 2},
@@ -222,10 +218,10 @@ TEST_F(ModuleSignatureTest, SignModuleTool_VerifyKeysAndRefusals_ExitCodesAndFil
                readWholeFile(m_oDirectory.filePath("Signed.so"));
     };
     const QByteArray before = modules();
-    for (const auto &c : cases) {
-        const ProgramRun result = tool(c.arguments);
-        EXPECT_EQ(result.exitCode, c.exitCode)
-            << c.arguments.join(' ').toStdString() << result.output.toStdString();
+    for (const auto &[arguments, exitCode] : cases) {
+        const ProgramRun result = tool(arguments);
+        EXPECT_EQ(result.exitCode, exitCode)
+            << arguments.join(' ').toStdString() << result.output.toStdString();
     }
     EXPECT_EQ(modules(), before);
 }
