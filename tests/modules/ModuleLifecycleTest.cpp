@@ -264,8 +264,6 @@ TEST_F(ModuleLifecycleTest, Manager_VariantDirectoriesAndUpdater_ExpectedBuildLo
 {
     QTemporaryDir empty;
     DllManager &dlls = manager({empty.path(), testModuleDir()});
-    EXPECT_EQ(DllManager::getModuleFilepath(testModuleDir(), "Variant"), testModuleDir() + "/qt6/Variant");
-    EXPECT_EQ(DllManager::getModuleFilepath(testModuleDir(), "Mod1"), testModuleDir() + "/Mod1");
     for (const char *name : {"Variant", "Mod1", "updater"})
         ASSERT_TRUE(dlls.loadModuleForSession(name, "s1")) << name;
     EXPECT_EQ(which("Variant"), "VariantQt6");
