@@ -1,7 +1,7 @@
 #include "ModuleTestSupport.h"
-#include "TestKeys.h"
 #include "modules/ModuleReader.h"
 #include "modules/ModuleSignatureBlock.h"
+#include "support/ProgramRun.h"
 #include "support/QtPrinters.h"
 
 #include <QRandomGenerator>
@@ -16,8 +16,8 @@ constexpr qsizetype kPeOffset = 0x40;
 constexpr qsizetype kSizeOfHeaders = kPeOffset + 0x54;
 constexpr qsizetype kCertificateTable = kPeOffset + 0x98; // position, then size
 constexpr qsizetype kTableSize = 64;
-constexpr qint64 kMax = std::numeric_limits<qint64>::max();
-constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+// Zero bytes the signing tool adds after the marker of a PE file whose body size is 4 mod 8.
+constexpr qsizetype kPadding = 3;
 
 void putUInt32(QByteArray &bytes, qsizetype at, quint32 value)
 {
@@ -33,58 +33,78 @@ QByteArray randomBytes(qsizetype size)
     return bytes;
 }
 
+// A PE certificate table appended after signing, as a code-signing step would: the header
+// entry and the table are the bytes the module signature leaves out.
+QByteArray withCertificateTable(QByteArray file)
+{
+    putUInt32(file, kCertificateTable, static_cast<quint32>(file.size()));
+    putUInt32(file, kCertificateTable + 4, kTableSize);
+    return file + QByteArray(24, '\xFF') + randomBytes(kTableSize - 24);
+}
+
+// Module files signed by vyr-sign-module with the build's key, as the build signs modules,
+// and judged by the reader with the key compiled into the server.
 class ModuleSignatureTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { s_poKey = std::make_unique<TestKey>(); }
-    static void TearDownTestSuite() { s_poKey.reset(); }
-
-    // 32-bit PE headers, body, block, padding and, when asked, a certificate table.
-    QByteArray signedPe(int padding, bool certificateTable) const
+    // "@name" stands for the file of that name in the test's directory.
+    ProgramRun run(const QString &program, QStringList arguments) const
     {
-        QByteArray file(kHeaderSize, '\0');
-        file.replace(0, 2, "MZ");
-        putUInt32(file, 0x3C, kPeOffset);
-        file.replace(kPeOffset, 4, QByteArray("PE\0\0", 4));
-        putUInt32(file, kSizeOfHeaders, kHeaderSize);
-        file += m_oBody + ModuleSignatureBlock::compose(s_poKey->sign(m_oBody)) + QByteArray(padding, '\0');
-        if (certificateTable) {
-            putUInt32(file, kCertificateTable, static_cast<quint32>(file.size()));
-            putUInt32(file, kCertificateTable + 4, kTableSize);
-            file += QByteArray(24, '\xFF') + randomBytes(kTableSize - 24);
-        }
-        return file;
+        for (QString &argument : arguments)
+            if (argument.startsWith('@'))
+                argument = m_oDirectory.filePath(argument.mid(1));
+        return runProgram(program, arguments);
     }
-    // ELF-like: signed from byte 0, the marker is the last byte.
-    QByteArray signedElf(const QByteArray &extraSignatureBytes = QByteArray()) const
+    ProgramRun tool(const QStringList &arguments) const
     {
-        const QByteArray data = "\177ELF" + m_oBody;
-        return data + ModuleSignatureBlock::compose(s_poKey->sign(data) + extraSignatureBytes);
+        return run(QStringLiteral(VYR_SIGN_MODULE_TOOL), arguments);
     }
+    QByteArray signedByTool(const QByteArray &file) const
+    {
+        EXPECT_TRUE(writeWholeFile(m_oDirectory.filePath("signing.so"), file));
+        const ProgramRun signing = tool({"--key", VYR_BUILD_PRIVATE_KEY, "@signing.so"});
+        EXPECT_EQ(signing.exitCode, 0) << signing.output.toStdString();
+        return readWholeFile(m_oDirectory.filePath("signing.so"));
+    }
+    // 32-bit PE headers, then the body: signed after the headers and padded to octawords.
+    QByteArray signedPe() const
+    {
+        QByteArray headers(kHeaderSize, '\0');
+        headers.replace(0, 2, "MZ");
+        putUInt32(headers, 0x3C, kPeOffset);
+        headers.replace(kPeOffset, 4, QByteArray("PE\0\0", 4));
+        putUInt32(headers, kSizeOfHeaders, kHeaderSize);
+        return signedByTool(headers + m_oBody);
+    }
+    // An ELF shared object is signed from byte 0 and ends with the marker.
+    QByteArray signedElf() const { return signedByTool("\177ELF" + m_oBody); }
     bool verify(const QByteArray &file, bool executableHeaderMode = true)
     {
         const QString path = m_oDirectory.filePath(QStringLiteral("module.so"));
         EXPECT_TRUE(writeWholeFile(path, file));
-        ModuleReader reader(path, executableHeaderMode, s_poKey->publicKey());
+        ModuleReader reader(path, executableHeaderMode);
         const bool verified = reader.verify();
         m_oModuleData = reader.moduleData();
         return verified;
     }
 
-    static inline std::unique_ptr<TestKey> s_poKey;
     QTemporaryDir m_oDirectory;
     LogCapture m_oLog;
-    QByteArray m_oBody = randomBytes(1000);
+    QByteArray m_oBody = randomBytes(1004);
     QByteArray m_oModuleData;
 };
 
-TEST_F(ModuleSignatureTest, Verify_PaddingAndCertificateTable_SignedBytesFound)
+TEST_F(ModuleSignatureTest, Verify_EveryPaddingWithAndWithoutCertificateTable_SignedBytesFound)
 {
-    for (int padding = 0; padding < 8; ++padding)
-        for (const bool certificateTable : {false, true}) {
-            EXPECT_TRUE(verify(signedPe(padding, certificateTable))) << padding << certificateTable;
+    for (int extra = 0; extra < 8; ++extra) {
+        m_oBody = randomBytes(1000 + extra);
+        const QByteArray pe = signedPe();
+        EXPECT_EQ(pe.size() % 8, 0);
+        for (const QByteArray &file : {pe, withCertificateTable(pe)}) {
+            EXPECT_TRUE(verify(file)) << extra;
             EXPECT_EQ(m_oModuleData, m_oBody);
         }
+    }
 }
 
 // An ELF file is signed from byte 0 also where PE headers are looked for.
@@ -92,26 +112,30 @@ TEST_F(ModuleSignatureTest, Verify_ElfExtraDataSize_264AcceptedAnd265Refused)
 {
     const QByteArray good = signedElf();
     EXPECT_EQ(good.right(9), QByteArray("\x08\x01\0\0\0\0\0\0\xFF", 9));
+    // The same signature with one byte more: 8 + 257 bytes of extra data.
+    const QByteArray data = good.chopped(8 + 256 + 8 + 1);
+    const QByteArray longer = data + ModuleSignatureBlock::compose(good.mid(data.size() + 8, 256) + 'x');
     for (const bool executableHeaderMode : {false, true}) {
         EXPECT_TRUE(verify(good, executableHeaderMode));
         EXPECT_EQ(m_oModuleData, "\177ELF" + m_oBody);
-        EXPECT_FALSE(verify(signedElf("x"), executableHeaderMode));
+        EXPECT_FALSE(verify(longer, executableHeaderMode));
     }
-    EXPECT_TRUE(m_oLog.contains("wrong  iSignatureDataSize 265"));
 }
 
 // Only the bytes outside the signed data and the block may change: the PE header apart from
 // SizeOfHeaders and the certificate table entry, the padding and the table itself.
 TEST_F(ModuleSignatureTest, Verify_OneByteChanged_OnlyUnsignedBytesTolerated)
 {
-    const QByteArray file = signedPe(3, true);
-    const qsizetype blockEnd = file.size() - kTableSize - 3;
+    const QByteArray file = withCertificateTable(signedPe());
+    const qsizetype body = m_oBody.size(), blockEnd = file.size() - kTableSize - kPadding;
     // Flipping 0x40 also turns the certificate table's size (64) to 0.
     const std::pair<qsizetype, bool> cases[] = {
-        {kPeOffset + 0x08, true}, {blockEnd + 1, true},          {blockEnd + 13, true},
-        {kHeaderSize, false},     {kHeaderSize + 999, false},    {kHeaderSize + 1008, false},
-        {blockEnd - 10, false},   {blockEnd - 9, false},         {blockEnd - 1, false},
-        {kSizeOfHeaders, false},  {kCertificateTable + 4, false}};
+        {kPeOffset + 0x08, true},        {blockEnd + 1, true},
+        {blockEnd + 13, true},           {kHeaderSize, false},
+        {kHeaderSize + body - 1, false}, {kHeaderSize + body + 8, false},
+        {blockEnd - 10, false},          {blockEnd - 9, false},
+        {blockEnd - 1, false},           {kSizeOfHeaders, false},
+        {kCertificateTable + 4, false}};
     for (const auto &[offset, stillValid] : cases) {
         QByteArray changed = file;
         changed[offset] = static_cast<char>(changed[offset] ^ 0x40);
@@ -124,11 +148,10 @@ TEST_F(ModuleSignatureTest, Verify_OneByteChanged_OnlyUnsignedBytesTolerated)
 // certificate table was cut short.
 TEST_F(ModuleSignatureTest, Verify_EmptyMissingOrTruncated_RefusedUnlessOnlyUnsignedBytesGo)
 {
-    EXPECT_FALSE(ModuleReader(m_oDirectory.filePath(QStringLiteral("absent.so")), true, s_poKey->publicKey())
-                     .verify());
-    m_oBody = randomBytes(40);
+    EXPECT_FALSE(ModuleReader(m_oDirectory.filePath(QStringLiteral("absent.so")), true).verify());
+    m_oBody = randomBytes(44);
     const QByteArray elf = signedElf();
-    const QByteArray pe = signedPe(5, true);
+    const QByteArray pe = withCertificateTable(signedPe());
     for (qsizetype size = 0; size < elf.size(); ++size) {
         EXPECT_FALSE(verify(elf.left(size), false)) << size;
         EXPECT_EQ(verify(elf.left(size), true), size == elf.size() - 1) << size;
@@ -139,13 +162,15 @@ TEST_F(ModuleSignatureTest, Verify_EmptyMissingOrTruncated_RefusedUnlessOnlyUnsi
 
 TEST_F(ModuleSignatureTest, Verify_HostileSizes_RefusedWithoutReadingOutside)
 {
+    constexpr qint64 kMax = std::numeric_limits<qint64>::max(), kMin = std::numeric_limits<qint64>::min();
+    const QByteArray signedElfFile = signedElf(), signedPeFile = withCertificateTable(signedPe());
     // iExtraDataSize and, when given, iSignatureSize as the file states them.
     const std::pair<qint64, std::optional<qint64>> blocks[] = {
         {-1, {}}, {kMax, {}}, {kMin, {}}, {0, {}}, {8, 0}, {264, -1}, {264, kMax}, {264, kMin}};
     for (const auto &[extra, signature] : blocks) {
-        QByteArray elf = signedElf(), pe = signedPe(0, true);
+        QByteArray elf = signedElfFile, pe = signedPeFile;
         for (QByteArray *file : {&elf, &pe}) {
-            const qsizetype marker = file->size() - 1 - (file == &pe ? kTableSize : 0);
+            const qsizetype marker = file->size() - 1 - (file == &pe ? kTableSize + kPadding : 0);
             file->replace(marker - 8, 8, ModuleSignatureBlock::encodeInt64(extra));
             if (signature)
                 file->replace(marker - extra - 8, 8, ModuleSignatureBlock::encodeInt64(*signature));
@@ -159,10 +184,46 @@ TEST_F(ModuleSignatureTest, Verify_HostileSizes_RefusedWithoutReadingOutside)
                                                     {kCertificateTable, 0xFFFFFF00u},
                                                     {kCertificateTable, 4}};
     for (const auto &[field, value] : fields) {
-        QByteArray pe = signedPe(0, true);
+        QByteArray pe = signedPeFile;
         putUInt32(pe, field, value);
         EXPECT_FALSE(verify(pe, true)) << field;
     }
+}
+
+// The tool checks against the key built into this build unless given another; it signs a
+// file once, and a refusal leaves the file as it was.
+TEST_F(ModuleSignatureTest, SignModuleTool_VerifyKeysAndRefusals_ExitCodesAndFileKept)
+{
+    // A private key where a public one is asked for, and of the wrong size.
+    ASSERT_EQ(run(QStringLiteral(VYR_OPENSSL_EXECUTABLE),
+                  {"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:1024", "-out", "@small.pem"})
+                  .exitCode,
+              0);
+    ASSERT_TRUE(QFile::copy(testModulePath("Unsigned.so"), m_oDirectory.filePath("Copy.so")));
+    ASSERT_TRUE(writeWholeFile(m_oDirectory.filePath("Signed.so"), signedElf()));
+    const std::pair<QStringList, int> cases[] = {
+        {{"--verify", "@Signed.so"}, 0},
+        {{"--verify", "--pubkey", VYR_BUILD_PUBLIC_KEY, "@Signed.so"}, 0},
+        {{"--verify", "--pubkey", "@small.pem", "@Signed.so"}, 1},
+        {{"--verify", "@Copy.so"}, 1},
+        {{"--key", VYR_BUILD_PRIVATE_KEY, "@Signed.so"}, 1},
+        {{"--key", VYR_BUILD_PRIVATE_KEY}, 2},
+        {{"--verify", "--key", VYR_BUILD_PRIVATE_KEY, "@Copy.so"}, 2},
+        {{"--key", "@absent.pem", "@Copy.so"}, 1},
+        {{"--key", VYR_BUILD_PUBLIC_KEY, "@Copy.so"}, 1},
+        {{"--key", "@small.pem", "@Copy.so"}, 1},
+    };
+    const auto modules = [this] {
+        return readWholeFile(m_oDirectory.filePath("Copy.so")) +
+               readWholeFile(m_oDirectory.filePath("Signed.so"));
+    };
+    const QByteArray before = modules();
+    for (const auto &[arguments, exitCode] : cases) {
+        const ProgramRun result = tool(arguments);
+        EXPECT_EQ(result.exitCode, exitCode)
+            << arguments.join(' ').toStdString() << result.output.toStdString();
+    }
+    EXPECT_EQ(modules(), before);
 }
 
 } // namespace

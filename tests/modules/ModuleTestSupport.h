@@ -26,8 +26,7 @@ public:
     }
 
     QStringList lines() const { return m_poSink->lines(); }
-    int count(const QString &text) const { return static_cast<int>(lines().filter(text).size()); }
-    bool contains(const QString &text) const { return count(text) > 0; }
+    bool contains(const QString &text) const { return !lines().filter(text).isEmpty(); }
 
 private:
     std::shared_ptr<CapturingSink> m_poSink;

@@ -1,10 +1,8 @@
-#include "common/UniqueFd.h"
 #include "support/ProgramRun.h"
 #include "support/QtPrinters.h"
 #include "support/TestAccount.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -12,18 +10,12 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QThread>
-#include <arpa/inet.h>
+#include <QTest>
 #include <fcntl.h>
-#include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
-
-using namespace std::chrono_literals;
 
 // The Debian package as an administrator gets it: built by cpack from this build tree,
 // unpacked into a temporary root, provisioned by its own post-install script and run with
@@ -34,18 +26,6 @@ const QString kDispatcherSocket = QStringLiteral("/usr/lib/systemd/system/veltra
 const QString kUserUnit = QStringLiteral("/usr/lib/systemd/user/veltrane-server.service");
 const QString kLogTail = QStringLiteral("/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log");
 
-bool waitFor(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
-{
-    QDeadlineTimer deadline(timeout);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(20);
-    }
-    return true;
-}
-
 QString readText(const QString &path)
 {
     QFile file(path);
@@ -55,40 +35,25 @@ QString readText(const QString &path)
 // The port of the log's "Listening on port N" line; 0 when it did not come in time.
 quint16 listeningPort(const QString &logFile)
 {
-    static const QRegularExpression listening(QStringLiteral("Listening on port (\\d+)"));
+    static const QRegularExpression pattern(QStringLiteral("Listening on port (\\d+)"));
     quint16 port = 0;
-    waitFor([&] { return (port = listening.match(readText(logFile)).captured(1).toUShort()) != 0; }, 30s);
-    return port;
+    const bool listening = QTest::qWaitFor(
+        [&] { return (port = pattern.match(readText(logFile)).captured(1).toUShort()) != 0; }, 30000);
+    return listening ? port : 0;
 }
 
-// A port for the dispatcher whose next port is free too, for the account's server.
-quint16 freePortPair()
+// The dispatcher's listening socket, as its socket unit holds it, on a port whose next one is
+// free too, for the account's server.
+std::unique_ptr<QTcpServer> socketUnit()
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QTcpServer first;
-        if (!first.listen(QHostAddress::LocalHost, 0) || first.serverPort() >= 65530)
-            continue;
+        auto first = std::make_unique<QTcpServer>();
         QTcpServer second;
-        if (second.listen(QHostAddress::LocalHost, static_cast<quint16>(first.serverPort() + 1)))
-            return first.serverPort();
+        if (first->listen(QHostAddress::LocalHost, 0) && first->serverPort() < 65530 &&
+            second.listen(QHostAddress::LocalHost, static_cast<quint16>(first->serverPort() + 1)))
+            return first;
     }
-    return 0;
-}
-
-// A TCP socket listening on 127.0.0.1:port, as the dispatcher's socket unit holds it.
-UniqueFd listeningSocket(quint16 port)
-{
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const int reuse = 1;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
-    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
-        ::listen(fd.get(), 16) != 0)
-        return {};
-    return fd;
+    return nullptr;
 }
 
 // Starts a command as systemd would run it: as the account when given, else as root, and
@@ -168,8 +133,9 @@ protected:
         // /opt/veltrane unless the build chose another VYR_INSTALL_DIR.
         m_oInstallDir = QFileInfo(unitValue(kDispatcherUnit, "ExecStart").section(' ', 0, 0)).path();
         ASSERT_TRUE(m_oInstallDir.startsWith('/')) << m_oInstallDir.toStdString();
-        m_iPort = freePortPair();
-        ASSERT_NE(m_iPort, 0);
+        m_poSocketUnit = socketUnit();
+        ASSERT_TRUE(m_poSocketUnit);
+        m_iPort = m_poSocketUnit->serverPort();
         // A CI machine has no login session to find the account's server through.
         QSettings ini(app() + "/VeltraneCryptoProvider.ini", QSettings::IniFormat);
         ini.setValue("listener/port", m_iPort);
@@ -214,6 +180,7 @@ protected:
     TestAccount m_oAccount{QStringLiteral("p")};
     QTemporaryDir m_oDirectory;
     QString m_oInstallDir;
+    std::unique_ptr<QTcpServer> m_poSocketUnit;
     quint16 m_iPort = 0;
 };
 } // namespace
@@ -249,14 +216,12 @@ TEST_F(UnpackedInstallTest, Lifecycle_ProvisionStartAskRemove_AccountGetsItsOwnP
     rootEnvironment.remove("DISPLAY");
     // The dispatcher takes its port from the socket unit, through the service manager's protocol.
     EXPECT_TRUE(unitValue(kDispatcherSocket, "ListenStream").startsWith("127.0.0.1:"));
-    UniqueFd socketUnit = listeningSocket(m_iPort);
-    ASSERT_TRUE(socketUnit.isValid());
     QProcess dispatcher;
     startUnit(dispatcher,
               QStringList{"/bin/sh", "-c", "LISTEN_PID=$$ LISTEN_FDS=1 exec \"$0\" \"$@\""} +
                   unitCommand(kDispatcherUnit, "ExecStart"),
-              nullptr, rootEnvironment, socketUnit.get());
-    socketUnit.reset();
+              nullptr, rootEnvironment, int(m_poSocketUnit->socketDescriptor()));
+    m_poSocketUnit.reset();
     ASSERT_EQ(listeningPort(rootConfig.path() + kLogTail), m_iPort) << dispatcher.readAll().toStdString();
     EXPECT_TRUE(readText(rootConfig.path() + kLogTail).contains("taken over from the service manager"));
 
@@ -301,7 +266,7 @@ TEST_F(UnpackedInstallTest, Lifecycle_ProvisionStartAskRemove_AccountGetsItsOwnP
     EXPECT_EQ(prerm.exitCode, 0) << prerm.output.toStdString();
     EXPECT_TRUE(dispatcher.waitForFinished(20000));
     EXPECT_TRUE(server.waitForFinished(20000));
-    EXPECT_TRUE(waitFor([&] { return !anyProcessRunsFromRoot(); }, 20s));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !anyProcessRunsFromRoot(); }, 20000));
     EXPECT_FALSE(QFileInfo(userWants).isSymLink());
     const ProgramRun postrm = script("postrm", {"purge"});
     EXPECT_EQ(postrm.exitCode, 0) << postrm.output.toStdString();
@@ -326,11 +291,11 @@ TEST_F(PackageTest, InstalledWithSystemd_DispatcherUnitActive_PurgeLeavesNoProce
     const auto systemctl = [](const QStringList &arguments) {
         return runProgram("systemctl", arguments).output.trimmed();
     };
-    EXPECT_TRUE(waitFor(
+    EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             return systemctl({"is-active", "veltrane-dispatcher.service"}) == "active";
         },
-        30s));
+        30000));
     EXPECT_EQ(systemctl({"is-enabled", "veltrane-dispatcher.service"}), "enabled");
     EXPECT_EQ(systemctl({"--global", "is-enabled", "veltrane-server.service"}), "enabled");
     const QString mainPid = systemctl({"show", "-P", "MainPID", "veltrane-dispatcher.service"});

@@ -1,9 +1,24 @@
-// The plain test module, built under several names (Mod1, NoXml, Unsigned, Tampered,
-// BadXml, Variant, the qt6 Variant, moduleupgrader): echoes and tells which build it is.
+// The plain test module, built under several names (Mod1, NoXml, Unsigned, BadXml, Variant,
+// the qt6 Variant, moduleupgrader): echoes and tells which build it is.
 
-#include "TestModuleTrace.h"
-
+#include <QCoreApplication>
+#include <QFile>
+#include <QThread>
 #include <veltrane/VyrModule.h>
+
+// Init and DeInit append "<module> <event> <thread>" lines to the file named by
+// VYR_TEST_MODULE_TRACE, where <thread> is "main" or "other"; without it, nothing.
+static void traceTestModuleEvent(const char *event)
+{
+    const QByteArray path = qgetenv("VYR_TEST_MODULE_TRACE");
+    QFile file(QString::fromLocal8Bit(path));
+    if (path.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    const QCoreApplication *application = QCoreApplication::instance();
+    const bool onMainThread = application && QThread::currentThread() == application->thread();
+    file.write(QByteArray(VYR_TEST_MODULE_NAME) + ' ' + event + ' ' + (onMainThread ? "main" : "other") +
+               '\n');
+}
 
 VYR_MODULE_INIT
 {

@@ -1,0 +1,279 @@
+#include "ModuleTestSupport.h"
+#include "modules/DllManager.h"
+#include "modules/DllModule.h"
+#include "platform/ProcessUtilsFactory.h"
+#include "platform/ProcessUtilsLinuxImpl.h"
+#include "support/QtPrinters.h"
+
+#include <QMutex>
+#include <QTest>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// What the process services behind createProcessUtils() saw: event-log entries and a PATH
+// kept in memory, so no test needs syslog or changes its own environment. Written by
+// whichever thread loads a module, under the mutex.
+struct FakeProcessRecord
+{
+    QMutex mutex;
+    QStringList eventLog; // "<source> <message>"
+    QByteArray path;
+} g_oFake;
+
+class FakeProcessUtils final : public ProcessUtilsLinuxImpl
+{
+public:
+    void writeEventLog(const QString &source, const QString &message) override
+    {
+        const QMutexLocker locker(&g_oFake.mutex);
+        g_oFake.eventLog.append(source + QLatin1Char(' ') + message);
+    }
+    QByteArray getPathVariable() override
+    {
+        const QMutexLocker locker(&g_oFake.mutex);
+        return g_oFake.path;
+    }
+    void setPathVariable(const QString &value) override
+    {
+        const QMutexLocker locker(&g_oFake.mutex);
+        g_oFake.path = value.toUtf8();
+    }
+};
+
+} // namespace
+
+std::unique_ptr<ProcessUtils> createProcessUtils()
+{
+    return std::make_unique<FakeProcessUtils>();
+}
+
+namespace {
+
+QByteArray call(tpfun function, const QByteArray &data = "x")
+{
+    return function ? function(tRequestMap{{"data", data}}, {}) : QByteArray("<no export>");
+}
+
+// A fresh fake, directory and trace file of the echo modules' Init and DeInit per test.
+class ModuleLifecycleTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        resetFake();
+        qputenv("VYR_TEST_MODULE_TRACE", path("trace.txt").toLocal8Bit());
+    }
+    void TearDown() override
+    {
+        m_poManager.reset();
+        qunsetenv("VYR_TEST_MODULE_TRACE");
+        runDeferredDeletes();
+    }
+    static void resetFake(const QByteArray &path = {})
+    {
+        const QMutexLocker locker(&g_oFake.mutex);
+        g_oFake.eventLog.clear();
+        g_oFake.path = path;
+    }
+    static QStringList eventLog()
+    {
+        const QMutexLocker locker(&g_oFake.mutex);
+        return g_oFake.eventLog;
+    }
+    QString path(const QString &name) const { return m_oDirectory.filePath(name); }
+    QStringList trace() const
+    {
+        return QString::fromUtf8(readWholeFile(path("trace.txt")))
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    DllManager &manager(const QStringList &directories = {testModuleDir()})
+    {
+        m_poManager = std::make_unique<DllManager>(directories);
+        return *m_poManager;
+    }
+    // From another thread, as a handler thread ends a session; the unloading itself is
+    // queued to the manager's thread, which the wait lets run.
+    bool unloadAndWait(const QByteArray &sessionId)
+    {
+        std::thread([&] { m_poManager->unloadAllModulesForSession(sessionId); }).join();
+        return QTest::qWaitFor([&] { return m_poManager->getModulesNames(sessionId).isEmpty(); }, 10000);
+    }
+    QByteArray which(const QByteArray &name)
+    {
+        DllModule *module = m_poManager->getModule(name);
+        return module ? call(module->getFunction(QStringLiteral("Which"))) : QByteArray();
+    }
+
+    QTemporaryDir m_oDirectory;
+    LogCapture m_oLog;
+    std::unique_ptr<DllManager> m_poManager;
+};
+
+// A command file maps command names to exports and lists their parameters; without one every
+// export is a command. A path with a dot names its command file itself.
+TEST_F(ModuleLifecycleTest, GetFunction_CommandFileOrNone_ValidityAndExport)
+{
+    ASSERT_TRUE(QFile::copy(testModulePath("Mod1.so"), path("Dotted.v2.so")));
+    ASSERT_TRUE(QFile::copy(testModulePath("Mod1.xml"), path("Dotted.v2")));
+    DllModule withFile("Mod1", false), withoutFile("NoXml", false), dotted("Dotted.v2", false);
+    ASSERT_TRUE(withFile.load(testModulePath("Mod1")));
+    ASSERT_TRUE(withoutFile.load(testModulePath("NoXml")));
+    ASSERT_TRUE(dotted.load(path("Dotted.v2")));
+    EXPECT_TRUE(eventLog().isEmpty());
+    const struct
+    {
+        DllModule *module;
+        const char *command;
+        bool valid;
+        QByteArray result;
+    } cases[] = {
+        {&withFile, "Cmd1", true, "x"},
+        {&withFile, "Echo", true, "echo:x"},
+        {&withFile, "Missing", true, "<no export>"},
+        {&withFile, "NoMethod", true, "<no export>"},
+        {&withFile, "Hidden", false, "<no export>"},
+        {&withFile, "EchoImpl", false, "<no export>"},
+        {&withoutFile, "Hidden", true, "hidden"},
+        {&withoutFile, "EchoImpl", true, "echo:x"},
+        {&withoutFile, "Echo", true, "<no export>"},
+        {&dotted, "Echo", true, "echo:x"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.module->getModuleName().toStdString() + " " + c.command);
+        EXPECT_EQ(c.module->isCommandValid(QString::fromLatin1(c.command)), c.valid);
+        EXPECT_EQ(call(c.module->getFunction(QString::fromLatin1(c.command))), c.result);
+    }
+    EXPECT_EQ(withFile.getRequestParams(QStringLiteral("Echo")), (QStringList{"second", "first"}));
+    EXPECT_TRUE(withoutFile.getRequestParams(QStringLiteral("Cmd1")).isEmpty());
+}
+
+// Missing query exports fall back to their defaults; so does one that throws. Without
+// CanUseOnTerminalServices a module does not load in windowsServerMode.
+TEST_F(ModuleLifecycleTest, QueryExports_PresentMissingOrThrowing_AnswerOrDefault)
+{
+    const struct
+    {
+        const char *module, *command;
+        bool gui, unprivileged, terminalServices;
+    } cases[] = {
+        {"Mod1", "Cmd1", false, false, true},        {"NoQueries", "Cmd1", true, false, false},
+        {"Unprivileged", "Open", false, true, true}, {"Unprivileged", "Closed", false, false, true},
+        {"Throwing", "ThrowStd", true, false, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.module) + " " + c.command);
+        DllModule module(c.module, false);
+        ASSERT_TRUE(module.load(testModulePath(c.module)));
+        const tpfun function = module.getFunction(QString::fromLatin1(c.command));
+        EXPECT_EQ(module.isGuiFunction(function), c.gui);
+        EXPECT_EQ(module.canUnprivilegedRun(function), c.unprivileged);
+        EXPECT_EQ(module.canUseOnTerminalServices(), c.terminalServices);
+        EXPECT_EQ(DllModule(c.module, true).load(testModulePath(c.module)), c.terminalServices);
+    }
+}
+
+// The signature itself is judged byte by byte in ModuleSignatureTest; here, that a refusal
+// comes before any of the module's code runs and an unsigned file reaches the event log.
+TEST_F(ModuleLifecycleTest, Load_BadModule_RefusedBeforeAnyCodeRuns)
+{
+    for (const auto &[name, eventLogged] :
+         {std::pair{"Unsigned", true}, {"BadXml", false}, {"Absent", false}}) {
+        SCOPED_TRACE(name);
+        resetFake();
+        const QString modulePath = testModulePath(name);
+        EXPECT_FALSE(DllModule(name, false).load(modulePath));
+        const QStringList entries = eventLog();
+        ASSERT_EQ(entries.size(), eventLogged ? 1 : 0);
+        if (eventLogged) {
+            EXPECT_TRUE(entries.first().startsWith(QCoreApplication::applicationName() + ' '));
+            EXPECT_TRUE(entries.first().contains(modulePath + ".so")) << entries.first().toStdString();
+        }
+    }
+    EXPECT_TRUE(trace().isEmpty());
+}
+
+TEST_F(ModuleLifecycleTest, Load_AdditionalLibraries_DirectoryOnPathOnceAndLibraryFound)
+{
+    resetFake("/usr/bin");
+    const QString libraries = testModulePath("WithLibs");
+    DllModule module("WithLibs", false), again("WithLibs", false);
+    ASSERT_TRUE(module.load(libraries));
+    EXPECT_EQ(call(module.getFunction(QStringLiteral("Helper"))), "from the helper library");
+    ASSERT_TRUE(again.load(libraries));
+    const QMutexLocker locker(&g_oFake.mutex);
+    EXPECT_EQ(g_oFake.path, "/usr/bin:" + libraries.toUtf8());
+}
+
+TEST_F(ModuleLifecycleTest, HashModule_Commands_KnownDigests)
+{
+    DllModule module("hash", false);
+    ASSERT_TRUE(module.load(QStringLiteral(VYR_BUNDLED_MODULE_DIR "/hash")));
+    const tpfun sha256 = module.getFunction(QStringLiteral("SHA256"));
+    const tpfun hmac = module.getFunction(QStringLiteral("HMAC_SHA256"));
+    ASSERT_TRUE(sha256 && hmac);
+    EXPECT_EQ(sha256({{"data", "abc"}}, {}),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hmac({{"key", "key"}, {"data", "The quick brown fox jumps over the lazy dog"}}, {}),
+              "f7bc83f430538424b13298e6aa6fb143ef4d59a14946175997479dbc2d1a3cd8");
+    EXPECT_EQ(module.getRequestParams(QStringLiteral("HMAC_SHA256")), (QStringList{"data", "key"}));
+}
+
+// A module stays while a session holds it or a call runs in it, and is found again then; its
+// DeInit runs once, on the main thread, whichever thread ended the session.
+TEST_F(ModuleLifecycleTest, Manager_TwoSessionsOrACall_UnloadedWhenTheLastLetsGo)
+{
+    DllManager &dlls = manager();
+    for (const char *session : {"s1", "s1", "s2"})
+        ASSERT_TRUE(dlls.loadModuleForSession("Mod1", session));
+    DllModule *module = dlls.getModule("Mod1");
+    EXPECT_EQ(module->getSessions(), (QList<QByteArray>{"s1", "s2"}));
+    ASSERT_TRUE(unloadAndWait("s1"));
+    EXPECT_EQ(dlls.getModule("Mod1"), module);
+    {
+        DllModule::CallScope call(*module);
+        ASSERT_TRUE(unloadAndWait("s2"));
+        EXPECT_EQ(dlls.getModule("Mod1"), module);
+    }
+    ASSERT_TRUE(dlls.loadModuleForSession("Mod1", "s3"));
+    EXPECT_EQ(dlls.getModule("Mod1"), module);
+    ASSERT_TRUE(unloadAndWait("s3"));
+    EXPECT_EQ(dlls.getModule("Mod1"), nullptr);
+    EXPECT_EQ(trace(), (QStringList{"Mod1 Init main", "Mod1 DeInit main"}));
+}
+
+TEST_F(ModuleLifecycleTest, Manager_ConcurrentSessions_OneModuleObjectInitialisedOnce)
+{
+    DllManager &dlls = manager();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&dlls, i] {
+            for (int round = 0; round < 10; ++round)
+                dlls.loadModuleForSession("Mod1", "s" + QByteArray::number(i));
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_EQ(dlls.getModule("Mod1")->getSessions().size(), 4);
+    EXPECT_EQ(trace(), QStringList{"Mod1 Init other"});
+}
+
+// The qt6 build beside the plain one wins, "updater" is the upgrader's old name, and the
+// manager's end lets every module still held go through its DeInit.
+TEST_F(ModuleLifecycleTest, Manager_VariantDirectoriesAndUpdater_ExpectedBuildLoadedAndDeInitAtEnd)
+{
+    QTemporaryDir empty;
+    DllManager &dlls = manager({empty.path(), testModuleDir()});
+    for (const char *name : {"Variant", "Mod1", "updater"})
+        ASSERT_TRUE(dlls.loadModuleForSession(name, "s1")) << name;
+    EXPECT_EQ(which("Variant"), "VariantQt6");
+    EXPECT_EQ(which("Mod1"), "Mod1");
+    EXPECT_EQ(which("updater"), "Upgrader");
+    EXPECT_EQ(dlls.getModule("updater")->getModuleName(), "moduleupgrader");
+    EXPECT_FALSE(dlls.loadModuleForSession("Nowhere", "s1"));
+    EXPECT_EQ(dlls.getModulesNames("s1").size(), 3);
+    m_poManager.reset();
+    EXPECT_EQ(trace().filter(QStringLiteral(" DeInit main")).size(), 3) << trace().join('|').toStdString();
+}
+
+} // namespace
