@@ -26,8 +26,6 @@ DIAGNOSTIC = re.compile(r"^(/\S+?):\d+:\d+: (?:error|warning): .*\[([\w.-]+)[,\]
 # the settings reader's start-up), to be fixed there, after which their lines go.
 WIDENING, CONST = "bugprone-implicit-widening-of-multiplication-result", "misc-const-correctness"
 TOLERATED = {
-    "src/platform/BrowserInventory_linux.cpp": {WIDENING},
-    "src/platform/ElfSonameReader_linux.cpp": {WIDENING},
     "src/platform/ProcFs_linux.cpp": {WIDENING},
     "src/platform/ProcessUtilsLinuxImplSystemInfo.cpp": {WIDENING},
     "src/platform/UserDatabase_linux.cpp": {WIDENING},

@@ -26,6 +26,4 @@ public:
 
     // Runs to completion or until timeoutMs, after which the command is killed.
     virtual CommandResult run(const QString &program, const QStringList &arguments, int timeoutMs) = 0;
-    // Starts without waiting for the end and without keeping the child; true when it started.
-    virtual bool startDetached(const QString &program, const QStringList &arguments) = 0;
 };

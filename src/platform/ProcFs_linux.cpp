@@ -117,15 +117,6 @@ SysResult<uid_t> ProcFs::ownerUid(qint64 pid) const
     return SysResult<uid_t>::success(info.st_uid);
 }
 
-SysResult<uid_t> ProcFs::effectiveUid(qint64 pid) const
-{
-    const auto status = readFile(pidPath(pid, QStringLiteral("status")));
-    if (!status.ok())
-        return SysResult<uid_t>::failure(status.error);
-    const auto uid = parseEffectiveUid(status.value);
-    return uid ? SysResult<uid_t>::success(*uid) : SysResult<uid_t>::failure(EINVAL);
-}
-
 SysResult<ProcStat> ProcFs::stat(qint64 pid) const
 {
     const auto text = readFile(pidPath(pid, QStringLiteral("stat")));
@@ -171,11 +162,6 @@ QString ProcFs::executablePath(qint64 pid) const
 QString ProcFs::processName(qint64 pid) const
 {
     return QFileInfo(executablePath(pid)).completeBaseName();
-}
-
-QString ProcFs::executableFileName(qint64 pid) const
-{
-    return QFileInfo(executablePath(pid)).fileName();
 }
 
 QSet<quint64> ProcFs::socketInodes(qint64 pid) const
@@ -242,18 +228,4 @@ std::optional<ProcStat> ProcFs::parseStat(const QByteArray &text)
     stat.state = fields.first().at(0);
     stat.startTicks = fields.at(kStartTimeIndex).toULongLong(&ok);
     return ok ? std::optional<ProcStat>(stat) : std::nullopt;
-}
-
-std::optional<uid_t> ProcFs::parseEffectiveUid(const QByteArray &statusText)
-{
-    for (const QByteArray &line : statusText.split('\n')) {
-        if (!line.startsWith("Uid:"))
-            continue;
-        // Real, effective, saved set, file system.
-        const QList<QByteArray> ids = line.mid(4).simplified().split(' ');
-        bool ok = false;
-        const uint uid = ids.value(1).toUInt(&ok);
-        return ok ? std::optional<uid_t>(uid) : std::nullopt;
-    }
-    return std::nullopt;
 }

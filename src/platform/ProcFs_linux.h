@@ -30,15 +30,11 @@ public:
     SysResult<QList<qint64>> pids() const;
     // Owner of /proc/<pid>: the process's account.
     SysResult<uid_t> ownerUid(qint64 pid) const;
-    // Effective uid from the "Uid:" line of /proc/<pid>/status.
-    SysResult<uid_t> effectiveUid(qint64 pid) const;
     SysResult<ProcStat> stat(qint64 pid) const;
     // Seconds since boot from <root>/uptime, in milliseconds.
     SysResult<qint64> uptimeMs() const;
     // Executable's complete base name; empty when neither exe nor cmdline tells.
     QString processName(qint64 pid) const;
-    // Executable's file name with suffix (exact match for signalling by name).
-    QString executableFileName(qint64 pid) const;
     QSet<quint64> socketInodes(qint64 pid) const;
     bool holdsSocket(qint64 pid, quint64 inode) const;
     // Present and not a zombie: a zombie has ended, it only waits to be reaped.
@@ -46,7 +42,6 @@ public:
 
     static SysResult<QByteArray> readFile(const QString &path);
     static std::optional<ProcStat> parseStat(const QByteArray &text);
-    static std::optional<uid_t> parseEffectiveUid(const QByteArray &statusText);
 
 private:
     QString executablePath(qint64 pid) const;

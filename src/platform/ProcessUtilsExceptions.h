@@ -51,25 +51,7 @@ public:
     using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
 };
 
-class FileTimeToSystemTimeException final : public ProcessUtilsExceptionOf<FileTimeToSystemTimeException>
-{
-public:
-    using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
-};
-
 class GetExtendedTcpTableException final : public ProcessUtilsExceptionOf<GetExtendedTcpTableException>
-{
-public:
-    using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
-};
-
-class GetProcessTimesException final : public ProcessUtilsExceptionOf<GetProcessTimesException>
-{
-public:
-    using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
-};
-
-class GetTokenInformationException final : public ProcessUtilsExceptionOf<GetTokenInformationException>
 {
 public:
     using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
@@ -82,12 +64,6 @@ public:
 };
 
 class OpenProcessException final : public ProcessUtilsExceptionOf<OpenProcessException>
-{
-public:
-    using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
-};
-
-class OpenProcessTokenException final : public ProcessUtilsExceptionOf<OpenProcessTokenException>
 {
 public:
     using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;

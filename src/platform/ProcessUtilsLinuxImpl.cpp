@@ -10,18 +10,14 @@
 #include "UtmpSessionSource_linux.h"
 #include "logging/LogStatement.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 #include <QtEndian>
 #include <cstdlib>
-#include <functional>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-const QString kNoConsoleSession = QStringLiteral("<NO ACTIVE CONSOLE SESSION>");
 const QString kUnknown = QStringLiteral("<UNKNOWN>");
 
 // Logged under the operation's name before it leaves the layer.
@@ -42,12 +38,6 @@ std::shared_ptr<SessionSource> systemSessionSource(const std::shared_ptr<Command
     return std::make_shared<UtmpSessionSource>();
 }
 
-QStringList defaultApplicationDirs()
-{
-    return {QDir::homePath() + QStringLiteral("/.local/share/applications"),
-            QStringLiteral("/usr/local/share/applications"), QStringLiteral("/usr/share/applications")};
-}
-
 QString stationName(const LoginSession &session)
 {
     return session.seat.isEmpty() ? session.tty : session.seat;
@@ -65,8 +55,6 @@ ProcessUtilsLinuxImpl::ProcessUtilsLinuxImpl(const QString &procRoot, const QStr
         m_oDependencies.sessionSource = systemSessionSource(m_oDependencies.runner);
     if (!m_oDependencies.eventLogWriter)
         m_oDependencies.eventLogWriter = std::make_shared<SyslogEventLogWriter>();
-    if (m_oDependencies.applicationDirs.isEmpty())
-        m_oDependencies.applicationDirs = defaultApplicationDirs();
 }
 
 QList<TcpRow> ProcessUtilsLinuxImpl::readTcpTable(const char *method, const QString &errorText) const
@@ -95,7 +83,7 @@ uid_t ProcessUtilsLinuxImpl::ownerUid(qint64 pid, const char *method) const
     return uid.value;
 }
 
-QString ProcessUtilsLinuxImpl::userName(uid_t uid, bool withDomain, const char *method) const
+QString ProcessUtilsLinuxImpl::userName(uid_t uid, const char *method) const
 {
     const auto name = UserDatabase::userName(uid);
     if (!name.ok()) {
@@ -105,7 +93,7 @@ QString ProcessUtilsLinuxImpl::userName(uid_t uid, bool withDomain, const char *
                 QStringLiteral("ProcessUtilsWinImpl::getDomainAndUserNameFromSID LookupAccountSid Error: %1")
                     .arg(name.error)));
     }
-    return withDomain ? UserDatabase::accountText(name.value) : name.value;
+    return UserDatabase::accountText(name.value);
 }
 
 qint64 ProcessUtilsLinuxImpl::getPidOfProcessAtPort(quint16 port)
@@ -208,36 +196,12 @@ QString ProcessUtilsLinuxImpl::getProcessNameForPid(qint64 pid)
 
 QString ProcessUtilsLinuxImpl::getDomainAndUsernameForPid(qint64 pid)
 {
-    return userName(ownerUid(pid, __func__), true, __func__);
-}
-
-QString ProcessUtilsLinuxImpl::getUsernameForPid(qint64 pid)
-{
-    return userName(ownerUid(pid, __func__), false, __func__);
+    return userName(ownerUid(pid, __func__), __func__);
 }
 
 bool ProcessUtilsLinuxImpl::isSystemProcess(qint64 pid)
 {
     return ownerUid(pid, __func__) == 0;
-}
-
-bool ProcessUtilsLinuxImpl::isProcessElevated(qint64 pid)
-{
-    ownerUid(pid, __func__);
-    const auto uid = m_oProcFs.effectiveUid(pid);
-    if (!uid.ok()) {
-        raiseLogged(__func__,
-                    GetTokenInformationException(
-                        QStringLiteral(
-                            "ProcessUtilsWinImpl::createProcessTokenElevation GetTokenInformation Error: %1")
-                            .arg(uid.error)));
-    }
-    return uid.value == 0;
-}
-
-bool ProcessUtilsLinuxImpl::isProcessOnConsoleUser(qint64 pid)
-{
-    return getDomainAndUsernameForPid(pid).compare(getActiveConsoleSessionID(), Qt::CaseInsensitive) == 0;
 }
 
 QString ProcessUtilsLinuxImpl::getDomainAndUsernameForSystemAccount()
@@ -249,100 +213,6 @@ QString ProcessUtilsLinuxImpl::getDomainAndUsernameForSystemAccount()
     }
     VYR_LOG(processUtilsLogChannel(), Debug) << "system SID obtained";
     return UserDatabase::accountText(name.value);
-}
-
-bool ProcessUtilsLinuxImpl::isUserAdmin()
-{
-    const uid_t uid = geteuid();
-    return uid == 0 ||
-           UserDatabase::isMemberOfAnyGroup(uid, {QStringLiteral("sudo"), QStringLiteral("wheel")});
-}
-
-qint64 ProcessUtilsLinuxImpl::getLifetimeForPids(qint64 pid)
-{
-    ownerUid(pid, __func__);
-    const auto stat = m_oProcFs.stat(pid);
-    if (!stat.ok()) {
-        raiseLogged(__func__,
-                    GetProcessTimesException(
-                        QStringLiteral("ProcessUtilsWinImpl::getLifetimeForPids: GetProcessTimes Error: %1")
-                            .arg(stat.error)));
-    }
-    const auto uptime = m_oProcFs.uptimeMs();
-    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
-    if (!uptime.ok() || ticksPerSecond <= 0) {
-        raiseLogged(
-            __func__,
-            FileTimeToSystemTimeException(
-                QStringLiteral("ProcessUtilsWinImpl::getLifetimeForPids: FileTimeToSystemTime Error: %1")
-                    .arg(uptime.ok() ? EINVAL : uptime.error)));
-    }
-    // Both counted from boot, so the wall clock's jumps do not matter.
-    const qint64 startedMs = qint64(stat.value.startTicks * 1000 / quint64(ticksPerSecond));
-    return std::max<qint64>(0, uptime.value - startedMs);
-}
-
-namespace {
-
-// Pids whose owner satisfies the predicate; processes that end meanwhile are left out.
-QList<qint64> pidsWhere(const ProcFs &procFs, const QList<qint64> &pids,
-                        const std::function<bool(qint64, uid_t)> &predicate)
-{
-    QList<qint64> result;
-    for (const qint64 pid : pids) {
-        const auto uid = procFs.ownerUid(pid);
-        if (uid.ok() && predicate(pid, uid.value))
-            result.append(pid);
-    }
-    return result;
-}
-
-QString userNameOrEmpty(uid_t uid)
-{
-    const auto name = UserDatabase::userName(uid);
-    return name.ok() ? name.value : QString();
-}
-
-} // namespace
-
-QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfAllProcesses()
-{
-    return allPids(__func__,
-                   QStringLiteral("ProcessUtilsWinImpl::getPIDsOfAllProcesses EnumProcesses Error: %1"));
-}
-
-QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfCurrentUserProcesses()
-{
-    const QString ownAccount = getDomainAndUsernameForPid(getpid());
-    VYR_LOG(processUtilsLogChannel(), Debug) << "current domain and user name is: " << ownAccount;
-    const QList<qint64> pids =
-        allPids(__func__,
-                QStringLiteral("ProcessUtilsWinImpl::getPIDsOfCurrentUserProcesses EnumProcesses Error: %1"));
-    return pidsWhere(m_oProcFs, pids, [&ownAccount](qint64, uid_t uid) {
-        const QString name = userNameOrEmpty(uid);
-        return !name.isEmpty() && UserDatabase::accountText(name) == ownAccount;
-    });
-}
-
-QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfSystemProcesses()
-{
-    const QList<qint64> pids = allPids(
-        __func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfSystemProcesses EnumProcesses Error: %1"));
-    return pidsWhere(m_oProcFs, pids, [](qint64, uid_t uid) { return uid == 0; });
-}
-
-QList<qint64> ProcessUtilsLinuxImpl::getPIDsOfProcessesMatching(const QString &filter)
-{
-    const QList<qint64> pids = allPids(
-        __func__, QStringLiteral("ProcessUtilsWinImpl::getPIDsOfProcessesMatching EnumProcesses Error: %1"));
-    const auto matches = [&filter](const QString &text) {
-        return text.compare(filter, Qt::CaseInsensitive) == 0;
-    };
-    return pidsWhere(m_oProcFs, pids, [&](qint64 pid, uid_t uid) {
-        const QString name = userNameOrEmpty(uid);
-        return (!name.isEmpty() && (matches(name) || matches(UserDatabase::accountText(name)))) ||
-               matches(m_oProcFs.processName(pid));
-    });
 }
 
 QList<LoginSession> ProcessUtilsLinuxImpl::getActiveSessionsIDs()
@@ -423,26 +293,6 @@ QString ProcessUtilsLinuxImpl::getDomainAndUsernameForSingleActiveSession()
     }
     VYR_LOG(processUtilsLogChannel(), Debug) << "dwActiveSessionID=" << sessions.first().id;
     return sessionAccount(sessions.first());
-}
-
-QStringList ProcessUtilsLinuxImpl::getDomainAndUsernamesForActiveSessions()
-{
-    QStringList accounts;
-    for (const LoginSession &session : getActiveSessionsIDs())
-        accounts.append(sessionAccount(session));
-    return accounts;
-}
-
-QString ProcessUtilsLinuxImpl::getActiveConsoleSessionID()
-{
-    const SessionQuery query = m_oDependencies.sessionSource->querySessions();
-    for (const LoginSession &session : query.sessions) {
-        if (!session.active || session.seat != QLatin1String("seat0") || session.userName.isEmpty())
-            continue;
-        VYR_LOG(processUtilsLogChannel(), Debug) << "ActiveConsoleSessionID = " << session.id;
-        return UserDatabase::accountText(session.userName);
-    }
-    return kNoConsoleSession;
 }
 
 void ProcessUtilsLinuxImpl::writeEventLog(const QString &source, const QString &message)

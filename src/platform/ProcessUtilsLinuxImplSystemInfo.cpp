@@ -1,16 +1,13 @@
 // The system-information side of ProcessUtilsLinuxImpl: external tools through the
-// command runner, release facts, browsers and antivirus.
-#include "BrowserInventory_linux.h"
+// command runner and release facts.
 #include "ProcessUtilsLinuxImpl.h"
 #include "UserDatabase_linux.h"
 #include "logging/LogStatement.h"
 
 #include <QDateTime>
-#include <QFileInfo>
+#include <QFile>
 #include <QLocale>
-#include <QStandardPaths>
 #include <QSysInfo>
-#include <sys/stat.h>
 
 namespace {
 
@@ -34,23 +31,6 @@ QList<std::pair<QByteArray, QByteArray>> parseOsRelease(const QByteArray &conten
         facts.append({line.left(equals), value});
     }
     return facts;
-}
-
-// Running a program found through a desktop entry must not run someone's planted file
-// with our rights: only root-owned executables that no one else can change.
-bool isTrustedExecutable(const QString &path)
-{
-    struct stat info
-    {
-    };
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
-    return S_ISREG(info.st_mode) && info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-QString firstLine(const QByteArray &text)
-{
-    return QString::fromUtf8(text.left(text.indexOf('\n'))).trimmed();
 }
 
 } // namespace
@@ -125,60 +105,4 @@ QByteArray ProcessUtilsLinuxImpl::getSystemDetailInfo()
 QByteArray ProcessUtilsLinuxImpl::getConnectedDevicesInfo()
 {
     return QByteArrayLiteral("<NOT IMPLEMENTED>");
-}
-
-QString ProcessUtilsLinuxImpl::browserVersion(const QString &executable)
-{
-    const QString path =
-        QFileInfo(executable).isAbsolute() ? executable : QStandardPaths::findExecutable(executable);
-    if (!isTrustedExecutable(path))
-        return {};
-    const CommandResult result =
-        m_oDependencies.runner->run(path, {QStringLiteral("--version")}, kSystemInfoTimeoutMs);
-    return result.succeeded() ? firstLine(result.output) : QString();
-}
-
-QString ProcessUtilsLinuxImpl::getBrowsersInfo()
-{
-    QStringList lines;
-    for (const InstalledBrowser &browser : BrowserInventory::find(m_oDependencies.applicationDirs)) {
-        const QString version = browserVersion(browser.executable);
-        if (version.isEmpty()) {
-            VYR_LOG(processUtilsLogChannel(), Debug) << "File Version not found.";
-            lines.append(browser.name + QStringLiteral(" (") + browser.desktopId +
-                         QStringLiteral(") Version - Not Found"));
-        } else {
-            lines.append(browser.name + QStringLiteral(" (") + browser.desktopId +
-                         QStringLiteral(") Version - ") + version);
-        }
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
-QString ProcessUtilsLinuxImpl::getAntivirusInfo()
-{
-    // ClamAV is the scanner Linux desktops register, if any.
-    QString displayName = kUnknown, path = kUnknown, state = kUnknown, timestamp = kUnknown;
-    for (const char *candidate : {"clamscan", "clamdscan", "clamd"}) {
-        const QString found = QStandardPaths::findExecutable(QString::fromLatin1(candidate));
-        if (found.isEmpty())
-            continue;
-        path = found;
-        // "ClamAV 1.0.3/27103/Mon Nov 27 09:27:40 2023": product, signatures, their date.
-        const CommandResult version =
-            m_oDependencies.runner->run(found, {QStringLiteral("--version")}, kSystemInfoTimeoutMs);
-        const QStringList parts = firstLine(version.output).split(QLatin1Char('/'));
-        if (version.succeeded() && !parts.first().isEmpty())
-            displayName = parts.first();
-        if (version.succeeded() && parts.size() >= 3)
-            timestamp = parts.at(2);
-        const CommandResult daemon = m_oDependencies.runner->run(
-            QStringLiteral("systemctl"), {QStringLiteral("is-active"), QStringLiteral("clamav-daemon")},
-            kSystemInfoTimeoutMs);
-        if (daemon.finished && !firstLine(daemon.output).isEmpty())
-            state = firstLine(daemon.output);
-        break;
-    }
-    return QStringLiteral("displayName=%1\npathToSignedProductExe=%2\nproductState=%3\ntimestamp=%4")
-        .arg(displayName, path, state, timestamp);
 }

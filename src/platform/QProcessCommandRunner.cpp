@@ -25,8 +25,3 @@ CommandResult QProcessCommandRunner::run(const QString &program, const QStringLi
     result.error = process.readAllStandardError();
     return result;
 }
-
-bool QProcessCommandRunner::startDetached(const QString &program, const QStringList &arguments)
-{
-    return QProcess::startDetached(program, arguments);
-}

@@ -9,5 +9,4 @@ public:
     static constexpr int kStartTimeoutMs = 30000;
 
     CommandResult run(const QString &program, const QStringList &arguments, int timeoutMs) override;
-    bool startDetached(const QString &program, const QStringList &arguments) override;
 };

@@ -3,7 +3,6 @@
 #include "SysResult.h"
 
 #include <QString>
-#include <QStringList>
 #include <sys/types.h>
 
 // Account names from the user and group databases. Only the re-entrant calls are used:
@@ -17,5 +16,4 @@ public:
     static QString hostName();
     // host, "/", user
     static QString accountText(const QString &userName);
-    static bool isMemberOfAnyGroup(uid_t uid, const QStringList &groupNames);
 };

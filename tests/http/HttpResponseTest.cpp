@@ -1,7 +1,7 @@
 #include "http/HttpResponse.h"
 
-#include "HttpTestSupport.h"
 #include "http/HttpCookie.h"
+#include "support/QtPrinters.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -63,24 +63,20 @@ TEST(HttpResponseTest, Write_Reply_ExactBytes)
     }
 }
 
-using HttpLoopbackTest = HttpLogTest;
-
-TEST_F(HttpLoopbackTest, ParserAndWriter_RealSocket_RequestParsedAndReplyExact)
+// A reply far beyond the writer's queue limit reaches a real socket whole: the writer waits for
+// the peer to drain it rather than dropping or queueing without bound.
+TEST(HttpResponseSocketTest, Write_LargeReplyOnRealSocket_ArrivesWhole)
 {
     constexpr int kDeadlineMs = 10000;
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = server.serverPort();
-    const QByteArray body(1 << 20, 'r'); // far beyond the writer's queue limit
-    const QByteArray expected = "HTTP/1.1 201 Created\r\nContent-Length: 1048576\r\nX-Echo: v\r\n\r\n" + body;
+    const QByteArray body(1 << 20, 'r');
+    const QByteArray expected = "HTTP/1.1 201 Created\r\nContent-Length: 1048576\r\n\r\n" + body;
     // The browser, on a thread of its own so that the server side may block in its writes.
     auto reply = std::async(std::launch::async, [&] {
         QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, port);
+        client.connectToHost(QHostAddress::LocalHost, server.serverPort());
         client.waitForConnected(kDeadlineMs);
-        client.write("POST /echo?q=1 HTTP/1.1\r\nX-Echo: v\r\nConte");
-        client.waitForBytesWritten(kDeadlineMs);
-        client.write("nt-Length: 5\r\n\r\nhello");
         QByteArray received;
         for (QDeadlineTimer deadline(kDeadlineMs);
              received.size() < expected.size() && !deadline.hasExpired();) {
@@ -89,25 +85,10 @@ TEST_F(HttpLoopbackTest, ParserAndWriter_RealSocket_RequestParsedAndReplyExact)
         }
         return received;
     });
-
     ASSERT_TRUE(server.waitForNewConnection(kDeadlineMs));
-    std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
-    HttpRequest request(16000, 1000000);
-    for (QDeadlineTimer deadline(kDeadlineMs);
-         request.status() < HttpRequest::Complete && !deadline.hasExpired();) {
-        if (socket->bytesAvailable() == 0)
-            socket->waitForReadyRead(100);
-        request.receive(*socket);
-    }
-    ASSERT_EQ(request.status(), HttpRequest::Complete);
-    EXPECT_EQ(request.peerAddress(), QHostAddress(QHostAddress::LocalHost));
-    EXPECT_EQ(request.method() + request.path() + request.version(), "POST/echoHTTP/1.1");
-    EXPECT_EQ(request.parameter("q"), "1");
-    EXPECT_EQ(request.body(), "hello");
-
+    const std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
     HttpResponse response(socket.get());
     response.setStatus(201, "Created");
-    response.setHeader("X-Echo", request.header("x-echo"));
     response.write(body, true);
     for (QDeadlineTimer deadline(kDeadlineMs); socket->bytesToWrite() > 0 && !deadline.hasExpired();)
         socket->waitForBytesWritten(100);

@@ -1,76 +1,15 @@
-// The owner of a connection's other end, asked of the kernel for exactly that connection.
+// The owner of a connection's other end, read from the kernel's crafted replies.
 #include "PlatformTestSupport.h"
 #include "platform/PeerSocketQuery_linux.h"
 
-#include <QHostAddress>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <cerrno>
 #include <cstring>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
-#include <sys/stat.h>
 
 namespace {
-
-struct LoopbackCase
-{
-    const char *name;
-    QHostAddress listenOn;
-    QHostAddress connectTo;
-    QHostAddress bindTo;   // null: the kernel picks the client's end
-    bool bindToServerPort; // the client's end borrows the server's port number
-};
-
-class PeerSocketLiveTest : public ::testing::TestWithParam<LoopbackCase>
-{
-};
-
-quint64 inodeOf(qintptr descriptor)
-{
-    struct stat status = {};
-    return ::fstat(int(descriptor), &status) == 0 ? quint64(status.st_ino) : 0;
-}
-
-TEST_P(PeerSocketLiveTest, GetPeerSocketOwner_RealConnection_ClientSocketItselfThenNoneOnceClosed)
-{
-    const LoopbackCase &c = GetParam();
-    QTcpServer server;
-    if (!server.listen(c.listenOn, 0)) {
-        GTEST_SKIP() << "no " << c.listenOn.toString().toStdString() << " here";
-    }
-    QTcpSocket client;
-    if (!c.bindTo.isNull()) {
-        ASSERT_TRUE(client.bind(c.bindTo, c.bindToServerPort ? server.serverPort() : 0));
-    }
-    client.connectToHost(c.connectTo, server.serverPort());
-    ASSERT_TRUE(client.waitForConnected(5000));
-    ASSERT_TRUE(server.waitForNewConnection(5000));
-    const std::unique_ptr<QTcpSocket> accepted(server.nextPendingConnection());
-    auto utils = Fakes().utils();
-
-    const auto owner = utils.getPeerSocketOwner(accepted->socketDescriptor());
-    ASSERT_TRUE(owner.has_value());
-    EXPECT_EQ(owner->uid, ::geteuid());
-    EXPECT_EQ(owner->inode, inodeOf(client.socketDescriptor()));
-    EXPECT_EQ(owner->account, utils.getDomainAndUsernameForPid(getpid()));
-    const bool inIpv4Table = c.connectTo.protocol() == QAbstractSocket::IPv4Protocol;
-    EXPECT_EQ(utils.getPidOfConnectionPeer(accepted->socketDescriptor()), inIpv4Table ? getpid() : 0);
-    client.abort();
-    EXPECT_FALSE(utils.getPeerSocketOwner(accepted->socketDescriptor()).has_value());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PeerSocketLiveTest,
-    ::testing::Values(
-        LoopbackCase{"ipv4", QHostAddress::LocalHost, QHostAddress::LocalHost, {}, false},
-        LoopbackCase{"ipv6", QHostAddress::LocalHostIPv6, QHostAddress::LocalHostIPv6, {}, false},
-        LoopbackCase{"dualStackListenerIpv4Client", QHostAddress::Any, QHostAddress::LocalHost, {}, false},
-        LoopbackCase{"secondLoopbackWithServerPort", QHostAddress::LocalHost, QHostAddress::LocalHost,
-                     QHostAddress(QStringLiteral("127.0.0.2")), true}),
-    [](const ::testing::TestParamInfo<LoopbackCase> &info) { return std::string(info.param.name); });
 
 // Replies as the kernel would send them for the connection 127.0.0.2:40000 -> 127.0.0.1:8631.
 const TcpConnectionEnds kAsked{AF_INET, {127, 0, 0, 1}, 8631, {127, 0, 0, 2}, 40000};

@@ -16,7 +16,7 @@ struct SilentChannels : ::testing::Environment
 {
     void SetUp() override
     {
-        for (LogChannel *channel : {&processUtilsLogChannel(), &fileVersionLogChannel(), &serverLogChannel()})
+        for (LogChannel *channel : {&processUtilsLogChannel(), &serverLogChannel()})
             channel->initializeWithSinks(int(LogLevel::Debug), 1000000, QString(),
                                          {std::make_shared<spdlog::sinks::null_sink_mt>()});
     }
@@ -35,13 +35,10 @@ struct FakeCommandRunner : CommandRunner
 {
     CommandResult run(const QString &program, const QStringList &arguments, int timeoutMs) override
     {
-        calls.append((QStringList{program} + arguments).join(QLatin1Char(' ')));
         timeouts.append(timeoutMs);
-        return script.value(calls.last());
+        return script.value((QStringList{program} + arguments).join(QLatin1Char(' ')));
     }
-    bool startDetached(const QString &, const QStringList &) override { return false; }
     QMap<QString, CommandResult> script;
-    QStringList calls;
     QList<int> timeouts;
 };
 
@@ -55,9 +52,9 @@ struct Fakes
 {
     std::shared_ptr<FakeCommandRunner> runner = std::make_shared<FakeCommandRunner>();
     std::shared_ptr<FakeSessionSource> sessions = std::make_shared<FakeSessionSource>();
-    ProcessUtilsLinuxImpl::Dependencies deps(const QStringList &applicationDirs = {}) const
+    ProcessUtilsLinuxImpl::Dependencies deps() const
     {
-        return {runner, sessions, nullptr, applicationDirs}; // no test writes to the event log
+        return {runner, sessions, nullptr}; // no test writes to the event log
     }
     ProcessUtilsLinuxImpl utils(const QString &proc = "/proc") const
     {

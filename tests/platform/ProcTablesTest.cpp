@@ -1,6 +1,7 @@
 // Sockets, process names, owners and lifetimes read from a crafted /proc.
 #include "PlatformTestSupport.h"
 #include "platform/ProcessUtilsExceptions.h"
+#include "platform/UserDatabase_linux.h"
 
 #include <unistd.h>
 
@@ -34,10 +35,10 @@ struct FakeProc
     ProcessUtilsLinuxImpl utils() const { return Fakes().utils(dir.path()); }
 };
 
-// pid 100 listens on 8630 and holds one accepted connection; pid 200 holds its client, a socket the
-// table gives to another uid, whose processes are not searched; pid 300 listens on 8000 and 8631; 5555 has no
-// visible owner; 6000 is in TIME_WAIT; pid 400 holds no socket. Malformed lines (bad hex, short fields) sit
-// between the rows.
+// Two servers: pid 100 listens on 8630 and holds one accepted connection, pid 300 listens on 8000 and 8631.
+// Pid 200 holds the client, a socket the table gives to another uid, whose processes are not searched;
+// 5555 has no visible owner; 6000 is in TIME_WAIT; pid 400 holds no socket. Malformed lines (bad hex,
+// short fields) sit between the rows.
 TEST(SocketTableTest, SocketLookups_CraftedTcpTableAndFds_OwnerPidOrListeningPort)
 {
     const uint me = getuid();
@@ -62,6 +63,8 @@ TEST(SocketTableTest, SocketLookups_CraftedTcpTableAndFds_OwnerPidOrListeningPor
         proc.link(QStringLiteral("%1/fd/%2").arg(s.pid).arg(s.fd),
                   QStringLiteral("socket:[%1]").arg(s.inode));
     proc.link("400/fd/0", "/dev/null");
+    for (const char *pid : {"100", "300"})
+        proc.link(QStringLiteral("%1/exe").arg(pid), "/usr/bin/VeltraneCryptoServer");
     auto utils = proc.utils();
     const struct
     {
@@ -79,6 +82,11 @@ TEST(SocketTableTest, SocketLookups_CraftedTcpTableAndFds_OwnerPidOrListeningPor
     for (const auto &c : listeners)
         EXPECT_EQ(utils.getPortOfProcessWithPID(c.pid, c.minPort), c.port)
             << "pid " << c.pid << " min " << c.minPort;
+    // The first server of the account, by name and account in any case, with a port high enough.
+    const QString account = UserDatabase::accountText(UserDatabase::userName(me).value).toUpper();
+    EXPECT_EQ(utils.getPortOfUserProcess(account, "veltranecryptoserver", 0), 8630);
+    EXPECT_EQ(utils.getPortOfUserProcess(account, "VeltraneCryptoServer", 8631), 8631);
+    EXPECT_EQ(utils.getPortOfUserProcess("elsewhere/nobody", "VeltraneCryptoServer", 0), 0);
 }
 
 TEST(ProcStatTest, ParseStat_ParenthesesInName_FieldsAfterTheLastOne)

@@ -38,9 +38,9 @@ CORSSettings policyOver(const QStringList &names, bool enableCORS = true)
         CORSSettings::Source{[enableCORS] { return enableCORS; }, [directories] { return directories; }});
 }
 
-// The Access-Control headers the policy sets on the answer to an OPTIONS request.
-QMap<QByteArray, QByteArray> preflight(const CORSSettings &policy, const QByteArray &path,
-                                       const std::optional<QByteArray> &origin)
+// Access-Control-Allow-Origin of the policy's answer to an OPTIONS request.
+QByteArray allowOrigin(const CORSSettings &policy, const QByteArray &path,
+                       const std::optional<QByteArray> &origin)
 {
     QByteArray bytes = "OPTIONS " + path + " HTTP/1.1\r\nHost: 127.0.0.1:8631\r\n";
     if (origin)
@@ -55,12 +55,7 @@ QMap<QByteArray, QByteArray> preflight(const CORSSettings &policy, const QByteAr
     connection.open(QIODevice::WriteOnly);
     HttpResponse response(&connection);
     policy.setCORSHeaders(request, response);
-    return response.headers();
-}
-
-QByteArray allowOrigin(const CORSSettings &policy, const QByteArray &path, const QByteArray &origin)
-{
-    return preflight(policy, path, origin).value("Access-Control-Allow-Origin");
+    return response.headers().value("Access-Control-Allow-Origin");
 }
 
 bool isMapped(const QString &libraryFile)
@@ -82,6 +77,11 @@ protected:
 const QByteArray kBank = "https://bank.example.net"; // in brevalo's table row
 const QByteArray kOwn = "https://own.example.com";   // in own/brevalo's export
 const QByteArray kEvil = "https://evil.example";
+const QByteArray kIntruder = "https://intruder.example";   // in the exports of modules that must not count
+const QByteArray kVariant = "https://variant.example.com"; // in variant/qt6/brevalo's export only
+const QByteArray kTessaroma = "https://tessaroma.example.org";  // in own/tessaroma's export only
+const QByteArray kQuintaraCom = "https://quintara.example.com"; // in quintara's table row
+const QByteArray kQuintaraOrg = "https://quintara.example.org"; // in quintara's table row
 constexpr bool kEcho = true;
 constexpr bool kNull = false;
 const QByteArray kLongOrigin = "https://" + QByteArray(232, 'a') + ".example"; // 248 bytes
@@ -105,47 +105,28 @@ class CORSPreflightTest : public CORSSettingsTest, public ::testing::WithParamIn
 {
 };
 
+// The fixed Access-Control headers of every answer are asserted whole by the end-to-end preflight case.
 const PreflightCase kPreflightCases[] = {
     // The table alone, when no module directory has the library.
     {"TableModule_ListedOrigin_Echoed", {}, "/brevalo/Sign", kBank, kEcho},
-    {"TableModule_UnlistedOrigin_Null", {}, "/brevalo/Sign", kEvil, kNull},
     {"TableModule_PrefixOfListedOrigin_Null", {}, "/brevalo/Sign", "https://bank.example.ne", kNull},
     {"TableModule_TwoOriginsInOneHeader_Null", {}, "/brevalo/Sign", kBank + "," + kEvil, kNull},
     {"TrailingSlashEntry_OriginWithoutSlash_Echoed", {}, "/tessaroma/Sign", "https://192.0.2.10", kEcho},
     // A module's own answer replaces its table row; the first library that loads decides.
-    {"OwnExport_ListedOrigin_Echoed", {"own"}, "/brevalo/Sign", kOwn, kEcho},
     {"OwnExport_OriginOnlyInTable_Null", {"own"}, "/brevalo/Sign", kBank, kNull},
-    {"Qt6Variant_PreferredOverPlainBuild",
-     {"variant"},
-     "/brevalo/Sign",
-     "https://variant.example.com",
-     kEcho},
-    {"FirstLibraryWithoutExport_TableUsed",
-     {"plain", "own"},
-     "/tessaroma/Sign",
-     "https://tessaroma.example.org",
-     kNull},
+    {"Qt6Variant_PreferredOverPlainBuild", {"variant"}, "/brevalo/Sign", kVariant, kEcho},
+    {"FirstLibraryWithoutExport_TableUsed", {"plain", "own"}, "/tessaroma/Sign", kTessaroma, kNull},
     // Files that do not verify or load, and exports that throw, count as absent.
-    {"UnsignedModule_ItsOriginsIgnored", {"unsigned"}, "/quintara/Sign", "https://intruder.example", kNull},
-    {"UnsignedModule_TableOriginEchoed",
-     {"unsigned"},
-     "/quintara/Sign",
-     "https://quintara.example.com",
-     kEcho},
-    {"TamperedModule_ItsOriginsIgnored", {"tampered"}, "/brevalo/Sign", "https://intruder.example", kNull},
+    {"UnsignedModule_ItsOriginsIgnored", {"unsigned"}, "/quintara/Sign", kIntruder, kNull},
+    {"UnsignedModule_TableOriginEchoed", {"unsigned"}, "/quintara/Sign", kQuintaraCom, kEcho},
+    {"TamperedModule_ItsOriginsIgnored", {"tampered"}, "/brevalo/Sign", kIntruder, kNull},
     {"TamperedModule_NextDirectoryUsed", {"tampered", "own"}, "/brevalo/Sign", kOwn, kEcho},
     {"ThrowingExport_TableUsed", {"throwing"}, "/brevalo/Sign", kBank, kEcho},
-    {"SignedFileThatDoesNotLoad_TableUsed",
-     {"broken"},
-     "/quintara/Sign",
-     "https://quintara.example.org",
-     kEcho},
-    // Modules outside the table and the exempt commands answer any origin.
-    {"ModuleOutsideTable_AnyOriginEchoed", {"own"}, "/hash/Digest", kEvil, kEcho},
+    {"SignedFileThatDoesNotLoad_TableUsed", {"broken"}, "/quintara/Sign", kQuintaraOrg, kEcho},
+    // The exempt commands answer any origin, and only as spelt.
     {"ServerVersion_ForeignOrigin_Echoed", {}, "/SERVER_VERSION", kEvil, kEcho},
     {"AliveOfTableModule_UnlistedOrigin_Echoed", {}, "/brevalo/ALIVE", kEvil, kEcho},
     {"ExemptionIsCaseSensitive_alive_Null", {}, "/brevalo/alive", kEvil, kNull},
-    {"NoOrigin_EmptyValue", {"own"}, "/brevalo/Sign", std::nullopt, kEcho},
     {"CorsSwitchedOff_UnlistedOriginEchoed", {"own"}, "/brevalo/Sign", kEvil, kEcho, false},
     // Hostile origins: within the request limits they reach the policy; only visible ASCII is echoed.
     {"LongOrigin_OutsideTable_EchoedWhole", {}, "/hash/Digest", kLongOrigin, kEcho},
@@ -154,19 +135,11 @@ const PreflightCase kPreflightCases[] = {
     {"OriginWithInnerSpace_NeverEchoed", {}, "/hash/Digest", "https://a.example evil", kNull, false},
 };
 
-TEST_P(CORSPreflightTest, Preflight_Case_AllowOriginAndFixedHeaders)
+TEST_P(CORSPreflightTest, Preflight_Case_AllowOrigin)
 {
     const PreflightCase &c = GetParam();
-    const QMap<QByteArray, QByteArray> headers =
-        preflight(policyOver(c.directories, c.enableCORS), c.path, c.origin);
-    EXPECT_EQ(headers.value("Access-Control-Allow-Origin"),
+    EXPECT_EQ(allowOrigin(policyOver(c.directories, c.enableCORS), c.path, c.origin),
               c.echoed ? c.origin.value_or("") : QByteArray("null"));
-    EXPECT_EQ(headers.value("Access-Control-Allow-Methods"), "POST, OPTIONS");
-    EXPECT_EQ(headers.value("Access-Control-Max-Age"), "1000");
-    EXPECT_EQ(headers.value("Access-Control-Allow-Headers"),
-              "Content-Type, Authorization, X-Requested-With, X-VYR-cmdId, X-VYR-sessionId");
-    EXPECT_EQ(headers.value("Access-Control-Allow-Credentials"), "true");
-    EXPECT_EQ(headers.size(), 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CORSPreflightTest, ::testing::ValuesIn(kPreflightCases),
@@ -177,7 +150,7 @@ TEST_F(CORSSettingsTest, Preflight_LibraryHeldElsewhere_StaysLoaded)
     const QString tessaroma = moduleDir(QStringLiteral("own/tessaroma.so"));
     QLibrary holder(tessaroma);
     ASSERT_TRUE(holder.load());
-    allowOrigin(policyOver({"own"}), "/tessaroma/Sign", "https://tessaroma.example.org");
+    allowOrigin(policyOver({"own"}), "/tessaroma/Sign", kTessaroma);
     EXPECT_TRUE(isMapped(tessaroma));
     EXPECT_NE(holder.resolve("Which"), nullptr);
     holder.unload();

@@ -1,3 +1,0 @@
-#include "FileVersion.h"
-
-FileVersion::~FileVersion() = default;
