@@ -23,18 +23,6 @@ QString builtAppDir()
 }
 } // namespace
 
-bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
-{
-    QDeadlineTimer deadline(timeout);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
-    }
-    return true;
-}
-
 QString logMessageOf(const QString &line, QString *level)
 {
     static const QRegularExpression shape(

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WaitUntil.h"
+
 #include <QMap>
 #include <QProcess>
 #include <QString>
@@ -70,9 +72,6 @@ QString provisionedCertificatesDir();
 
 // The first sanitizer report in a server's standard error (from its first line), or empty.
 QByteArray sanitizerReport(const QByteArray &standardError);
-
-// Polls a condition until it holds or the deadline passes; never a fixed sleep.
-bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
 
 // The message part of a log line ("[channel]:Class::method: text"), after the time,
 // process/thread ids and level; empty when the line does not have the log's shape.
