@@ -31,6 +31,15 @@ HttpAnswer answerOf(const QByteArray &bytes)
     return answer;
 }
 
+bool writeIni(const QString &directory, const QMap<QString, QString> &values)
+{
+    QSettings ini(CSettings::filePathFor(directory), QSettings::IniFormat);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        ini.setValue(it.key(), it.value());
+    ini.sync();
+    return ini.status() == QSettings::NoError;
+}
+
 QSettings *sessionsGroupOf(QSettings &settings)
 {
     settings.beginGroup(QStringLiteral("sessions"));
@@ -51,8 +60,9 @@ InProcessServer::ServerLog::~ServerLog()
         channel->reset();
 }
 
-InProcessServer::InProcessServer(const QStringList &moduleDirectories)
-    : m_oSessionSettings(CSettings::filePathFor(m_oDir.path()), QSettings::IniFormat),
+InProcessServer::InProcessServer(const QMap<QString, QString> &ini, const QStringList &moduleDirectories)
+    : m_bIniWritten(writeIni(m_oDir.path(), ini)),
+      m_oSessionSettings(CSettings::filePathFor(m_oDir.path()), QSettings::IniFormat),
       m_oSessions(sessionsGroupOf(m_oSessionSettings)), m_oModules(moduleDirectories),
       m_oTimeouts(
           m_oSettings.ReadTimeoutInterval(),
@@ -124,6 +134,11 @@ HttpAnswer InProcessServer::collect(const QByteArray &sessionId, const QByteArra
         },
         std::chrono::seconds(20));
     return answer;
+}
+
+bool InProcessServer::waitForLogLine(const QString &text, std::chrono::milliseconds timeout) const
+{
+    return waitUntil([&] { return !logLines().filter(text).isEmpty(); }, timeout);
 }
 
 bool isBracedUuid(const QByteArray &text)

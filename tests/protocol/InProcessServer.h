@@ -13,6 +13,7 @@
 
 #include <QSettings>
 #include <QTemporaryDir>
+#include <chrono>
 #include <memory>
 
 // Who a request comes from, as the connection's identity would have it.
@@ -30,10 +31,15 @@ enum class Peer
 class InProcessServer
 {
 public:
-    explicit InProcessServer(const QStringList &moduleDirectories = {QStringLiteral(VYR_TEST_MODULE_DIR)});
+    // INI values ("group/key") over the defaults.
+    explicit InProcessServer(const QMap<QString, QString> &ini = {},
+                             const QStringList &moduleDirectories = {QStringLiteral(VYR_TEST_MODULE_DIR)});
 
     // What the server logged so far.
     QStringList logLines() const { return m_oLog.sink->lines(); }
+    // Whether a log line with that text appears before the timeout.
+    bool waitForLogLine(const QString &text,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
     HttpAnswer send(const QByteArray &rawRequest, Peer peer = Peer::Own);
     HttpAnswer post(const QByteArray &path, const QByteArray &sessionId = {}, const QByteArray &headers = {},
@@ -55,7 +61,8 @@ private:
         ServerLog &operator=(const ServerLog &) = delete;
         std::shared_ptr<CapturingSink> sink = std::make_shared<CapturingSink>();
     } m_oLog;
-    QTemporaryDir m_oDir; // no INI in it: every setting at its default
+    QTemporaryDir m_oDir;
+    const bool m_bIniWritten; // before anything reads it
     CSettings m_oSettings{m_oDir.path()};
     QSettings m_oSessionSettings;
     HttpSessionStore m_oSessions;

@@ -2,8 +2,10 @@
 #include "support/QtPrinters.h"
 #include "support/WaitUntil.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -206,6 +208,25 @@ TEST_F(RequestPathTest, Results_OtherAccountAndRoot_OnlyTheirOwnJobs)
     EXPECT_EQ(result.body, "Upgrader");
 }
 
+TEST_F(RequestPathTest, RunningJob_GetResultBeforeRelease_202ThenReleasedResult)
+{
+    const QTemporaryDir files;
+    const QString started = files.filePath(QStringLiteral("started"));
+    const QString release = files.filePath(QStringLiteral("release"));
+    const QByteArray sessionId = m_oServer.openSession();
+    const HttpAnswer job = m_oServer.post("/Slow/Wait?started=" + QUrl::toPercentEncoding(started) +
+                                              "&release=" + QUrl::toPercentEncoding(release),
+                                          sessionId);
+    ASSERT_EQ(job.statusCode(), 202);
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(started); }, std::chrono::seconds(10)));
+    const HttpAnswer running = m_oServer.post(
+        "/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(job.headers.value("X-VYR-cmdId")), sessionId);
+    EXPECT_EQ(running.statusLine, "HTTP/1.1 202 Accepted");
+    EXPECT_EQ(running.body, "");
+    QFile(release).open(QIODevice::WriteOnly);
+    EXPECT_EQ(collect(sessionId, job).body, "released");
+}
+
 TEST_F(RequestPathTest, Jsonp_CallbackParameter_WrappedBodyAndNoCorsHeaders)
 {
     const QByteArray sessionId = m_oServer.openSession();
@@ -305,6 +326,40 @@ TEST_F(RequestPathTest, Preflight_TableModuleAndFreeModule_AccessControlAndSecur
     const HttpAnswer restricted =
         m_oServer.send("OPTIONS /brevalo/Sign HTTP/1.1\r\nOrigin: https://elsewhere.example\r\n\r\n");
     EXPECT_EQ(restricted.headers.value("Access-Control-Allow-Origin"), "null");
+}
+
+// Sessions that fall silent for the interval are torn down; any request keeps one alive.
+class TimeoutTest : public ::testing::Test
+{
+protected:
+    static constexpr std::chrono::milliseconds kInterval{600};
+    InProcessServer m_oServer{{{QStringLiteral("timeout/interval"), QString::number(kInterval.count())}}};
+};
+
+TEST_F(TimeoutTest, SilentSession_TornDownResultsDroppedModuleUnloaded)
+{
+    const QByteArray sessionId = m_oServer.openSession("/Mod1/OPEN_SESSION");
+    const HttpAnswer started = m_oServer.post("/Mod1/Cmd1?data=kept", sessionId);
+    ASSERT_EQ(started.statusCode(), 202);
+    ASSERT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + sessionId));
+    EXPECT_TRUE(m_oServer.waitForLogLine("Module Mod1 unloaded"));
+    EXPECT_EQ(m_oServer.post("/ALIVE", sessionId).statusLine, "HTTP/1.1 418 No Session");
+    EXPECT_EQ(m_oServer
+                  .post("/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(started.headers.value("X-VYR-cmdId")),
+                        sessionId)
+                  .statusLine,
+              "HTTP/1.1 419 No Result");
+}
+
+TEST_F(TimeoutTest, RequestsMoreOftenThanInterval_SessionStaysAlive)
+{
+    const QByteArray sessionId = m_oServer.openSession();
+    const QDeadlineTimer until(2 * kInterval);
+    while (!until.hasExpired()) {
+        ASSERT_EQ(m_oServer.post("/ALIVE", sessionId).statusCode(), 200);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    EXPECT_TRUE(m_oServer.logLines().filter("Timeout occured. sessionID=" + sessionId).isEmpty());
 }
 
 } // namespace

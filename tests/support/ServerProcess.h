@@ -66,7 +66,7 @@ private:
     const TestAccount *m_poAccount = nullptr;
 };
 
-// Certificates for this machine made once per test run by the provisioning tool:
+// Certificates for this machine, made once per test run by the e2e_certificates fixture:
 // the directory holds certs/VYR-cert-server.pem, certs/VYR-key-server.pem, certs/VYR-ca.pem.
 QString provisionedCertificatesDir();
 
