@@ -116,12 +116,10 @@ void CSignController::service(HttpRequest &request, HttpResponse &response)
 void CSignController::Dispatch(HttpRequest &request, HttpResponse &response, bool permitted)
 {
     const ServerCommand *command = FindServerCommand(m_oFields.command);
-    if (command && command->access == Access::Anyone)
+    if (command && (command->access == Access::Anyone || permitted))
         (this->*command->handler)(request, response);
     else if (!permitted)
         SetResultData(m_poDllManager->getModule(m_oFields.libraryName) ? kForbidden : kNotFound, response);
-    else if (command)
-        (this->*command->handler)(request, response);
     else if (m_oSession.contains("startTime"))
         ProcessModuleCommand(request, response);
     else
