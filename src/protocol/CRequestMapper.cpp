@@ -8,7 +8,10 @@
 #include "policy/CORSSettings.h"
 #include "policy/RequestValidator.h"
 
-CRequestMapper::CRequestMapper(QObject *parent) : HttpRequestHandler(parent) {}
+CRequestMapper::CRequestMapper(ControllerContext context, QObject *parent)
+    : HttpRequestHandler(parent), m_oContext(std::move(context))
+{
+}
 
 void CRequestMapper::service(HttpRequest &request, HttpResponse &response)
 {
@@ -17,11 +20,11 @@ void CRequestMapper::service(HttpRequest &request, HttpResponse &response)
     RequestLog::logRequest(request);
     const QByteArray method = request.method();
     if (method == "POST") {
-        CSignController controller;
+        CSignController controller(m_oContext);
         controller.service(request, response);
     } else if (method == "OPTIONS") {
         // The connection handler completes the preflight with an empty 200.
-        CORSSettings::instance()->setCORSHeaders(request, response);
+        m_oContext.cors()->setCORSHeaders(request, response);
         CSignController::SetSecurityHeaders(response);
     }
     VYR_LOG_SERVER(Debug) << "Finished request";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ControllerContext.h"
 #include "http/HttpRequestHandler.h"
 
 // Every parsed request arrives here, on its connection handler's thread: validation,
@@ -8,6 +9,10 @@ class CRequestMapper : public HttpRequestHandler
 {
     Q_OBJECT
 public:
-    explicit CRequestMapper(QObject *parent = nullptr);
+    explicit CRequestMapper(ControllerContext context = ControllerContext::process(),
+                            QObject *parent = nullptr);
     void service(HttpRequest &request, HttpResponse &response) override;
+
+private:
+    const ControllerContext m_oContext; // read-only after construction; shared by handler threads
 };

@@ -17,13 +17,15 @@
 #include "policy/RequestTarget.h"
 
 #include <QRegularExpression>
-#include <QTcpSocket>
 #include <QUuid>
 #include <algorithm>
 
 using namespace ControllerReplies;
 
-CSignController::CSignController(QObject *parent) : HttpRequestHandler(parent) {}
+CSignController::CSignController(const ControllerContext &context, QObject *parent)
+    : HttpRequestHandler(parent), m_oContext(context)
+{
+}
 
 const CSignController::ServerCommand *CSignController::FindServerCommand(const QByteArray &command)
 {
@@ -90,6 +92,7 @@ void CSignController::SetSecurityHeaders(HttpResponse &response)
 void CSignController::service(HttpRequest &request, HttpResponse &response)
 {
     VYR_LOG_SERVER(Debug) << "New request";
+    m_oPeer = m_oContext.peerOf(response.socket());
     SetAllNecessaryParams(request, response);
     PrepareExternalModules();
     const bool originAllowed = IsOriginAllowed(request);
@@ -103,8 +106,8 @@ void CSignController::service(HttpRequest &request, HttpResponse &response)
         ProcessOpenSession(request, response);
     if (!m_oFields.sessionId.isEmpty())
         RestartTimeout();
-    SetLogLevelRequest(request, response.socket());
-    const bool permitted = CheckPermissions(response.socket());
+    SetLogLevelRequest(request);
+    const bool permitted = CheckPermissions();
     Dispatch(request, response, permitted);
     SendResponse(request, response);
     VYR_LOG_SERVER(Debug) << "Request processed";
@@ -113,10 +116,10 @@ void CSignController::service(HttpRequest &request, HttpResponse &response)
 void CSignController::Dispatch(HttpRequest &request, HttpResponse &response, bool permitted)
 {
     const ServerCommand *command = FindServerCommand(m_oFields.command);
-    if (!permitted && !(command && command->access == Access::Anyone))
-        SetResultData(m_poDllManager->getModule(m_oFields.libraryName) ? kForbidden : kNotFound, response);
-    else if (command)
+    if (command && (command->access == Access::Anyone || permitted))
         (this->*command->handler)(request, response);
+    else if (!permitted)
+        SetResultData(m_poDllManager->getModule(m_oFields.libraryName) ? kForbidden : kNotFound, response);
     else if (m_oSession.contains("startTime"))
         ProcessModuleCommand(request, response);
     else
@@ -138,7 +141,7 @@ void CSignController::SetAllNecessaryParams(HttpRequest &request, HttpResponse &
     m_oFields = RequestFields();
     m_oFields.sessionId = GetHeaderValue(request, "X-VYR-sessionId");
     VYR_LOG_SERVER(Debug) << "sessionId=" << m_oFields.sessionId;
-    HttpSessionStore *store = HttpSessionStore::published();
+    HttpSessionStore *store = m_oContext.sessionStore();
     m_oSession =
         store && !m_oFields.sessionId.isEmpty() ? store->getSession(m_oFields.sessionId) : HttpSession();
     SetLibraryNameAndCommand(request, response);
@@ -194,7 +197,7 @@ bool CSignController::IsOriginAllowed(HttpRequest &request)
     QByteArray jobModule;
     if (m_oFields.command == "GET_RESULT" && !request.header("Origin").isEmpty())
         jobModule = m_poLauncher->ModuleOfJob(m_oFields.sessionId, ResultCommandId(request));
-    return CORSSettings::instance()->allowsRequest(request, jobModule);
+    return m_oContext.cors()->allowsRequest(request, jobModule);
 }
 
 void CSignController::SetReplyHeaders(HttpRequest &request, HttpResponse &response, bool originAllowed)
@@ -215,9 +218,9 @@ void CSignController::SetReplyHeaders(HttpRequest &request, HttpResponse &respon
 void CSignController::PrepareExternalModules()
 {
     // Each of them is made on first use, so none is ever missing.
-    m_poTimeouts = CTimeout::instance();
-    m_poDllManager = DllManager::instance();
-    m_poLauncher = CLauncher::GetInstance();
+    m_poTimeouts = m_oContext.timeouts();
+    m_poDllManager = m_oContext.modules();
+    m_poLauncher = m_oContext.launcher();
 }
 
 void CSignController::RestartTimeout()
@@ -225,9 +228,9 @@ void CSignController::RestartTimeout()
     m_poTimeouts->RestartTimer(m_oFields.sessionId);
 }
 
-bool CSignController::CheckPermissions(QTcpSocket *socket)
+bool CSignController::CheckPermissions()
 {
-    return ClientPermissions(*m_poDllManager, *m_poLauncher).CheckPermissions(socket, m_oFields);
+    return ClientPermissions(*m_poDllManager, *m_poLauncher).CheckPermissions(m_oPeer, m_oFields);
 }
 
 void CSignController::ProcessModuleCommand(HttpRequest &request, HttpResponse &response)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ControllerContext.h"
+#include "common/PeerIdentity.h"
 #include "common/RequestFields.h"
 #include "common/ResultData.h"
 #include "http/HttpRequestHandler.h"
@@ -11,16 +13,16 @@ class CLauncher;
 class CTimeout;
 class DllManager;
 class DllModule;
-class QTcpSocket;
 
 // One POST: takes module, command, session, command ID and callback from the request,
 // runs a server command or starts a module job, and writes the reply in JSONP or CORS
-// form. Created per request on the connection handler's thread; nothing outlives it.
+// form. Created per request on the connection handler's thread; nothing outlives it, so it
+// borrows the context of the handler that made it.
 class CSignController : public HttpRequestHandler
 {
     Q_OBJECT
 public:
-    explicit CSignController(QObject *parent = nullptr);
+    explicit CSignController(const ControllerContext &context, QObject *parent = nullptr);
     void service(HttpRequest &request, HttpResponse &response) override;
 
     static QByteArray escapeAndConvertToValidID(const QByteArray &data);
@@ -61,7 +63,7 @@ private:
     QByteArray GetHeaderValue(HttpRequest &request, const QByteArray &name) const;
     void PrepareExternalModules();
     void RestartTimeout();
-    bool CheckPermissions(QTcpSocket *socket);
+    bool CheckPermissions();
     void Dispatch(HttpRequest &request, HttpResponse &response, bool permitted);
     void ProcessModuleCommand(HttpRequest &request, HttpResponse &response);
     bool CheckCommandParameters(HttpRequest &request, DllModule *module);
@@ -84,8 +86,10 @@ private:
     void ProcessTest(HttpRequest &request, HttpResponse &response);
     void ProcessGetUserServerPort(HttpRequest &request, HttpResponse &response);
     void ProcessGetUsernameForPid(HttpRequest &request, HttpResponse &response);
-    void SetLogLevelRequest(HttpRequest &request, const QTcpSocket *socket);
+    void SetLogLevelRequest(HttpRequest &request);
 
+    const ControllerContext &m_oContext;
+    PeerIdentity m_oPeer;
     DllManager *m_poDllManager = nullptr;
     CLauncher *m_poLauncher = nullptr;
     CTimeout *m_poTimeouts = nullptr;

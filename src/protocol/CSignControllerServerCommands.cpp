@@ -4,7 +4,6 @@
 #include "ClientPermissions.h"
 #include "ControllerReplies.h"
 #include "UserServerPort.h"
-#include "http/ConnectionSocket.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "logging/LogStatement.h"
@@ -45,13 +44,13 @@ void CSignController::ProcessTest(HttpRequest &, HttpResponse &response)
 void CSignController::ProcessGetUserServerPort(HttpRequest &, HttpResponse &response)
 {
     QTcpSocket *socket = response.socket();
-    CSettings *settings = CSettings::instance();
+    const CSettings *settings = m_oContext.settings();
     if (!socket || socket->localPort() != static_cast<quint16>(settings->ReadPort())) {
         SetResultData(kNotFound, response);
         return;
     }
     try {
-        UserServerPort lookup(createProcessUtils(), ConnectionSocket::peerOf(socket));
+        UserServerPort lookup(createProcessUtils(), m_oPeer);
         const quint16 port = settings->ReadWindowsServerMode() ? lookup.getUserServerPort()
                                                                : lookup.getUserServerPortForActiveSession();
         SetResultData(ResultData(200, "OK", QByteArray::number(port)), response);
@@ -80,14 +79,14 @@ void CSignController::ProcessGetUsernameForPid(HttpRequest &request, HttpRespons
     }
 }
 
-void CSignController::SetLogLevelRequest(HttpRequest &request, const QTcpSocket *socket)
+void CSignController::SetLogLevelRequest(HttpRequest &request)
 {
     const QByteArray levelText = request.parameter("loglevel");
     if (levelText.isEmpty())
         return;
     // Another account could otherwise silence the log, or fill the disk at debug level.
-    if (!ClientPermissions::IsClientOnCurrentUser(socket) &&
-        !ClientPermissions::IsClientOnSystemUser(socket)) {
+    if (!ClientPermissions::IsClientOnCurrentUser(m_oPeer) &&
+        !ClientPermissions::IsClientOnSystemUser(m_oPeer)) {
         VYR_LOG_SERVER(Warning) << "Log level change ignored: the client is not on this server's account";
         return;
     }

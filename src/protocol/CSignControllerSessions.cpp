@@ -26,7 +26,7 @@ void CSignController::ProcessOpenSession(HttpRequest &request, HttpResponse &res
         SetResultData(ResultData(200, "OK", m_oFields.sessionId), response);
         return;
     }
-    HttpSessionStore *store = HttpSessionStore::published();
+    HttpSessionStore *store = m_oContext.sessionStore();
     m_oSession = store ? store->getSession(request, response, true) : HttpSession();
     if (m_oSession.isNull())
         VYR_LOG_SERVER(Error) << "Session is null!";
@@ -91,7 +91,7 @@ void CSignController::CloseSession(HttpRequest &, HttpResponse &response)
         SetResultData(kNoSession, response);
         return;
     }
-    if (HttpSessionStore *store = HttpSessionStore::published())
+    if (HttpSessionStore *store = m_oContext.sessionStore())
         store->removeSession(m_oSession);
     m_poTimeouts->RemoveTimer(m_oFields.sessionId);
     const QByteArray sessionId = m_oFields.sessionId;

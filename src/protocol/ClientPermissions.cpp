@@ -1,7 +1,6 @@
 #include "ClientPermissions.h"
 
 #include "CSignController.h"
-#include "http/ConnectionSocket.h"
 #include "logging/LogStatement.h"
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
@@ -19,26 +18,25 @@ bool ClientPermissions::isSystemAccountModule(const QByteArray &moduleName)
     return systemModules.contains(moduleName);
 }
 
-bool ClientPermissions::IsClientOnCurrentUser(const QTcpSocket *socket)
+bool ClientPermissions::IsClientOnCurrentUser(const PeerIdentity &peer)
 {
-    const PeerIdentity peer = ConnectionSocket::peerOf(socket);
     const bool result = peer.onServerAccount || peer.onSystemAccount;
     VYR_LOG_SERVER(Debug) << "Client domain and username: " << peer.account;
     VYR_LOG_SERVER(Debug) << "Result: " << result;
     return result;
 }
 
-bool ClientPermissions::IsClientOnSystemUser(const QTcpSocket *socket)
+bool ClientPermissions::IsClientOnSystemUser(const PeerIdentity &peer)
 {
-    const bool onSystem = ConnectionSocket::peerOf(socket).onSystemAccount;
+    const bool onSystem = peer.onSystemAccount;
     VYR_LOG_SERVER(Debug) << "bClientOnSystemUser: " << onSystem;
     return onSystem;
 }
 
-bool ClientPermissions::CheckPermissions(QTcpSocket *socket, RequestFields &fields)
+bool ClientPermissions::CheckPermissions(const PeerIdentity &peer, RequestFields &fields)
 {
-    const bool onCurrentUser = IsClientOnCurrentUser(socket);
-    const bool onSystemUser = IsClientOnSystemUser(socket);
+    const bool onCurrentUser = IsClientOnCurrentUser(peer);
+    const bool onSystemUser = IsClientOnSystemUser(peer);
     VYR_LOG_SERVER(Debug) << "Chacking permissions for: " << fields.libraryName << "/" << fields.command;
     VYR_LOG_SERVER(Debug) << "Client on current user: " << onCurrentUser;
     VYR_LOG_SERVER(Debug) << "Client on system user: " << onSystemUser;

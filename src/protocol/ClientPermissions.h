@@ -1,10 +1,10 @@
 #pragma once
 
+#include "common/PeerIdentity.h"
 #include "common/RequestFields.h"
 
 class CLauncher;
 class DllManager;
-class QTcpSocket;
 
 // Decides whether the client at the other end of a connection may run a module command or
 // poll a result: same account, root (only for the system-account modules), or a command its
@@ -16,10 +16,10 @@ public:
     ClientPermissions(DllManager &dllManager, CLauncher &launcher);
 
     // May set fields.unprivileged.
-    bool CheckPermissions(QTcpSocket *socket, RequestFields &fields);
+    bool CheckPermissions(const PeerIdentity &peer, RequestFields &fields);
     // The server's own account or root.
-    static bool IsClientOnCurrentUser(const QTcpSocket *socket);
-    static bool IsClientOnSystemUser(const QTcpSocket *socket);
+    static bool IsClientOnCurrentUser(const PeerIdentity &peer);
+    static bool IsClientOnSystemUser(const PeerIdentity &peer);
 
     static bool isSystemAccountModule(const QByteArray &moduleName);
 

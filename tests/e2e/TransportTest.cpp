@@ -152,57 +152,6 @@ TEST_F(TransportTest, LastRequestFile_200WritesIt_404DoesNot)
     EXPECT_FALSE(QFile::exists(stamp));
 }
 
-struct ValidationCase
-{
-    const char *name;
-    QByteArray request;
-    QByteArray headerBlock;
-    QByteArray body;
-};
-
-class ValidationTest : public TransportTest, public ::testing::WithParamInterface<ValidationCase>
-{
-};
-
-TEST_P(ValidationTest, Request_Refused_ExactAnswer)
-{
-    const quint16 port = startServer();
-    ASSERT_NE(port, 0);
-    TlsClient client;
-    ASSERT_TRUE(client.connectTo(port));
-    client.send(GetParam().request);
-    const HttpAnswer answer = client.readAnswer();
-    EXPECT_EQ(answer.headerBlock, GetParam().headerBlock);
-    EXPECT_EQ(answer.body, GetParam().body);
-}
-
-const QByteArray k400 = "HTTP/1.1 400 Bad Request\r\nContent-Length: 31\r\n\r\n";
-const QByteArray k404 = "HTTP/1.1 404 File Not Found\r\nContent-Length: 34\r\n\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ValidationTest,
-    ::testing::Values(
-        ValidationCase{"status", "GET /STATUS HTTP/1.1\r\n\r\n",
-                       "HTTP/1.1 200 OK\r\nContent-Length: 55\r\n\r\n",
-                       "<h1>Veltrane Crypto Server v6.6.10.168 is running </h1>"},
-        ValidationCase{"getRoot", "GET / HTTP/1.1\r\n\r\n", k404, "<h1>404 error: File Not Found</h1>"},
-        ValidationCase{"put", "PUT /status HTTP/1.1\r\n\r\n", k404, "<h1>404 error: File Not Found</h1>"},
-        ValidationCase{"dotInPath", "POST /a.dll HTTP/1.1\r\n\r\n", k404,
-                       "<h1>404 error: File Not Found</h1>"},
-        ValidationCase{"longPath", "POST /" + QByteArray(128, 'a') + " HTTP/1.1\r\n\r\n", k404,
-                       "<h1>404 error: File Not Found</h1>"},
-        ValidationCase{"longMethod", QByteArray(129, 'P') + " / HTTP/1.1\r\n\r\n", k400,
-                       "<h1>400 error: Bad Request</h1>"},
-        ValidationCase{"longHeader", "POST / HTTP/1.1\r\nX-A: " + QByteArray(257, 'v') + "\r\n\r\n", k400,
-                       "<h1>400 error: Bad Request</h1>"},
-        ValidationCase{"longCookie", "POST / HTTP/1.1\r\nCookie: c=" + QByteArray(129, 'v') + "\r\n\r\n",
-                       k400, "<h1>400 error: Bad Request</h1>"},
-        ValidationCase{"headerAtLimitDecodedPath",
-                       "GET /%73tatus HTTP/1.1\r\nX-A: " + QByteArray(256, 'v') + "\r\n\r\n",
-                       "HTTP/1.1 200 OK\r\nContent-Length: 55\r\n\r\n",
-                       "<h1>Veltrane Crypto Server v6.6.10.168 is running </h1>"}),
-    [](const ::testing::TestParamInfo<ValidationCase> &info) { return std::string(info.param.name); });
-
 TEST(TransportNoCertificates, Handshake_WithoutCertificateAndKey_EveryHandshakeFails)
 {
     ServerProcess server;

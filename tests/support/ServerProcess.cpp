@@ -1,6 +1,5 @@
 #include "ServerProcess.h"
 
-#include "ProgramRun.h"
 #include "TestAccount.h"
 
 #include <QCoreApplication>
@@ -22,18 +21,6 @@ QString builtAppDir()
     return qEnvironmentVariable("VYR_APP_DIR");
 }
 } // namespace
-
-bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
-{
-    QDeadlineTimer deadline(timeout);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 QString logMessageOf(const QString &line, QString *level)
 {
@@ -244,13 +231,8 @@ int ServerProcess::threadCount() const
 
 QString provisionedCertificatesDir()
 {
-    static QTemporaryDir directory;
-    static const bool provisioned = [] {
-        return runProgram(builtAppDir() + "/vyr-certgen",
-                          {"--app-dir", directory.path(), "--ca-dir", directory.path() + "/ca"})
-                   .exitCode == 0;
-    }();
-    return provisioned ? directory.path() : QString();
+    const QString directory = QStringLiteral(VYR_TEST_CERT_DIR);
+    return QFile::exists(directory + "/certs/VYR-key-server.pem") ? directory : QString();
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WaitUntil.h"
+
 #include <QMap>
 #include <QProcess>
 #include <QString>
@@ -64,15 +66,12 @@ private:
     const TestAccount *m_poAccount = nullptr;
 };
 
-// Certificates for this machine made once per test run by the provisioning tool:
+// Certificates for this machine, made once per test run by the e2e_certificates fixture:
 // the directory holds certs/VYR-cert-server.pem, certs/VYR-key-server.pem, certs/VYR-ca.pem.
 QString provisionedCertificatesDir();
 
 // The first sanitizer report in a server's standard error (from its first line), or empty.
 QByteArray sanitizerReport(const QByteArray &standardError);
-
-// Polls a condition until it holds or the deadline passes; never a fixed sleep.
-bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
 
 // The message part of a log line ("[channel]:Class::method: text"), after the time,
 // process/thread ids and level; empty when the line does not have the log's shape.

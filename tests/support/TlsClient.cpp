@@ -6,24 +6,6 @@
 
 using Clock = std::chrono::steady_clock;
 
-void HttpAnswer::splitHeaderBlock()
-{
-    const QList<QByteArray> lines = headerBlock.split('\n');
-    statusLine = lines.value(0).trimmed();
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0)
-            headers.insert(line.left(colon), line.mid(colon + 1).trimmed());
-    }
-}
-
-int HttpAnswer::statusCode() const
-{
-    const QList<QByteArray> parts = statusLine.split(' ');
-    return parts.size() >= 2 ? parts[1].toInt() : 0;
-}
-
 TlsClient::TlsClient(const QString &caFile)
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();

@@ -1,25 +1,13 @@
 #pragma once
 
+#include "HttpAnswer.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QMap>
 #include <QSslSocket>
 #include <chrono>
 #include <memory>
-
-// One parsed HTTP answer as it came off the wire.
-struct HttpAnswer
-{
-    QByteArray statusLine;
-    QMap<QByteArray, QByteArray> headers; // names as sent
-    QByteArray headerBlock;               // status line to the empty line, exactly as sent
-    QByteArray body;
-    bool complete = false;
-
-    int statusCode() const;
-    // Fills statusLine and headers from headerBlock.
-    void splitHeaderBlock();
-};
 
 // A raw TLS client for end-to-end tests: exact bytes out, exact bytes in. Trusts the
 // given authority, or nothing when none is given (handshake errors then fail the test).

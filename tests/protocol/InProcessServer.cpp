@@ -1,0 +1,149 @@
+#include "InProcessServer.h"
+
+#include "common/QueuedCallTypes.h"
+#include "http/HttpRequest.h"
+#include "http/HttpResponse.h"
+#include "logging/LogChannel.h"
+#include "logging/LogChannels.h"
+#include "support/WaitUntil.h"
+
+#include <QBuffer>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QUrl>
+#include <array>
+
+namespace {
+std::array<LogChannel *, 5> channels()
+{
+    return {&serverLogChannel(), &processUtilsLogChannel(), &moduleToolsLogChannel(),
+            &fileVersionLogChannel(), &vyrcommonsLogChannel()};
+}
+
+HttpAnswer answerOf(const QByteArray &bytes)
+{
+    HttpAnswer answer;
+    const qsizetype end = bytes.indexOf("\r\n\r\n");
+    answer.complete = end >= 0;
+    answer.headerBlock = bytes.left(end + 4);
+    answer.body = bytes.mid(end + 4);
+    answer.splitHeaderBlock();
+    return answer;
+}
+
+bool writeIni(const QString &directory, const QMap<QString, QString> &values)
+{
+    QSettings ini(CSettings::filePathFor(directory), QSettings::IniFormat);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        ini.setValue(it.key(), it.value());
+    ini.sync();
+    return ini.status() == QSettings::NoError;
+}
+
+QSettings *sessionsGroupOf(QSettings &settings)
+{
+    settings.beginGroup(QStringLiteral("sessions"));
+    return &settings;
+}
+} // namespace
+
+InProcessServer::ServerLog::ServerLog()
+{
+    registerQueuedCallTypes();
+    for (LogChannel *channel : channels())
+        channel->initializeWithSinks(0, 0, QString(), {sink});
+}
+
+InProcessServer::ServerLog::~ServerLog()
+{
+    for (LogChannel *channel : channels())
+        channel->reset();
+}
+
+InProcessServer::InProcessServer(const QMap<QString, QString> &ini, const QStringList &moduleDirectories)
+    : m_bIniWritten(writeIni(m_oDir.path(), ini)),
+      m_oSessionSettings(CSettings::filePathFor(m_oDir.path()), QSettings::IniFormat),
+      m_oSessions(sessionsGroupOf(m_oSessionSettings)), m_oModules(moduleDirectories),
+      m_oTimeouts(
+          m_oSettings.ReadTimeoutInterval(),
+          {[this] { return &m_oLauncher; }, [this] { return &m_oModules; }, [this] { return &m_oSessions; }}),
+      m_oCors({[] { return true; }, [moduleDirectories] { return moduleDirectories; }}),
+      m_oMapper({[this] { return &m_oTimeouts; }, [this] { return &m_oModules; },
+                 [this] { return &m_oLauncher; }, [this] { return &m_oCors; },
+                 [this] { return &m_oSettings; }, [this] { return &m_oSessions; },
+                 [this](const QTcpSocket *) { return m_oPeer; }})
+{
+}
+
+PeerIdentity InProcessServer::identityOf(Peer peer)
+{
+    const QString host = QSysInfo::machineHostName() + QLatin1Char('/');
+    switch (peer) {
+    case Peer::Own:
+        return {host + QStringLiteral("owner"), 1000u, true, false};
+    case Peer::Other:
+        return {host + QStringLiteral("other"), 1001u, false, false};
+    case Peer::System:
+        return {host + QStringLiteral("root"), 0u, false, true};
+    }
+    return {};
+}
+
+// The connection handler's steps for one complete request, minus TLS and keep-alive.
+HttpAnswer InProcessServer::send(const QByteArray &rawRequest, Peer peer)
+{
+    m_oPeer = identityOf(peer);
+    QBuffer in;
+    in.setData(rawRequest);
+    in.open(QIODevice::ReadOnly);
+    HttpRequest request(m_oSettings.ReadMaxRequestSize(), m_oSettings.ReadMaxMultiPartSize());
+    while (in.bytesAvailable() > 0 && request.status() != HttpRequest::Complete &&
+           request.status() != HttpRequest::Aborted)
+        request.receive(in);
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    if (request.status() == HttpRequest::Complete) {
+        HttpResponse response(&out);
+        m_oMapper.service(request, response);
+        if (!response.hasSentLastPart())
+            response.write(QByteArray(), true);
+    }
+    return answerOf(out.data());
+}
+
+HttpAnswer InProcessServer::post(const QByteArray &path, const QByteArray &sessionId,
+                                 const QByteArray &headers, Peer peer)
+{
+    const QByteArray session = sessionId.isEmpty() ? QByteArray() : "X-VYR-sessionId: " + sessionId + "\r\n";
+    return send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + session + headers + "\r\n", peer);
+}
+
+QByteArray InProcessServer::openSession(const QByteArray &path, Peer peer)
+{
+    const HttpAnswer answer = post(path, {}, {}, peer);
+    return answer.statusCode() == 200 ? answer.body : QByteArray();
+}
+
+HttpAnswer InProcessServer::collect(const QByteArray &sessionId, const QByteArray &commandId, Peer peer)
+{
+    HttpAnswer answer;
+    waitUntil(
+        [&] {
+            answer = post("/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(commandId), sessionId, {}, peer);
+            return answer.statusCode() != 202;
+        },
+        std::chrono::seconds(20));
+    return answer;
+}
+
+bool InProcessServer::waitForLogLine(const QString &text, std::chrono::milliseconds timeout) const
+{
+    return waitUntil([&] { return !logLines().filter(text).isEmpty(); }, timeout);
+}
+
+bool isBracedUuid(const QByteArray &text)
+{
+    static const QRegularExpression uuid(
+        QStringLiteral("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$"));
+    return uuid.match(QString::fromLatin1(text)).hasMatch();
+}

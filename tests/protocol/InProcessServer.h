@@ -1,0 +1,77 @@
+#pragma once
+
+#include "common/PeerIdentity.h"
+#include "http/HttpSessionStore.h"
+#include "modules/CLauncher.h"
+#include "modules/DllManager.h"
+#include "policy/CORSSettings.h"
+#include "protocol/CRequestMapper.h"
+#include "protocol/CTimeout.h"
+#include "settings/CSettings.h"
+#include "support/CapturingSink.h"
+#include "support/HttpAnswer.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <chrono>
+#include <memory>
+
+// Who a request comes from, as the connection's identity would have it.
+enum class Peer
+{
+    Own,    // the server's own account
+    Other,  // another ordinary account
+    System, // root
+};
+
+// One server's request path inside the test process: raw request bytes are parsed, mapped
+// and answered over buffers the way a connection handler does it, with services of its own
+// (the test modules, the INI defaults) and the client identity the test names. No TLS and
+// no socket; module jobs still run on the launcher's worker threads. The test's thread only.
+class InProcessServer
+{
+public:
+    // INI values ("group/key") over the defaults.
+    explicit InProcessServer(const QMap<QString, QString> &ini = {},
+                             const QStringList &moduleDirectories = {QStringLiteral(VYR_TEST_MODULE_DIR)});
+
+    // What the server logged so far.
+    QStringList logLines() const { return m_oLog.sink->lines(); }
+    // Whether a log line with that text appears before the timeout.
+    bool waitForLogLine(const QString &text,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+    HttpAnswer send(const QByteArray &rawRequest, Peer peer = Peer::Own);
+    HttpAnswer post(const QByteArray &path, const QByteArray &sessionId = {}, const QByteArray &headers = {},
+                    Peer peer = Peer::Own);
+    // The new session's ID, empty when it was refused.
+    QByteArray openSession(const QByteArray &path = "/OPEN_SESSION", Peer peer = Peer::Own);
+    // Polls GET_RESULT until the job no longer runs.
+    HttpAnswer collect(const QByteArray &sessionId, const QByteArray &commandId, Peer peer = Peer::Own);
+
+private:
+    static PeerIdentity identityOf(Peer peer);
+
+    // Every log channel writes here, in memory, from the first member's life to the last's.
+    struct ServerLog
+    {
+        ServerLog();
+        ~ServerLog();
+        ServerLog(const ServerLog &) = delete;
+        ServerLog &operator=(const ServerLog &) = delete;
+        std::shared_ptr<CapturingSink> sink = std::make_shared<CapturingSink>();
+    } m_oLog;
+    QTemporaryDir m_oDir;
+    const bool m_bIniWritten; // before anything reads it
+    CSettings m_oSettings{m_oDir.path()};
+    QSettings m_oSessionSettings;
+    HttpSessionStore m_oSessions;
+    DllManager m_oModules;
+    CLauncher m_oLauncher{[this] { return &m_oModules; }};
+    CTimeout m_oTimeouts;
+    CORSSettings m_oCors;
+    PeerIdentity m_oPeer;
+    CRequestMapper m_oMapper;
+};
+
+bool isBracedUuid(const QByteArray &text);
