@@ -22,26 +22,6 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PRODUCT_CODE = "^" + re.escape(SOURCE_DIR) + "/(src|tools|modules|sdk)/"
 DIAGNOSTIC = re.compile(r"^(/\S+?):\d+:\d+: (?:error|warning): .*\[([\w.-]+)[,\]]")
 
-# Temporary: findings in files that work under way rewrites (peer identity, module lifetime,
-# the settings reader's start-up), to be fixed there, after which their lines go.
-WIDENING, CONST = "bugprone-implicit-widening-of-multiplication-result", "misc-const-correctness"
-TOLERATED = {
-    "src/platform/ProcFs_linux.cpp": {WIDENING},
-    "src/platform/ProcessUtilsLinuxImplSystemInfo.cpp": {WIDENING},
-    "src/platform/UserDatabase_linux.cpp": {WIDENING},
-    "src/platform/UtmpSessionSource_linux.cpp": {"concurrency-mt-unsafe", CONST},
-    "src/platform/SocketOwnerLookup_linux.cpp": {CONST},
-    "src/platform/SyslogEventLogWriter_linux.cpp": {CONST},
-    "src/transport/CSslConnectionHandlerPool.cpp": {CONST},
-    "src/transport/CSslConnectionHandler.cpp": {"performance-no-automatic-move"},
-    "src/modules/CLauncher.cpp": {CONST},
-    "src/modules/DllManager.cpp": {CONST},
-    "src/modules/DllModule.cpp": {CONST},
-    "src/modules/CThreadWorker.cpp": {"performance-no-automatic-move"},
-    "src/protocol/CTimeout.cpp": {CONST},
-    "src/protocol/CSignControllerSessions.cpp": {"performance-implicit-conversion-in-loop"},
-    "src/settings/CSettings.cpp": {"concurrency-mt-unsafe"},
-}
 
 
 def target_flags(entry):
@@ -96,8 +76,8 @@ def tidy(database_dir, source):
 
 
 def tolerated(path, check):
-    """A finding in a generated file (they include sources by design) or one of TOLERATED."""
-    return not re.match(PRODUCT_CODE, path) or check in TOLERATED.get(os.path.relpath(path, SOURCE_DIR), ())
+    """A finding in a generated file: they include sources by design."""
+    return not re.match(PRODUCT_CODE, path)
 
 
 def without_tolerated(output):

@@ -73,7 +73,7 @@ void CLauncher::ClearAll()
 {
     QList<QThread *> threads;
     {
-        QMutexLocker locker(&s_oMutex);
+        const QMutexLocker locker(&s_oMutex);
         ClearAllResults();
         ClearProcessedJobs();
         ClearUnprivilegedJobs();
@@ -88,7 +88,7 @@ ResultData CLauncher::ProcessCommand(const RequestFields &v_oFields)
     // Fetched before the launcher mutex: the manager's accessor takes the settings mutex,
     // which comes first in the lock order.
     DllManager *manager = m_oManagerSource();
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     // Held from here: a session closed meanwhile cannot take the module from under the job.
     ModuleHold module = manager ? manager->holdModule(v_oFields.libraryName) : ModuleHold();
     const tpfun function = module ? module->getFunction(QString::fromUtf8(v_oFields.command)) : nullptr;
@@ -133,7 +133,7 @@ ResultData CLauncher::GetResult(const RequestFields &v_oFields)
 {
     const QByteArray &sessionId = v_oFields.sessionId;
     const QByteArray &commandId = v_oFields.commandId;
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     const bool bIsResultReady = IsResultReady(sessionId, commandId);
     VYR_LOG_SERVER(Debug) << "bIsResultReady: " << bIsResultReady;
     if (bIsResultReady) {
@@ -156,13 +156,13 @@ ResultData CLauncher::GetResult(const RequestFields &v_oFields)
 
 bool CLauncher::IsUnprivilegedJob(const QByteArray &v_oSessionId, const QByteArray &v_oCmdId)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     return m_oUnprivilegedJobs.contains(v_oSessionId, v_oCmdId);
 }
 
 QByteArray CLauncher::ModuleOfJob(const QByteArray &v_oSessionId, const QByteArray &v_oCmdId)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     return m_oJobModules.value(v_oSessionId).value(v_oCmdId);
 }
 
@@ -171,7 +171,7 @@ bool CLauncher::RemoveAllForSession(const QByteArray &v_oSessionId)
     bool bRes = false;
     QList<QThread *> threads;
     {
-        QMutexLocker locker(&s_oMutex);
+        const QMutexLocker locker(&s_oMutex);
         bRes = RemoveAllJobsForSession(v_oSessionId) && RemoveAllResultsForSession(v_oSessionId) &&
                RemoveAllUnprivilegedJobsForSession(v_oSessionId);
         m_oJobModules.remove(v_oSessionId);
@@ -187,7 +187,7 @@ void CLauncher::SetResult(const QByteArray &v_oSessionId, const QByteArray &v_oC
     runGuarded("CLauncher", "SetResult", [&] {
         QList<QThread *> threads;
         {
-            QMutexLocker locker(&s_oMutex);
+            const QMutexLocker locker(&s_oMutex);
             // Non-null only while the worker is still connected, i.e. its job was not ended.
             auto *worker = qobject_cast<CThreadWorker *>(sender());
             StoreResult(v_oSessionId, v_oCommandId, v_oResult, worker);

@@ -77,7 +77,7 @@ QByteArray CThreadWorker::FailureResult(const QByteArray &text)
 
 tResultType CThreadWorker::FailedCall(const QByteArray &text, bool withException)
 {
-    const tResultType oResult = FailureResult(text);
+    tResultType oResult = FailureResult(text);
     LogStatement line(serverLogChannel(), LogLevel::Error, QStringLiteral("CThreadWorker"),
                       QStringLiteral("CallFunction"));
     line << "Dll function call failed. Result: " << oResult;

@@ -88,7 +88,7 @@ bool DllManager::loadModuleForSession(const QByteArray &moduleName, const QByteA
 {
     // Settings before the manager mutex, as the lock order demands.
     const bool windowsServerMode = m_oWindowsServerMode();
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     VYR_LOG_SERVER(Debug) << "v_oModuleName=" << moduleName << " v_oSessionID=" << sessionId;
     DllModule *module = createModule(moduleName, windowsServerMode);
     if (!module)
@@ -127,7 +127,7 @@ DllModule *DllManager::createModule(const QByteArray &moduleName, bool windowsSe
 
 DllModule *DllManager::getModule(const QByteArray &moduleName)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     VYR_LOG_SERVER(Debug) << "v_oModuleName=" << moduleName;
     return getModulePriv(moduleName);
 }
@@ -140,7 +140,7 @@ DllModule *DllManager::getModulePriv(const QByteArray &moduleName) const
 
 ModuleHold DllManager::holdModule(const QByteArray &moduleName)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     DllModule *module = getModulePriv(moduleName);
     if (!module)
         return {};
@@ -160,7 +160,7 @@ void DllManager::releaseHold(DllModule *module)
 
 void DllManager::unloadUnusedModule(const DllModule *module)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     // Compared by address only: the module may have gone by another road since the post.
     const auto found = std::find_if(m_oModules.begin(), m_oModules.end(),
                                     [module](const auto &entry) { return entry.second.get() == module; });
@@ -178,7 +178,7 @@ void DllManager::unloadAllModulesForSession(const QByteArray &sessionId)
 
 QList<QByteArray> DllManager::getModulesNames(const QByteArray &sessionId)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     return getModulesNamesPriv(sessionId);
 }
 
@@ -189,7 +189,7 @@ QList<QByteArray> DllManager::getModulesNamesPriv(const QByteArray &sessionId) c
 
 void DllManager::unloadModuleExecutor(const QByteArray &sessionId)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     bool allUnloaded = true;
     for (const QByteArray &name : getModulesNamesPriv(sessionId)) {
         const bool unloaded = unloadModuleForSessionPriv(name, sessionId);

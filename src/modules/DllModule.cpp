@@ -117,7 +117,7 @@ bool DllModule::load(const QString &modulePath)
 {
     // Read before the class-wide mutex: the settings lock comes first in the lock order.
     const bool serverMode = serverModeSetting();
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     return loadLocked(modulePath, serverMode);
 }
 
@@ -248,7 +248,7 @@ void DllModule::addAdditionalLibPathIfNeeded(const QFileInfo &libraryFile)
 
 bool DllModule::unload()
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     if (!m_bLoaded || !m_poLibrary) {
         VYR_LOG_SERVER(Warning) << "Module " << m_oModuleName << " not loaded!";
         return false;
@@ -277,7 +277,7 @@ bool DllModule::unload()
 
 void DllModule::addSession(const QByteArray &sessionId)
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     if (m_oSessions.contains(sessionId)) {
         VYR_LOG_SERVER(Debug) << "Module " << m_oModuleName << " already in session " << sessionId;
         return;
@@ -288,7 +288,7 @@ void DllModule::addSession(const QByteArray &sessionId)
 
 void DllModule::removeSession(const QByteArray &sessionId)
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     if (!m_oSessions.removeOne(sessionId)) {
         VYR_LOG_SERVER(Debug) << "Module " << m_oModuleName << " not used in session " << sessionId;
         return;
@@ -298,14 +298,14 @@ void DllModule::removeSession(const QByteArray &sessionId)
 
 void DllModule::clearSessions()
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     m_oSessions.clear();
     VYR_LOG_SERVER(Debug) << "session list cleared";
 }
 
 bool DllModule::isCommandValid(const QString &command)
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     if (!m_bXmlLoaded || m_poXmlReader->getCommands().contains(command))
         return true;
     VYR_LOG_SERVER(Warning) << "Command \"" << command << "\" in module \"" << m_oModuleName
@@ -315,13 +315,13 @@ bool DllModule::isCommandValid(const QString &command)
 
 QStringList DllModule::getRequestParams(const QString &command)
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     return m_bXmlLoaded ? m_poXmlReader->getRequestParams().values(command) : QStringList();
 }
 
 tpfun DllModule::getFunction(const QString &command)
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     const QString functionName = m_bXmlLoaded ? m_poXmlReader->getCommands().value(command) : command;
     VYR_LOG_SERVER(Debug) << "function name <" << functionName << "> for command <" << command << ">";
     initIfNotLoaded();
@@ -361,12 +361,12 @@ QFunctionPointer DllModule::resolveExport(const char *name) const
 
 bool DllModule::isGuiFunction(tpfun function)
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     const auto query = reinterpret_cast<tpCommandQueryFun>(resolveExport(kVyrGuiQueryExport));
     initIfNotLoaded();
     if (!query)
         return true;
-    LockedCallScope call(m_iCallsInProgress);
+    const LockedCallScope call(m_iCallsInProgress);
     const bool answer =
         callIntoModule(m_oModuleName, kVyrGuiQueryExport, true, [&] { return query(function); });
     VYR_LOG_SERVER(Debug) << "bGuiFunction (from module)=" << answer;
@@ -375,12 +375,12 @@ bool DllModule::isGuiFunction(tpfun function)
 
 bool DllModule::canUnprivilegedRun(tpfun function)
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     const auto query = reinterpret_cast<tpCommandQueryFun>(resolveExport(kVyrUnprivilegedQueryExport));
     initIfNotLoaded();
     if (!query)
         return false;
-    LockedCallScope call(m_iCallsInProgress);
+    const LockedCallScope call(m_iCallsInProgress);
     const bool answer =
         callIntoModule(m_oModuleName, kVyrUnprivilegedQueryExport, false, [&] { return query(function); });
     VYR_LOG_SERVER(Debug) << "bCanUnprivilegedRun (from module)=" << answer;
@@ -389,7 +389,7 @@ bool DllModule::canUnprivilegedRun(tpfun function)
 
 bool DllModule::canUseOnTerminalServices()
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     return canUseOnTerminalServicesPriv();
 }
 
@@ -399,7 +399,7 @@ bool DllModule::canUseOnTerminalServicesPriv()
     initIfNotLoaded();
     if (!query)
         return false;
-    LockedCallScope call(m_iCallsInProgress);
+    const LockedCallScope call(m_iCallsInProgress);
     const bool answer =
         callIntoModule(m_oModuleName, kVyrTerminalQueryExport, false, [&] { return query(); });
     if (!answer)
@@ -418,7 +418,7 @@ void DllModule::runInitFunction()
     const auto init = reinterpret_cast<tpInitFun>(resolveExport(kVyrInitExport));
     if (!init)
         return;
-    LockedCallScope call(m_iCallsInProgress);
+    const LockedCallScope call(m_iCallsInProgress);
     callIntoModule(m_oModuleName, kVyrInitExport, false, [&] {
         init();
         return true;
@@ -430,7 +430,7 @@ void DllModule::runDeinitFunction()
     const auto deinit = reinterpret_cast<tpInitFun>(resolveExport(kVyrDeInitExport));
     if (!deinit)
         return;
-    LockedCallScope call(m_iCallsInProgress);
+    const LockedCallScope call(m_iCallsInProgress);
     callIntoModule(m_oModuleName, kVyrDeInitExport, false, [&] {
         deinit();
         return true;
@@ -439,56 +439,56 @@ void DllModule::runDeinitFunction()
 
 void DllModule::setModuleName(const QByteArray &name)
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     m_oModuleName = name;
 }
 
 QByteArray DllModule::getModuleName() const
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     return m_oModuleName;
 }
 
 QList<QByteArray> DllModule::getSessions() const
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     return m_oSessions;
 }
 
 bool DllModule::isLoaded() const
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     return m_bLoaded;
 }
 
 quint64 DllModule::getCallsInProgress() const
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     return m_iCallsInProgress;
 }
 
 void DllModule::beginCall()
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     ++m_iCallsInProgress;
 }
 
 void DllModule::endCall()
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     if (m_iCallsInProgress > 0)
         --m_iCallsInProgress;
 }
 
 void DllModule::acquireHold()
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     ++m_iHolds;
 }
 
 bool DllModule::releaseHold()
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     if (m_iHolds > 0)
         --m_iHolds;
     return m_iHolds == 0 && m_oSessions.isEmpty();
@@ -496,7 +496,7 @@ bool DllModule::releaseHold()
 
 bool DllModule::isUnused() const
 {
-    QMutexLocker locker(&s_oClassMutex);
+    const QMutexLocker locker(&s_oClassMutex);
     return m_oSessions.isEmpty() && m_iHolds == 0 && m_iCallsInProgress == 0;
 }
 

@@ -25,7 +25,7 @@ struct DirCloser
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
 // /proc files report size 0; a cap keeps a hostile or broken file from exhausting memory.
-constexpr qsizetype kMaxProcFileSize = 64 * 1024 * 1024;
+constexpr qsizetype kMaxProcFileSize = qsizetype{64} * 1024 * 1024;
 
 std::optional<qint64> parsePid(const char *name)
 {

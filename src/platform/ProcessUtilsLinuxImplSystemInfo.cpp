@@ -62,7 +62,8 @@ QByteArray ProcessUtilsLinuxImpl::getTaskList()
 QByteArray ProcessUtilsLinuxImpl::osReleaseFacts(const QStringList &keys) const
 {
     QFile file(m_oEtcRoot + QStringLiteral("/os-release"));
-    const auto facts = parseOsRelease(file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray());
+    const auto facts =
+        parseOsRelease(file.open(QIODevice::ReadOnly) ? file.read(qint64{64} * 1024) : QByteArray());
     QByteArray text;
     if (keys.isEmpty()) {
         for (const auto &[key, value] : facts)

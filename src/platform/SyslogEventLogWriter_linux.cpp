@@ -23,7 +23,7 @@ void SyslogEventLogWriter::writeError(const QString &source, const QString &mess
 {
     // syslog keeps the pointer, not a copy: ident must outlive the session.
     const QByteArray ident = source.toUtf8();
-    QMutexLocker locker(&g_oSyslogMutex);
+    const QMutexLocker locker(&g_oSyslogMutex);
     const SyslogSession session(ident);
     syslog(LOG_ERR, "%s", message.toUtf8().constData());
 }

@@ -8,7 +8,7 @@
 namespace {
 
 constexpr size_t kInitialBufferSize = 4096;
-constexpr size_t kMaxBufferSize = 1024 * 1024;
+constexpr size_t kMaxBufferSize = size_t{1024} * 1024;
 
 } // namespace
 

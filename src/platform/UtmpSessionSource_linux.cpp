@@ -10,8 +10,10 @@
 
 namespace {
 
-// The records are read through a cursor shared by the whole process.
+// The records are read through a cursor shared by the whole process. Every use of that cursor
+// (the utmpx calls below, which the thread-safety check rightly flags) holds this mutex.
 QMutex g_oUtmpMutex;
+// NOLINTBEGIN(concurrency-mt-unsafe)
 
 class UtmpCursor
 {
@@ -67,11 +69,12 @@ SessionQuery UtmpSessionSource::querySessions()
 {
     SessionQuery query;
     query.ok = true;
-    QMutexLocker locker(&g_oUtmpMutex);
+    const QMutexLocker locker(&g_oUtmpMutex);
     const UtmpCursor cursor(m_oUtmpPath);
     while (const utmpx *record = getutxent()) {
         if (record->ut_type == USER_PROCESS)
             query.sessions.append(toSession(*record));
     }
+    // NOLINTEND(concurrency-mt-unsafe)
     return query;
 }

@@ -62,7 +62,7 @@ bool CSignController::LoadDllLibrary()
 void CSignController::SetSessionVars(const QByteArray &json)
 {
     const QJsonArray entries = QJsonDocument::fromJson(json).array();
-    for (const QJsonValue &entry : entries) {
+    for (const auto &entry : entries) {
         const QJsonObject object = entry.toObject();
         SetSessionVar(object.value(QStringLiteral("key")).toString().toUtf8(),
                       object.value(QStringLiteral("value")).toVariant());

@@ -73,7 +73,7 @@ CTimeout::~CTimeout()
 {
     QList<QByteArray> sessionIds;
     {
-        QMutexLocker locker(&s_oMutex);
+        const QMutexLocker locker(&s_oMutex);
         sessionIds = m_oTimers.keys();
     }
     for (const QByteArray &sessionId : sessionIds)
@@ -85,7 +85,7 @@ CTimeout::~CTimeout()
 
 void CTimeout::AddNewTimer(const QByteArray &v_oSessionID)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     Q_EMIT AddTimerCalled(v_oSessionID);
     VYR_LOG_SERVER(Debug) << "New timer created and started. sessionID=" << v_oSessionID;
 }
@@ -96,7 +96,7 @@ void CTimeout::InsertTimerToMap(const QByteArray &v_oSessionID, QTimer *v_poTime
         return;
     runGuarded("CTimeout", "InsertTimerToMap", [&] {
         connect(v_poTimer, &QTimer::timeout, this, &CTimeout::ExecuteTimeout);
-        QMutexLocker locker(&s_oMutex);
+        const QMutexLocker locker(&s_oMutex);
         QTimer *replaced = m_oTimers.value(v_oSessionID);
         m_oTimers.insert(v_oSessionID, v_poTimer);
         if (replaced && replaced != v_poTimer) {
@@ -109,7 +109,7 @@ void CTimeout::InsertTimerToMap(const QByteArray &v_oSessionID, QTimer *v_poTime
 
 void CTimeout::RestartTimer(const QByteArray &v_oSessionID)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     QTimer *timer = m_oTimers.value(v_oSessionID);
     if (!timer) {
         VYR_LOG_SERVER(Warning) << "Timer for sessionID <" << v_oSessionID << "> not exist!";
@@ -121,7 +121,7 @@ void CTimeout::RestartTimer(const QByteArray &v_oSessionID)
 
 void CTimeout::RemoveTimer(const QByteArray &v_oSessionID)
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     QTimer *timer = m_oTimers.take(v_oSessionID);
     if (!timer) {
         VYR_LOG_SERVER(Warning) << "Timer for sessionID <" << v_oSessionID << "> not exist!";
@@ -135,7 +135,7 @@ void CTimeout::RemoveTimer(const QByteArray &v_oSessionID)
 
 bool CTimeout::HasTimer(const QByteArray &v_oSessionID) const
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     return m_oTimers.contains(v_oSessionID);
 }
 
@@ -156,7 +156,7 @@ void CTimeout::ExecuteTimeout()
 
 QByteArray CTimeout::SessionOfTimer(const QObject *timer) const
 {
-    QMutexLocker locker(&s_oMutex);
+    const QMutexLocker locker(&s_oMutex);
     for (auto entry = m_oTimers.cbegin(); entry != m_oTimers.cend(); ++entry) {
         if (entry.value() == timer)
             return entry.key();

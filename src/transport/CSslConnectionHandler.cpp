@@ -85,7 +85,7 @@ QByteArray CSslConnectionHandler::GetKeyPassPhrase()
 {
     VYR_LOG_SERVER(Debug) << "Getting KeyPassPhrase...";
     UniquePass uniquePass(4);
-    const QByteArray passPhrase = uniquePass.getUniquePassword().toByteArray();
+    QByteArray passPhrase = uniquePass.getUniquePassword().toByteArray();
     VYR_LOG_SERVER(Debug) << "Got KeyPassPhrase.";
     return passPhrase;
 }

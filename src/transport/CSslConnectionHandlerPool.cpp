@@ -19,7 +19,7 @@ CSslConnectionHandlerPool::CSslConnectionHandlerPool(QSettings *settings, HttpRe
 
 CSslConnectionHandlerPool::~CSslConnectionHandlerPool()
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     for (CSslConnectionHandler *handler : std::as_const(m_oPool))
         retireAndWait(handler);
     m_oPool.clear();
@@ -47,7 +47,7 @@ void CSslConnectionHandlerPool::waitAndDelete(QThread *thread)
 
 CSslConnectionHandler *CSslConnectionHandlerPool::getConnectionHandler()
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     for (CSslConnectionHandler *handler : std::as_const(m_oPool)) {
         if (!handler->isBusy()) {
             handler->setBusy();
@@ -68,7 +68,7 @@ CSslConnectionHandler *CSslConnectionHandlerPool::getConnectionHandler()
 
 void CSslConnectionHandlerPool::cleanup()
 {
-    QMutexLocker locker(&m_oMutex);
+    const QMutexLocker locker(&m_oMutex);
     const int minThreads = CSettings::instance()->ReadMinThreads();
     int idleHandlers = 0;
     for (CSslConnectionHandler *handler : std::as_const(m_oPool)) {
