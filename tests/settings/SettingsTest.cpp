@@ -20,8 +20,8 @@ std::unique_ptr<CSettings> settingsWith(const QTemporaryDir &directory, const QB
 TEST(SettingsTest, Values_BooleansNumbersAndPaths_TrueOnlyForTrueNoNumberIsZeroEveryPathPrefixed)
 {
     const QTemporaryDir directory;
-    auto settings = settingsWith(directory, "[listener]\nport=abc\nmaxThreads=12x\nwindowsServerMode=TRUE\n["
-                                            "settings]\nenableCORS=yes\n[logging]\nmaxSize=6000000000\n"
+    auto settings = settingsWith(directory, "[listener]\nport=abc\nmaxThreads=12x\nwindowsServerMode=TRUE\n"
+                                            "[settings]\nenableCORS=yes\n[logging]\nmaxSize=6000000000\n"
                                             "[dllLoader]\ndirPath=first, second\n"
                                             "[sslCertificate]\ncertFile=/etc/abs.pem\nkeyFile=k.pem\n");
     const QString prefix = directory.path() + QDir::separator();
