@@ -1,5 +1,4 @@
 #include "http/HttpRequest.h"
-
 #include "http/HttpResponse.h"
 #include "http/HttpSessionStore.h"
 #include "logging/LogChannels.h"
