@@ -10,8 +10,7 @@ import { chromium } from "playwright-core";
 const server = `https://127.0.0.1:${process.argv[2]}`;
 const page = readFileSync(new URL("page.html", import.meta.url));
 const pageServer = createServer((request, response) => {
-  response.writeHead(200, { "Content-Type": "text/html; charset=utf-8" });
-  response.end(page);
+  response.writeHead(200, { "Content-Type": "text/html; charset=utf-8" }).end(page);
 });
 await new Promise(resolve => pageServer.listen(0, "127.0.0.1", resolve));
 const origin = `http://127.0.0.1:${pageServer.address().port}`;
@@ -23,23 +22,19 @@ const browser = await chromium.launchPersistentContext(mkdtempSync(join(tmpdir()
          "--disable-background-networking", "--disable-component-update", "--disable-sync"],
 });
 
-// What the page shows once its script has settled, and what the browser said meanwhile.
-async function visit(module, command, data) {
+// Visits the page for one command and checks what it shows once its script has settled, and what
+// the browser said meanwhile.
+async function check(name, module, command, data, passes) {
   const tab = await browser.newPage();
   const said = [];
   tab.on("console", message => said.push(message.text()));
-  const query = new URLSearchParams({ server, module, command, data });
-  await tab.goto(`${origin}/?${query}`);
+  await tab.goto(`${origin}/?${new URLSearchParams({ server, module, command, data })}`);
   const result = tab.locator("#result[data-state]");
   await result.waitFor({ timeout: 20000 });
   const shown = { state: await result.getAttribute("data-state"), text: await result.textContent(), said };
   await tab.close();
-  return shown;
-}
-
-function check(name, condition, shown) {
-  console.log(`${condition ? "ok  " : "FAIL"} ${name}`);
-  if (!condition) {
+  console.log(`${passes(shown) ? "ok  " : "FAIL"} ${name}`);
+  if (!passes(shown)) {
     console.log(JSON.stringify(shown, null, 2));
     process.exitCode = 1;
   }
@@ -47,15 +42,11 @@ function check(name, condition, shown) {
 
 try {
   const data = "signed in Chromium: äöü & ?=/";
-  const hashed = await visit("hash", "SHA256", data);
-  check("hash/SHA256 from another origin shows the digest of its input",
-        hashed.state === "done" && hashed.text === createHash("sha256").update(data).digest("hex"), hashed);
-
-  const refused = await visit("brevalo", "Which", "x");
-  check("brevalo refuses the unlisted origin: the preflight's null stops the request",
-        refused.state === "failed" && refused.text.startsWith("TypeError") &&
-        refused.said.some(line => line.includes(`'Access-Control-Allow-Origin' header has a value 'null'`)),
-        refused);
+  await check("hash/SHA256 from another origin shows the digest of its input", "hash", "SHA256", data,
+              shown => shown.state === "done" && shown.text === createHash("sha256").update(data).digest("hex"));
+  await check("brevalo refuses the unlisted origin: the preflight's null stops the request", "brevalo", "Which",
+              "x", shown => shown.state === "failed" && shown.text.startsWith("TypeError") &&
+              shown.said.some(line => line.includes(`'Access-Control-Allow-Origin' header has a value 'null'`)));
 } finally {
   await browser.close();
   pageServer.close();

@@ -1,15 +1,17 @@
-// System tools and the TEST report against scripted commands;
-// the real command runner against sh.
+// System tools, the TEST report and the single-session rule against scripted commands; the real
+// command runner against sh; ending real children, and refusing pids that would signal more
+// than one process.
 #include "PlatformTestSupport.h"
 #include "platform/ProcessUtilsExceptions.h"
 #include "platform/QProcessCommandRunner.h"
 #include "platform/SystemInformationReport.h"
+#include "platform/UserDatabase_linux.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <csignal>
 
 namespace {
-
-const QString kPs = "ps -eww -o user,pid,ppid,etime,args";
 
 struct ThrowingProcessUtils : ProcessUtilsLinuxImpl
 {
@@ -17,26 +19,21 @@ struct ThrowingProcessUtils : ProcessUtilsLinuxImpl
     QByteArray getSystemDetailInfo() override { throw EnumProcessesException("gone"); }
 };
 
-// What ps did becomes the task list, always within the report's bound; the report answers OK
-// whatever the tools said, and the failure text only when a query throws.
+// What ps did becomes the task list; the report answers OK whatever the tools said, and the
+// failure text only when a query throws.
 TEST(SystemInformationReportTest, TaskListAndReport_ScriptedPs_OutputTimeoutTextOrFailureText)
 {
-    const struct
-    {
-        CommandResult result;
-        QByteArray text;
-    } cases[] = {
+    const std::pair<CommandResult, QByteArray> cases[] = {
         {ran(0, "USER PID\nroot 1\n"), "USER PID\nroot 1\n"},
-        {kTimedOut, "Command finished with TIMEOUT"},
+        {CommandResult{true, false, true, -1, {}, {}}, "Command finished with TIMEOUT"},
         {ran(1, {}, "ps: bad option\n"), "ps: bad option\n"},
         {CommandResult{}, ""}, // not started
     };
-    for (const auto &c : cases) {
+    for (const auto &[result, text] : cases) {
         Fakes fakes;
-        fakes.runner->script.insert(kPs, c.result);
+        fakes.runner->script.insert("ps -eww -o user,pid,ppid,etime,args", result);
         auto utils = fakes.utils();
-        EXPECT_EQ(utils.getTaskList(), c.text);
-        EXPECT_EQ(fakes.runner->timeouts.first(), 3000);
+        EXPECT_EQ(utils.getTaskList(), text);
         EXPECT_EQ(runSystemInformationReport(utils), QByteArray("OK"));
     }
     ThrowingProcessUtils throwing("/proc", "/etc", Fakes().deps());
@@ -52,13 +49,57 @@ TEST(QProcessCommandRunnerTest, Run_ShellScripts_OutputsExitCodeOrKilledAtTimeou
     EXPECT_EQ(done.exitCode, 3);
     EXPECT_EQ(done.output, QByteArray("out\n"));
     EXPECT_EQ(done.error, QByteArray("err\n"));
-    QElapsedTimer elapsed;
-    elapsed.start();
     const CommandResult hung = runner.run("sh", {"-c", "echo partial; exec sleep 30"}, 300);
     EXPECT_TRUE(hung.started && hung.timedOut && !hung.finished);
     EXPECT_EQ(hung.output, QByteArray("partial\n"));
-    EXPECT_LT(elapsed.elapsed(), 3300);
     EXPECT_FALSE(runner.run("/nonexistent/vyr-tool", {}, 1000).started);
+}
+
+TEST(ChildProcessTest, ShutdownProcess_TermHonouredOrIgnored_EndedByTermOrKilled)
+{
+    auto utils = Fakes().utils();
+    for (const auto &[script, signal] :
+         {std::pair{"echo ready", SIGTERM}, std::pair{"trap '' TERM; echo ready", SIGKILL}}) {
+        QProcess child; // says "ready" once its traps are set
+        child.start("sh", {"-c", QString::fromLatin1(script) + "; exec sleep 100"});
+        for (const QDeadlineTimer deadline(5000); !child.canReadLine() && !deadline.hasExpired();)
+            child.waitForReadyRead(100);
+        EXPECT_TRUE(utils.ShutdownProcess(child.processId()));
+        ASSERT_TRUE(child.waitForFinished(5000));
+        EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+        EXPECT_EQ(child.exitCode(), signal) << script;
+    }
+    // 0 and -1 would signal our own process group or everyone.
+    for (const qint64 pid : {qint64(0), qint64(-1), qint64(99999999), qint64(1) << 40})
+        EXPECT_FALSE(utils.ShutdownProcess(pid)) << pid;
+}
+
+LoginSession session(const QString &user, const QString &seat, bool active)
+{
+    return {user, user, seat, QString(), active}; // the user names the session too
+}
+
+TEST(SingleActiveSessionTest,
+     GetDomainAndUsernameForSingleActiveSession_Sessions_AccountOrActiveSessionException)
+{
+    Fakes fakes;
+    auto utils = fakes.utils();
+    fakes.sessions->query.sessions = {session("bob", "seat0", false), session("alice", "seat0", true)};
+    EXPECT_EQ(utils.getDomainAndUsernameForSingleActiveSession(), UserDatabase::accountText("alice"));
+    const std::pair<QList<LoginSession>, QString> failures[] = {
+        {{session("bob", "seat0", true), session("alice", "", true)},
+         "More than one user already logged in."},
+        {{session("bob", "seat0", false)}, "Could not find active session."},
+    };
+    for (const auto &[sessions, userMessage] : failures) {
+        fakes.sessions->query.sessions = sessions;
+        try {
+            utils.getDomainAndUsernameForSingleActiveSession();
+            ADD_FAILURE() << "no exception for " << userMessage.toStdString();
+        } catch (const ActiveSessionException &exception) {
+            EXPECT_EQ(exception.getUserMessage(), userMessage);
+        }
+    }
 }
 
 } // namespace

@@ -4,10 +4,7 @@
 #include "platform/ProcessUtilsLinuxImpl.h"
 #include "support/QtPrinters.h"
 
-#include <QDir>
-#include <QFile>
 #include <QMap>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <spdlog/sinks/null_sink.h>
 
@@ -28,18 +25,15 @@ inline CommandResult ran(int exitCode, const QByteArray &output = {}, const QByt
 {
     return {true, true, false, exitCode, output, error};
 }
-inline const CommandResult kTimedOut{true, false, true, -1, {}, {}};
 
 // Scripted answers by command line ("program arg1 arg2"); anything unscripted did not start.
 struct FakeCommandRunner : CommandRunner
 {
-    CommandResult run(const QString &program, const QStringList &arguments, int timeoutMs) override
+    CommandResult run(const QString &program, const QStringList &arguments, int) override
     {
-        timeouts.append(timeoutMs);
         return script.value((QStringList{program} + arguments).join(QLatin1Char(' ')));
     }
     QMap<QString, CommandResult> script;
-    QList<int> timeouts;
 };
 
 struct FakeSessionSource : SessionSource
@@ -61,17 +55,3 @@ struct Fakes
         return ProcessUtilsLinuxImpl(proc, "/etc", deps());
     }
 };
-
-inline LoginSession session(const QString &user, const QString &seat, bool active,
-                            const QString &id = QStringLiteral("1"))
-{
-    return {id, user, seat, QString(), active};
-}
-
-inline void writeFile(const QString &path, const QByteArray &content)
-{
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}

@@ -1,8 +1,18 @@
-// Sockets, process names, owners and lifetimes read from a crafted /proc.
+// Sockets, process names and owners read from a crafted /proc, and the owner of a connection's
+// other end from the kernel's crafted replies.
 #include "PlatformTestSupport.h"
+#include "platform/PeerSocketQuery_linux.h"
 #include "platform/ProcessUtilsExceptions.h"
 #include "platform/UserDatabase_linux.h"
 
+#include <QDir>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 namespace {
@@ -25,7 +35,10 @@ struct FakeProc
     QTemporaryDir dir;
     void write(const QString &path, const QByteArray &content) const
     {
-        writeFile(dir.filePath(path), content);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(dir.filePath(path)).path()));
+        QFile file(dir.filePath(path));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
     }
     void link(const QString &path, const QString &target) const
     {
@@ -45,7 +58,6 @@ TEST(SocketTableTest, SocketLookups_CraftedTcpTableAndFds_OwnerPidOrListeningPor
     const FakeProc proc;
     proc.write("net/tcp",
                kTcpHeader + tcpRow("0100007F:21B6", "00000000:0000", "0A", me, 1001) +
-                   "garbage line without fields\n" +
                    tcpRow("0100007F:21B6", "0100007F:9C40", "01", me, 1002) +
                    tcpRow("0100007F:9C40", "0100007F:21B6", "01", 4242, 1003) +
                    "   7: ZZZZ:1F40 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0 0 77 1\n"
@@ -89,14 +101,7 @@ TEST(SocketTableTest, SocketLookups_CraftedTcpTableAndFds_OwnerPidOrListeningPor
     EXPECT_EQ(utils.getPortOfUserProcess("elsewhere/nobody", "VeltraneCryptoServer", 0), 0);
 }
 
-TEST(ProcStatTest, ParseStat_ParenthesesInName_FieldsAfterTheLastOne)
-{
-    const auto stat =
-        ProcFs::parseStat("7 (a) (b c) R 1 7 7 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 777 100 200");
-    EXPECT_EQ(stat ? stat->comm : QByteArray(), QByteArray("a) (b c"));
-}
-
-TEST(ProcessNameTest, GetProcessNameForPid_ExeThenCmdlineThenUnknown_BaseName)
+TEST(ProcessNameTest, GetProcessNameForPid_ExeThenCmdlineThenUnknown_BaseNameStatParsedAndMissingTablesThrow)
 {
     const struct
     {
@@ -121,15 +126,72 @@ TEST(ProcessNameTest, GetProcessNameForPid_ExeThenCmdlineThenUnknown_BaseName)
     for (const auto &c : cases)
         EXPECT_EQ(utils.getProcessNameForPid(c.pid), QString::fromLatin1(c.name)) << "pid " << c.pid;
     EXPECT_EQ(utils.getProcessNameForPid(12345), QStringLiteral("<unknown>"));
-}
-
-TEST(ProcFilesTest, Queries_MissingFiles_Throw)
-{
-    const FakeProc proc;
-    auto utils = proc.utils();
+    const auto stat =
+        ProcFs::parseStat("7 (a) (b c) R 1 7 7 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 777 100 200");
+    EXPECT_EQ(stat ? stat->comm : QByteArray(), QByteArray("a) (b c")); // fields after the last parenthesis
     EXPECT_THROW(utils.getPidOfProcessAtPort(8630), GetExtendedTcpTableException); // no net/tcp
     EXPECT_THROW(utils.getPortOfProcessWithPID(1, 0), GetExtendedTcpTableException);
     EXPECT_THROW(utils.getDomainAndUsernameForPid(999), OpenProcessException);
+}
+
+// Replies as the kernel would send them for the connection 127.0.0.2:40000 -> 127.0.0.1:8631.
+const TcpConnectionEnds kAsked{AF_INET, {127, 0, 0, 1}, 8631, {127, 0, 0, 2}, 40000};
+
+QByteArray message(quint16 type, const QByteArray &payload, quint32 sequence = 1)
+{
+    nlmsghdr header{};
+    header.nlmsg_len = quint32(NLMSG_HDRLEN + payload.size());
+    header.nlmsg_type = type;
+    header.nlmsg_seq = sequence;
+    return QByteArray(reinterpret_cast<const char *>(&header), sizeof header) + payload;
+}
+
+QByteArray record(quint8 state = 1, quint16 peerPort = 40000, quint32 inode = 99)
+{
+    inet_diag_msg record{};
+    record.idiag_family = AF_INET;
+    record.idiag_state = state;
+    record.id.idiag_sport = htons(peerPort);
+    record.id.idiag_dport = htons(8631);
+    std::memcpy(record.id.idiag_src, "\x7f\x00\x00\x02", 4);
+    std::memcpy(record.id.idiag_dst, "\x7f\x00\x00\x01", 4);
+    record.idiag_uid = 1234;
+    record.idiag_inode = inode;
+    return QByteArray(reinterpret_cast<const char *>(&record), sizeof record);
+}
+
+QByteArray error(int code)
+{
+    nlmsgerr error{};
+    error.error = code;
+    return message(NLMSG_ERROR, QByteArray(reinterpret_cast<const char *>(&error), sizeof error));
+}
+
+TEST(PeerSocketReplyTest, ParseReply_CraftedReplies_OwnerNoneOrError)
+{
+    constexpr quint8 kListen = 10;
+    // The reply, then the error (0: parsed) and the owner's inode (0: none).
+    const std::tuple<QByteArray, int, quint64> cases[] = {
+        {message(SOCK_DIAG_BY_FAMILY, record()), 0, 99},
+        {error(-ENOENT), 0, 0}, // no such socket
+        {error(-EACCES), EACCES, 0},
+        {message(SOCK_DIAG_BY_FAMILY, record(kListen)), 0, 0},         // a listener instead
+        {message(SOCK_DIAG_BY_FAMILY, record(1, 40000, 0)), 0, 0},     // held by no process
+        {message(SOCK_DIAG_BY_FAMILY, record(1, 8631)), 0, 0},         // another peer port
+        {message(SOCK_DIAG_BY_FAMILY, record().left(20)), EBADMSG, 0}, // record cut
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const auto &[reply, error, inode] = cases[i];
+        const auto result = PeerSocketQuery::parseReply(reply, kAsked, 1);
+        EXPECT_EQ(result.error, error);
+        EXPECT_EQ(result.value ? result.value->inode : 0, inode);
+    }
+    // Every cut of a whole reply, its header's length then claiming bytes that are not there.
+    const QByteArray whole = message(SOCK_DIAG_BY_FAMILY, record());
+    for (qsizetype size = 0; size < whole.size(); ++size)
+        EXPECT_EQ(PeerSocketQuery::parseReply(QByteArrayView(whole).first(size), kAsked, 1).error, EBADMSG)
+            << size;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "logging/LogChannels.h"
+#include "policy/RequestTarget.h"
 #include "support/QtPrinters.h"
 
 #include <QBuffer>
@@ -77,80 +78,58 @@ protected:
 const QByteArray kBank = "https://bank.example.net"; // in brevalo's table row
 const QByteArray kOwn = "https://own.example.com";   // in own/brevalo's export
 const QByteArray kEvil = "https://evil.example";
-const QByteArray kIntruder = "https://intruder.example";   // in the exports of modules that must not count
-const QByteArray kVariant = "https://variant.example.com"; // in variant/qt6/brevalo's export only
-const QByteArray kTessaroma = "https://tessaroma.example.org";  // in own/tessaroma's export only
-const QByteArray kQuintaraCom = "https://quintara.example.com"; // in quintara's table row
-const QByteArray kQuintaraOrg = "https://quintara.example.org"; // in quintara's table row
-constexpr bool kEcho = true;
-constexpr bool kNull = false;
-const QByteArray kLongOrigin = "https://" + QByteArray(232, 'a') + ".example"; // 248 bytes
+const QByteArray kIntruder = "https://intruder.example"; // in the exports of modules that must not count
 
-struct PreflightCase
+// The fixed Access-Control headers of every answer, and the exempt commands, are asserted by the
+// request path and origin tests.
+TEST_F(CORSSettingsTest, Preflight_Cases_AllowOriginEchoedOrNull)
 {
-    const char *name;
-    QStringList directories;
-    QByteArray path;
-    std::optional<QByteArray> origin;
-    bool echoed; // Access-Control-Allow-Origin names the origin (none: empty), else "null"
-    bool enableCORS = true;
-};
-
-void PrintTo(const PreflightCase &c, std::ostream *out)
-{
-    *out << c.name;
+    const struct
+    {
+        QStringList directories;
+        QByteArray path;
+        std::optional<QByteArray> origin;
+        bool echoed; // Access-Control-Allow-Origin names the origin (none: empty), else "null"
+        bool enableCORS = true;
+    } cases[] = {
+        // The table alone, when no module directory has the library.
+        {{}, "/brevalo/Sign", kBank, true},
+        {{}, "/brevalo/Sign", "https://bank.example.ne", false},
+        {{}, "/brevalo/Sign", kBank + "," + kEvil, false},
+        {{}, "/tessaroma/Sign", "https://192.0.2.10", true}, // listed with a trailing slash
+        // A module's own answer replaces its table row; the first library that loads decides.
+        {{"own"}, "/brevalo/Sign", kBank, false},
+        {{"variant"}, "/brevalo/Sign", "https://variant.example.com", true}, // its Qt 6 build's export
+        {{"plain", "own"}, "/tessaroma/Sign", "https://tessaroma.example.org", false},
+        // Files that do not verify or load, and exports that throw, count as absent.
+        {{"unsigned"}, "/quintara/Sign", kIntruder, false},
+        {{"unsigned"}, "/quintara/Sign", "https://quintara.example.com", true},
+        {{"tampered"}, "/brevalo/Sign", kIntruder, false},
+        {{"tampered", "own"}, "/brevalo/Sign", kOwn, true},
+        {{"throwing"}, "/brevalo/Sign", kBank, true},
+        {{"broken"}, "/quintara/Sign", "https://quintara.example.org", true},
+        {{}, "/brevalo/alive", kEvil, false}, // the exemption is case-sensitive
+        {{"own"}, "/brevalo/Sign", kEvil, true, false},
+        // Hostile origins: within the request limits they reach the policy; only visible ASCII is echoed.
+        {{}, "/hash/Digest", "https://" + QByteArray(232, 'a') + ".example", true},
+        {{}, "/hash/Digest", "https://a.example\rSet-Cookie: x=1", false},
+        {{}, "/SERVER_VERSION", QByteArray("https://a.example") + '\0' + "x", false},
+        {{}, "/hash/Digest", "https://a.example evil", false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.directories.join(',').toStdString() + c.path.toStdString() + ' ' +
+                     c.origin.value_or("-").left(40).toStdString());
+        EXPECT_EQ(allowOrigin(policyOver(c.directories, c.enableCORS), c.path, c.origin),
+                  c.echoed ? c.origin.value_or("") : QByteArray("null"));
+    }
 }
-
-class CORSPreflightTest : public CORSSettingsTest, public ::testing::WithParamInterface<PreflightCase>
-{
-};
-
-// The fixed Access-Control headers of every answer are asserted whole by the end-to-end preflight case.
-const PreflightCase kPreflightCases[] = {
-    // The table alone, when no module directory has the library.
-    {"TableModule_ListedOrigin_Echoed", {}, "/brevalo/Sign", kBank, kEcho},
-    {"TableModule_PrefixOfListedOrigin_Null", {}, "/brevalo/Sign", "https://bank.example.ne", kNull},
-    {"TableModule_TwoOriginsInOneHeader_Null", {}, "/brevalo/Sign", kBank + "," + kEvil, kNull},
-    {"TrailingSlashEntry_OriginWithoutSlash_Echoed", {}, "/tessaroma/Sign", "https://192.0.2.10", kEcho},
-    // A module's own answer replaces its table row; the first library that loads decides.
-    {"OwnExport_OriginOnlyInTable_Null", {"own"}, "/brevalo/Sign", kBank, kNull},
-    {"Qt6Variant_PreferredOverPlainBuild", {"variant"}, "/brevalo/Sign", kVariant, kEcho},
-    {"FirstLibraryWithoutExport_TableUsed", {"plain", "own"}, "/tessaroma/Sign", kTessaroma, kNull},
-    // Files that do not verify or load, and exports that throw, count as absent.
-    {"UnsignedModule_ItsOriginsIgnored", {"unsigned"}, "/quintara/Sign", kIntruder, kNull},
-    {"UnsignedModule_TableOriginEchoed", {"unsigned"}, "/quintara/Sign", kQuintaraCom, kEcho},
-    {"TamperedModule_ItsOriginsIgnored", {"tampered"}, "/brevalo/Sign", kIntruder, kNull},
-    {"TamperedModule_NextDirectoryUsed", {"tampered", "own"}, "/brevalo/Sign", kOwn, kEcho},
-    {"ThrowingExport_TableUsed", {"throwing"}, "/brevalo/Sign", kBank, kEcho},
-    {"SignedFileThatDoesNotLoad_TableUsed", {"broken"}, "/quintara/Sign", kQuintaraOrg, kEcho},
-    // The exempt commands answer any origin, and only as spelt.
-    {"ServerVersion_ForeignOrigin_Echoed", {}, "/SERVER_VERSION", kEvil, kEcho},
-    {"AliveOfTableModule_UnlistedOrigin_Echoed", {}, "/brevalo/ALIVE", kEvil, kEcho},
-    {"ExemptionIsCaseSensitive_alive_Null", {}, "/brevalo/alive", kEvil, kNull},
-    {"CorsSwitchedOff_UnlistedOriginEchoed", {"own"}, "/brevalo/Sign", kEvil, kEcho, false},
-    // Hostile origins: within the request limits they reach the policy; only visible ASCII is echoed.
-    {"LongOrigin_OutsideTable_EchoedWhole", {}, "/hash/Digest", kLongOrigin, kEcho},
-    {"OriginWithCarriageReturn_NeverEchoed", {}, "/hash/Digest", "https://a.example\rSet-Cookie: x=1", kNull},
-    {"OriginWithNul_NeverEchoed", {}, "/SERVER_VERSION", QByteArray("https://a.example") + '\0' + "x", kNull},
-    {"OriginWithInnerSpace_NeverEchoed", {}, "/hash/Digest", "https://a.example evil", kNull, false},
-};
-
-TEST_P(CORSPreflightTest, Preflight_Case_AllowOrigin)
-{
-    const PreflightCase &c = GetParam();
-    EXPECT_EQ(allowOrigin(policyOver(c.directories, c.enableCORS), c.path, c.origin),
-              c.echoed ? c.origin.value_or("") : QByteArray("null"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, CORSPreflightTest, ::testing::ValuesIn(kPreflightCases),
-                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(CORSSettingsTest, Preflight_LibraryHeldElsewhere_StaysLoaded)
 {
     const QString tessaroma = moduleDir(QStringLiteral("own/tessaroma.so"));
     QLibrary holder(tessaroma);
     ASSERT_TRUE(holder.load());
-    allowOrigin(policyOver({"own"}), "/tessaroma/Sign", kTessaroma);
+    allowOrigin(policyOver({"own"}), "/tessaroma/Sign", kEvil);
     EXPECT_TRUE(isMapped(tessaroma));
     EXPECT_NE(holder.resolve("Which"), nullptr);
     holder.unload();
@@ -176,5 +155,22 @@ TEST_F(CORSSettingsTest, ConcurrentPreflights_SameModule_EveryAnswerRightAndLibr
         thread.join();
     EXPECT_EQ(wrong, 0);
     EXPECT_FALSE(isMapped(moduleDir(QStringLiteral("own/brevalo.so"))));
+}
+
+// The usual path forms are asserted over the wire by the origin and request path tests.
+TEST(RequestTarget, PathForms_ModuleAndCommandAsTheControllerReadsThem)
+{
+    const char *const cases[][4] = {
+        // path, cmd parameter, module, command
+        {"/", "OPEN_SESSION", "", "OPEN_SESSION"},
+        {"/mod/CMD/more/segments", "", "mod", "CMD"},
+        {"/mod/CMD", "OTHER", "mod", "CMD"},
+        {"/../etc/CMD", "", RequestTarget::kClimbingModuleReplacement, "etc"},
+        {"/a..b/CMD", "", RequestTarget::kClimbingModuleReplacement, "CMD"},
+    };
+    for (const auto &[path, cmd, module, command] : cases) {
+        const RequestTarget target = RequestTarget::of(path, cmd);
+        EXPECT_EQ(target.module + ' ' + target.command, QByteArray(module) + ' ' + command) << path;
+    }
 }
 } // namespace
