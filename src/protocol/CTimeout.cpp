@@ -86,6 +86,7 @@ CTimeout::~CTimeout()
 void CTimeout::AddNewTimer(const QByteArray &v_oSessionID)
 {
     const QMutexLocker locker(&s_oMutex);
+    m_oPendingTimers.insert(v_oSessionID);
     Q_EMIT AddTimerCalled(v_oSessionID);
     VYR_LOG_SERVER(Debug) << "New timer created and started. sessionID=" << v_oSessionID;
 }
@@ -95,8 +96,12 @@ void CTimeout::InsertTimerToMap(const QByteArray &v_oSessionID, QTimer *v_poTime
     if (!v_poTimer)
         return;
     runGuarded("CTimeout", "InsertTimerToMap", [&] {
-        connect(v_poTimer, &QTimer::timeout, this, &CTimeout::ExecuteTimeout);
         const QMutexLocker locker(&s_oMutex);
+        if (!m_oPendingTimers.remove(v_oSessionID)) {
+            Q_EMIT DeleteRemovedTimer(v_poTimer); // the session ended while this was made
+            return;
+        }
+        connect(v_poTimer, &QTimer::timeout, this, &CTimeout::ExecuteTimeout);
         QTimer *replaced = m_oTimers.value(v_oSessionID);
         m_oTimers.insert(v_oSessionID, v_poTimer);
         if (replaced && replaced != v_poTimer) {
@@ -111,6 +116,8 @@ void CTimeout::RestartTimer(const QByteArray &v_oSessionID)
 {
     const QMutexLocker locker(&s_oMutex);
     QTimer *timer = m_oTimers.value(v_oSessionID);
+    if (!timer && m_oPendingTimers.contains(v_oSessionID))
+        return; // its timer is being made and starts with the full interval
     if (!timer) {
         VYR_LOG_SERVER(Warning) << "Timer for sessionID <" << v_oSessionID << "> not exist!";
         return;
@@ -123,6 +130,9 @@ void CTimeout::RemoveTimer(const QByteArray &v_oSessionID)
 {
     const QMutexLocker locker(&s_oMutex);
     QTimer *timer = m_oTimers.take(v_oSessionID);
+    const bool wasPending = m_oPendingTimers.remove(v_oSessionID);
+    if (!timer && wasPending)
+        return;
     if (!timer) {
         VYR_LOG_SERVER(Warning) << "Timer for sessionID <" << v_oSessionID << "> not exist!";
         return;

@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -73,13 +74,16 @@ private:
     // Session ID -> its timer. The timers live in the timer thread; only their identity is
     // used here.
     QMap<QByteArray, QTimer *> m_oTimers;
+    // Sessions whose timer the timer thread is still making. A session removed in that gap
+    // leaves this set, and its timer is let go unfired when it arrives.
+    QSet<QByteArray> m_oPendingTimers;
     int m_oDefaultInterval = 0;
     // Owned here rather than deleting itself when finished, so shutdown can wait for it.
     OwnedThread m_poTimerThread;
     // Lives in the timer thread, which deletes it (and any timer left) when it finishes.
     CTask *m_poTask = nullptr;
 
-    // The timeout mutex: guards the table.
+    // The timeout mutex: guards the table and the pending set.
     static inline QMutex s_oMutex;
     // Lives in the main thread; created by whichever thread asks first, destroyed at exit.
     static ProcessInstance<CTimeout> &processInstance();
