@@ -176,13 +176,9 @@ TEST_F(PackageTest, Lifecycle_ProvisionStartRemove_DispatcherAndAccountServerRun
     environment.insert("LOGNAME", m_oAccount.name());
     environment.insert("XDG_RUNTIME_DIR", runtimeDir);
 
-    // The browser-trust step may fail ("-" prefix) without keeping the server from starting.
+    // The browser-trust step (the tool's own test runs it) may fail without keeping the server
+    // from starting.
     EXPECT_TRUE(unitValue(kUserUnit, "ExecStartPre").startsWith('-'));
-    QProcess trust;
-    startUnit(trust, unitCommand(kUserUnit, "ExecStartPre"), &m_oAccount, environment);
-    EXPECT_TRUE(trust.waitForFinished(60000));
-    EXPECT_EQ(trust.exitCode(), QStandardPaths::findExecutable("certutil").isEmpty() ? 3 : 0)
-        << trust.readAll().toStdString();
     QProcess server;
     startUnit(server, unitCommand(kUserUnit, "ExecStart"), &m_oAccount, environment);
     EXPECT_GT(listeningPort(m_oAccount.home() + "/.config" + kLogTail), m_iPort)

@@ -8,10 +8,8 @@
 #include "PemCodec.h"
 #include "keyprotection/MachineIdentityFiles.h"
 #include "keyprotection/PendingFileSet.h"
-#include "keyprotection/ServerKeyFiles.h"
 #include "logging/LogChannels.h"
 #include "settings/CSettings.h"
-#include "support/CapturingSink.h"
 #include "support/ProgramRun.h"
 #include "support/QtPrinters.h"
 
@@ -40,8 +38,6 @@ QByteArray readAll(const QString &path)
 }
 
 const QString kNickname = QString::fromLatin1(BrowserTrust::kNickname);
-const QByteArray kSeed = "HGFEDCBAHGFEDCBA";
-const QByteArray kMachineId = "fedcba9876543210fedcba9876543210\n";
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -228,36 +224,6 @@ TEST_F(CertGenToolTest, TrustBrowsers_ChromiumAndFirefoxProfiles_RefusedUntouche
         EXPECT_FALSE(listing(store).contains(kNickname)) << store.toStdString();
 }
 
-// A server whose machine differs (here: its seed) says once per change of the files that the
-// key does not open, with the command that cures it, and nothing more once cured.
-TEST_F(CertGenLibraryTest, ServerKey_OtherMachineIdentity_ReportedOncePerChangeWithTheCure)
-{
-    const MachineIdentityFiles identity(kSeed, kMachineId), other("HGFEDCBAHGFEDCBB", kMachineId);
-    CertGenOptions options;
-    options.appDir = at("app");
-    options.caDir = at("ca");
-    options.identity = identity.sources();
-    CertGenerator(options).run();
-    const auto errors = std::make_shared<CapturingSink>();
-    errors->set_level(spdlog::level::err);
-    serverLogChannel().initializeWithSinks(int(LogLevel::Error), 0, QString(), {errors});
-    const CertGenerator::Targets files = CertGenerator::targets(at("app"));
-    ServerKeyFiles server(other.sources(), ServerKeyFiles::repairCommand("/opt/v", at("app")));
-    for (int handshake = 0; handshake < 3; ++handshake)
-        EXPECT_TRUE(server.refresh(files.certificate, files.key));
-    EXPECT_EQ(server.problem(), ServerKeyFiles::Problem::KeyDoesNotOpen);
-    ASSERT_EQ(errors->lines().size(), 2) << errors->lines().join('\n').toStdString();
-    EXPECT_TRUE(errors->lines()[0].contains(files.key));
-    EXPECT_TRUE(errors->lines()[1].endsWith(" /opt/v/vyr-certgen --app-dir " + at("app") + " --force"));
-    options.identity = other.sources();
-    options.force = true;
-    CertGenerator(options).run();
-    EXPECT_TRUE(server.refresh(files.certificate, files.key));
-    EXPECT_EQ(server.problem(), ServerKeyFiles::Problem::None);
-    EXPECT_EQ(errors->lines().size(), 2);
-    SetUpTestSuite();
-}
-
 // The tool killed before each step of replacing the server's files: what the server reads
 // is one whole set, old or new, and the next run keeps exactly that one.
 TEST_F(CertGenLibraryTest, ReplaceServerFiles_KilledBeforeEachStep_ServerReadsOneWholeSetRecoveryKeepsIt)
@@ -297,7 +263,7 @@ TEST_F(CertGenLibraryTest, ReplaceServerFiles_KilledBeforeEachStep_ServerReadsOn
 // A present seed is never rewritten: MachineSeed::writeIfMissing, raced in UniquePassTest.
 TEST_F(CertGenLibraryTest, EnsureSeed_PresentOrUnprivileged_NeverWrittenAndUnwritableThrows)
 {
-    writeFile(at("file"), kSeed);
+    writeFile(at("file"), "HGFEDCBAHGFEDCBA");
     EXPECT_EQ(CertGenerator::ensureSeed(at("file"), true), CertGenerator::SeedState::Present);
     EXPECT_EQ(CertGenerator::ensureSeed(at("missing/seed"), false),
               CertGenerator::SeedState::MissingUnprivileged);
@@ -318,15 +284,4 @@ TEST_F(CertGenLibraryTest, Targets_IniPaths_WhereTheServerReads)
             << ini.constData();
         EXPECT_TRUE(targets.certificate.startsWith(m_oRoot.path() + '/')) << ini.constData();
     }
-}
-
-TEST_F(CertGenLibraryTest, LoadAuthority_HalfOrMismatchedKey_RefusedNotReplaced)
-{
-    CertificateAuthority::loadOrCreate(at("first"));
-    CertificateAuthority::loadOrCreate(at("second"));
-    ASSERT_TRUE(QFile::remove(at("first/VYR-ca-key.pem")));
-    EXPECT_THROW(CertificateAuthority::loadOrCreate(at("first")), CertGenException) << "half an authority";
-    writeFile(at("first/VYR-ca-key.pem"), readAll(at("second/VYR-ca-key.pem")));
-    EXPECT_THROW(CertificateAuthority::loadOrCreate(at("first")), CertGenException) << "another's key";
-    EXPECT_FALSE(CertificateAuthority::loadOrCreate(at("second")).wasCreated());
 }
