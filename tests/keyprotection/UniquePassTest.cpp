@@ -16,7 +16,7 @@
 namespace {
 const QByteArray kSeed = "KQWERTYUIOPASDFG";
 const QByteArray kMachineId = "0123456789abcdef0123456789abcdef";
-const QByteArray kUuid = MachineIdentityFiles::uuidA();
+const QByteArray kBios = smbiosStructure(0, QByteArray(14, '\x01'), {"Vendor", "2.7"});
 
 QByteArray sha256Hex(const QByteArray &material)
 {
@@ -28,11 +28,6 @@ QByteArray passPhrase(unsigned mode, const UniquePassSources &sources)
     return UniquePass(mode, sources).getUniquePassword().toByteArray();
 }
 
-QByteArray bios()
-{
-    return SmbiosBuilder().structure(0, QByteArray(14, '\x01'), {"Vendor", "2.7"}).bytes();
-}
-
 // The pieces' log lines go nowhere.
 class UniquePassTest : public ::testing::Test
 {
@@ -40,17 +35,14 @@ protected:
     void SetUp() override { vyrcommonsLogChannel().initializeWithSinks(1, 0, QString(), {}); }
     void TearDown() override { vyrcommonsLogChannel().reset(); }
 
-    MachineIdentityFiles m_oIdentity{kSeed, kMachineId + "\n",
-                                     bios() + SmbiosBuilder().systemInformation(kUuid).bytes()};
+    MachineIdentityFiles m_oIdentity{kSeed, kMachineId + "\n", kBios + systemInformation()};
 };
 
-// The mode the server and the tool use, spelled out independently: seed, machine id with its zero byte, board
-// UUID.
+// The mode the server and the tool use, spelled out independently: seed, machine id with its
+// zero byte, board UUID.
 TEST_F(UniquePassTest, PassPhrase_Mode_LowercaseSha256HexOfItsPieces)
 {
-    const QByteArray guid = kMachineId + '\0';
-    EXPECT_EQ(UniquePass(0, m_oIdentity.sources()).getMachineGuid(), guid);
-    EXPECT_EQ(passPhrase(4, m_oIdentity.sources()), sha256Hex(kSeed + guid + kUuid));
+    EXPECT_EQ(passPhrase(4, m_oIdentity.sources()), sha256Hex(kSeed + kMachineId + '\0' + kBoardUuid));
     EXPECT_EQ(passPhrase(77, m_oIdentity.sources()), sha256Hex({}));
 }
 
@@ -81,10 +73,9 @@ TEST(MachineSeedTest, Generate_ManyDraws_SixteenUnbiasedLettersAToYAllUsedNoneRe
     std::set<char> letters;
     std::set<QByteArray> seeds;
     for (int draw = 0; draw < 2000; ++draw) {
-        const QByteArray seed = MachineSeed::generate();
+        const QByteArray seed = *seeds.insert(MachineSeed::generate()).first;
         ASSERT_EQ(seed.size(), MachineSeed::kLength);
         letters.insert(seed.cbegin(), seed.cend());
-        seeds.insert(seed);
     }
     EXPECT_EQ(std::string(letters.cbegin(), letters.cend()), "ABCDEFGHIJKLMNOPQRSTUVWXY");
     EXPECT_EQ(seeds.size(), 2000u);
@@ -93,24 +84,25 @@ TEST(MachineSeedTest, Generate_ManyDraws_SixteenUnbiasedLettersAToYAllUsedNoneRe
 // The UUID piece through the whole path: file, permission check, walk.
 TEST_F(UniquePassTest, MotherboardUuid_Table_UuidOrZerosOrEmptyWhenUnreadable)
 {
-    const QByteArray zeros(16, '\0'), system = SmbiosBuilder().systemInformation(kUuid).bytes();
+    const QByteArray zeros(16, '\0');
     const struct
     {
         const char *name;
         QByteArray table;
         mode_t mode;
         QByteArray piece;
-    } cases[] = {{"AfterOtherStructures", bios() + system, 0444, kUuid},
-                 {"StructureWithoutStrings",
-                  SmbiosBuilder().structure(32, QByteArray(6, '\0')).bytes() + system, 0644, kUuid},
-                 {"NoSystemInformation", bios() + bios(), 0444, zeros},
-                 {"StringSetSwallowsNextStructure",
-                  SmbiosBuilder().structure(2, "\x01\x02").bytes().chopped(2) + "abc" + system, 0444, zeros},
-                 {"LengthBelowHeaderStopsWalk", QByteArray("\x00\x02\x00\x00", 4) + system, 0444, zeros},
-                 {"OnlyRootMayRead", system, 0400, {}}};
+    } cases[] = {
+        {"AfterOtherStructures", kBios + systemInformation(), 0444, kBoardUuid},
+        {"StructureWithoutStrings", smbiosStructure(32, QByteArray(6, '\0')) + systemInformation(), 0644,
+         kBoardUuid},
+        {"NoSystemInformation", kBios + kBios, 0444, zeros},
+        {"StringSetSwallowsNextStructure",
+         smbiosStructure(2, "\x01\x02").chopped(2) + "abc" + systemInformation(), 0444, zeros},
+        {"LengthBelowHeaderStopsWalk", QByteArray("\x00\x02\x00\x00", 4) + systemInformation(), 0444, zeros},
+        {"OnlyRootMayRead", systemInformation(), 0400, {}}};
     for (const auto &c : cases) {
         MachineIdentityFiles identity;
-        identity.setDmiTable(c.table, c.mode);
+        identity.write("DMI", c.table, c.mode);
         EXPECT_EQ(UniquePass(1, identity.sources()).getMotherboardUUID(), c.piece) << c.name;
     }
 }
@@ -124,9 +116,9 @@ TEST(SmbiosTableTest, FindSystemUuid_EveryTruncationAndRandomTables_StayInBounds
         SmbiosTable::Uuid uuid{};
         return SmbiosTable::findSystemUuid(QByteArray::fromRawData(block.get(), bytes.size()), uuid);
     };
-    const QByteArray table = bios() + SmbiosBuilder().systemInformation(kUuid).bytes() + bios();
+    const QByteArray table = kBios + systemInformation() + kBios;
     for (qsizetype length = 0; length <= table.size(); ++length)
-        EXPECT_EQ(walkExactCopy(table.left(length)), length >= bios().size() + 27) << length;
+        EXPECT_EQ(walkExactCopy(table.left(length)), length >= kBios.size() + 27) << length;
     QRandomGenerator generator(42);
     for (int round = 0; round < 2000; ++round) {
         QByteArray noise(4 * generator.bounded(1, 50), Qt::Uninitialized);

@@ -111,7 +111,6 @@ TEST_F(ModuleSignatureTest, Verify_EveryPaddingWithAndWithoutCertificateTable_Si
 TEST_F(ModuleSignatureTest, Verify_ElfExtraDataSize_264AcceptedAnd265Refused)
 {
     const QByteArray good = signedElf();
-    EXPECT_EQ(good.right(9), QByteArray("\x08\x01\0\0\0\0\0\0\xFF", 9));
     // The same signature with one byte more: 8 + 257 bytes of extra data.
     const QByteArray data = good.chopped(8 + 256 + 8 + 1);
     const QByteArray longer = data + ModuleSignatureBlock::compose(good.mid(data.size() + 8, 256) + 'x');
@@ -203,13 +202,9 @@ TEST_F(ModuleSignatureTest, SignModuleTool_VerifyKeysAndRefusals_ExitCodesAndFil
     ASSERT_TRUE(writeWholeFile(m_oDirectory.filePath("Signed.so"), signedElf()));
     const std::pair<QStringList, int> cases[] = {
         {{"--verify", "@Signed.so"}, 0},
-        {{"--verify", "--pubkey", VYR_BUILD_PUBLIC_KEY, "@Signed.so"}, 0},
         {{"--verify", "--pubkey", "@small.pem", "@Signed.so"}, 1},
         {{"--verify", "@Copy.so"}, 1},
         {{"--key", VYR_BUILD_PRIVATE_KEY, "@Signed.so"}, 1},
-        {{"--key", VYR_BUILD_PRIVATE_KEY}, 2},
-        {{"--verify", "--key", VYR_BUILD_PRIVATE_KEY, "@Copy.so"}, 2},
-        {{"--key", "@absent.pem", "@Copy.so"}, 1},
         {{"--key", VYR_BUILD_PUBLIC_KEY, "@Copy.so"}, 1},
         {{"--key", "@small.pem", "@Copy.so"}, 1},
     };

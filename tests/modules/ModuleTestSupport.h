@@ -25,8 +25,7 @@ public:
         moduleToolsLogChannel().reset();
     }
 
-    QStringList lines() const { return m_poSink->lines(); }
-    bool contains(const QString &text) const { return !lines().filter(text).isEmpty(); }
+    bool contains(const QString &text) const { return !m_poSink->lines().filter(text).isEmpty(); }
 
 private:
     std::shared_ptr<CapturingSink> m_poSink;

@@ -7,13 +7,9 @@
 #include "FileSetWriter.h"
 #include "PemCodec.h"
 #include "keyprotection/MachineIdentityFiles.h"
-#include "keyprotection/MachineSeed.h"
 #include "keyprotection/PendingFileSet.h"
-#include "keyprotection/ServerKeyFiles.h"
-#include "keyprotection/UniquePass.h"
 #include "logging/LogChannels.h"
 #include "settings/CSettings.h"
-#include "support/CapturingSink.h"
 #include "support/ProgramRun.h"
 #include "support/QtPrinters.h"
 
@@ -42,8 +38,6 @@ QByteArray readAll(const QString &path)
 }
 
 const QString kNickname = QString::fromLatin1(BrowserTrust::kNickname);
-const QByteArray kSeed = "HGFEDCBAHGFEDCBA";
-const QByteArray kMachineId = "fedcba9876543210fedcba9876543210\n";
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -51,11 +45,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
-}
-
-QByteArray tableWith(const QByteArray &uuid)
-{
-    return SmbiosBuilder().structure(0, "\x01\x02", {"BIOS"}).systemInformation(uuid).bytes();
 }
 
 class CertGenToolTest : public ::testing::Test
@@ -95,10 +84,6 @@ protected:
         return files;
     }
 
-    QString authority(const QString &name) const
-    {
-        return CertificateAuthority::loadOrCreate(at(name)).certificatePath();
-    }
     // A profile as Firefox leaves it: a directory with an NSS database.
     QString addFirefoxProfile(const QString &relative) const
     {
@@ -112,14 +97,9 @@ protected:
     {
         return runProgram(Certutil::locate(), {"-L", "-d", "sql:" + database}).output;
     }
-
-    CertGenOptions options(const MachineIdentityFiles &identity) const
+    static QByteArray exported(const QString &database)
     {
-        CertGenOptions options;
-        options.appDir = at("app");
-        options.caDir = at("ca");
-        options.identity = identity.sources();
-        return options;
+        return Certutil(Certutil::locate()).exportCertificate(database, kNickname).output.simplified();
     }
 
     QTemporaryDir m_oRoot;
@@ -149,16 +129,9 @@ TEST_F(CertGenToolTest, Run_FreshThenAgainThenForced_FilesForThisMachineRefusalU
     const QString certificate = at("app/certs/VYR-cert-server.pem");
     const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificate);
     ASSERT_EQ(chain.size(), 1);
-    const auto names = chain.front().subjectAlternativeNames();
-    EXPECT_EQ(names.values(QSsl::IpAddressEntry), QStringList{"127.0.0.1"});
-    EXPECT_EQ(names.values(QSsl::DnsEntry), QStringList{"localhost"});
-    UniquePassSources identity = UniquePassSources::system();
-    identity.seedPath = at("state/seed");
-    const SecurePass phrase = UniquePass(4, identity).getUniquePassword();
-    const EvpPkeyPtr key =
-        PemCodec::privateKeyFromPem(readAll(at("app/certs/VYR-key-server.pem")), phrase.bytes());
-    EXPECT_EQ(X509_check_private_key(PemCodec::certificateFromPem(chain.front().toPem()).get(), key.get()),
-              1);
+    EXPECT_EQ(chain.front().subjectAlternativeNames(),
+              (QMultiMap<QSsl::AlternativeNameEntryType, QString>{{QSsl::IpAddressEntry, "127.0.0.1"},
+                                                                  {QSsl::DnsEntry, "localhost"}}));
 
     for (const char *name : {"app/certs/VYR-cert-server.pem", "app/certs/VYR-ca.pem", "state/seed"})
         QFile::remove(at(name));
@@ -174,11 +147,6 @@ TEST_F(CertGenToolTest, Run_FreshThenAgainThenForced_FilesForThisMachineRefusalU
     for (const char *name : {"ca/VYR-ca-key.pem", "ca/VYR-ca.pem"})
         EXPECT_EQ(readAll(at(name)), before.value(at(name))) << name;
     EXPECT_EQ(readAll(at("app/certs/VYR-ca.pem")), before.value(at("ca/VYR-ca.pem")));
-    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
-        GTEST_SKIP() << "no openssl command to verify the chain with";
-    const ProgramRun verify = runProgram(
-        "openssl", {"verify", "-purpose", "sslserver", "-CAfile", at("app/certs/VYR-ca.pem"), certificate});
-    EXPECT_EQ(verify.exitCode, 0) << verify.output.toStdString();
 }
 
 // An authority from before the name limits, trusted by this user's Chromium: replaced without
@@ -203,17 +171,11 @@ TEST_F(CertGenToolTest, Run_AuthorityWithoutNameConstraints_ReplacedLimitedToLoo
     const ProgramRun replaced = provision();
     ASSERT_EQ(replaced.exitCode, 0) << replaced.output.toStdString();
     const QString ca = at("app/certs/VYR-ca.pem");
-    EXPECT_EQ(runProgram("openssl", {"verify", "-CAfile", ca, at("app/certs/VYR-cert-server.pem")}).exitCode,
-              0);
-    EXPECT_TRUE(runProgram("openssl", {"x509", "-noout", "-text", "-in", ca})
-                    .output.contains(QRegularExpression(
-                        "Name Constraints: critical\\s+Permitted:\\s+IP:127.0.0.1/255.255.255.255\\s+"
-                        "IP:0:0:0:0:0:0:0:1/FFFF(:FFFF){7}\\s+DNS:localhost\\s")));
+    const ProgramRun chain = runProgram(
+        "openssl", {"verify", "-purpose", "sslserver", "-CAfile", ca, at("app/certs/VYR-cert-server.pem")});
+    EXPECT_EQ(chain.exitCode, 0) << chain.output.toStdString();
     if (certutil) {
-        EXPECT_EQ(Certutil(Certutil::locate())
-                      .exportCertificate(BrowserTrust::chromiumDatabase(at("home")), kNickname)
-                      .output.simplified(),
-                  readAll(ca).simplified());
+        EXPECT_EQ(exported(BrowserTrust::chromiumDatabase(at("home"))), readAll(ca).simplified());
     }
 
     const CertificateAuthority authority = CertificateAuthority::loadOrCreate(at("ca"));
@@ -238,7 +200,7 @@ TEST_F(CertGenToolTest, TrustBrowsers_ChromiumAndFirefoxProfiles_RefusedUntouche
     const QString chromium = BrowserTrust::chromiumDatabase(at("home"));
     const QStringList stores = {chromium, addFirefoxProfile(".mozilla/firefox/a1.default-release"),
                                 addFirefoxProfile("snap/firefox/common/.mozilla/firefox/b2.default")};
-    const QString ca = authority("old");
+    const QString ca = CertificateAuthority::loadOrCreate(at("old")).certificatePath();
     EXPECT_EQ(certgen({"--trust-browsers", "--ca", ca}, at("empty-bin")).exitCode, 3); // no certutil on PATH
     EXPECT_EQ(certgen({"--trust-browsers", "--ca", at("none.pem")}).exitCode, 4);
     EXPECT_FALSE(QFileInfo::exists(at("home/.pki")));
@@ -251,104 +213,61 @@ TEST_F(CertGenToolTest, TrustBrowsers_ChromiumAndFirefoxProfiles_RefusedUntouche
             << store.toStdString();
 
     // A new authority takes the old one's place instead of joining it.
-    const QString replacement = authority("new");
+    const QString replacement = CertificateAuthority::loadOrCreate(at("new")).certificatePath();
     ASSERT_EQ(certgen({"--trust-browsers", "--ca", replacement}).exitCode, 0);
     for (const QString &store : stores)
         EXPECT_EQ(listing(store).count(kNickname), 1) << store.toStdString();
-    EXPECT_EQ(QString::fromLatin1(Certutil(Certutil::locate()).exportCertificate(chromium, kNickname).output)
-                  .simplified(),
-              QString::fromLatin1(readAll(replacement)).simplified());
+    EXPECT_EQ(exported(chromium), readAll(replacement).simplified());
 
     ASSERT_EQ(certgen({"--untrust-browsers"}).exitCode, 0);
     for (const QString &store : stores)
         EXPECT_FALSE(listing(store).contains(kNickname)) << store.toStdString();
 }
 
-// A server whose machine differs (here: its seed) says once per change of the files that the
-// key does not open, with the command that cures it, and nothing more once cured.
-TEST_F(CertGenLibraryTest, ServerKey_OtherMachineIdentity_ReportedOncePerChangeWithTheCure)
-{
-    const MachineIdentityFiles identity(kSeed, kMachineId, tableWith(MachineIdentityFiles::uuidA()));
-    const MachineIdentityFiles other("HGFEDCBAHGFEDCBB", kMachineId,
-                                     tableWith(MachineIdentityFiles::uuidA()));
-    CertGenerator(options(identity)).run();
-    const auto errors = std::make_shared<CapturingSink>();
-    errors->set_level(spdlog::level::err);
-    serverLogChannel().initializeWithSinks(int(LogLevel::Error), 0, QString(), {errors});
-    const CertGenerator::Targets files = CertGenerator::targets(at("app"));
-    ServerKeyFiles server(other.sources(), ServerKeyFiles::repairCommand("/opt/v", at("app")));
-    for (int handshake = 0; handshake < 3; ++handshake)
-        EXPECT_TRUE(server.refresh(files.certificate, files.key));
-    EXPECT_EQ(server.problem(), ServerKeyFiles::Problem::KeyDoesNotOpen);
-    ASSERT_EQ(errors->lines().size(), 2) << errors->lines().join('\n').toStdString();
-    EXPECT_TRUE(errors->lines()[0].contains(files.key));
-    EXPECT_TRUE(errors->lines()[1].endsWith(" /opt/v/vyr-certgen --app-dir " + at("app") + " --force"));
-    CertGenOptions repaired = options(other);
-    repaired.force = true;
-    CertGenerator(repaired).run();
-    EXPECT_TRUE(server.refresh(files.certificate, files.key));
-    EXPECT_EQ(server.problem(), ServerKeyFiles::Problem::None);
-    EXPECT_EQ(errors->lines().size(), 2);
-    SetUpTestSuite();
-}
-
 // The tool killed before each step of replacing the server's files: what the server reads
 // is one whole set, old or new, and the next run keeps exactly that one.
 TEST_F(CertGenLibraryTest, ReplaceServerFiles_KilledBeforeEachStep_ServerReadsOneWholeSetRecoveryKeepsIt)
 {
-    const MachineIdentityFiles identity(kSeed, kMachineId, tableWith(MachineIdentityFiles::uuidA()));
-    const auto setIn = [&](const QString &appDir) {
-        CertGenOptions provisioned = options(identity);
-        provisioned.appDir = appDir;
-        CertGenerator(provisioned).run();
-        const CertGenerator::Targets files = CertGenerator::targets(appDir);
-        return QList<FileSetWriter::File>{{files.key, readAll(files.key), 0600},
-                                          {files.certificate, readAll(files.certificate), 0644},
-                                          {files.authorityCopy, readAll(files.authorityCopy), 0644}};
+    const QStringList paths = CertGenerator::targets(at("app")).set();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(paths[0]).path()));
+    const auto set = [&](const QByteArray &which) {
+        return QList<FileSetWriter::File>{{paths[0], which + " key", 0600},
+                                          {paths[1], which + " cert", 0644},
+                                          {paths[2], which + " ca", 0644}};
     };
-    const QList<FileSetWriter::File> old = setIn(at("app"));
-    QList<FileSetWriter::File> next = setIn(at("next"));
-    for (qsizetype i = 0; i < next.size(); ++i)
-        next[i].path = old[i].path;
-    const QByteArray phrase = UniquePass(4, identity.sources()).getUniquePassword().toByteArray();
-    const auto keyTheServerServes = [&] {
-        const auto read = PendingFileSet::read({old[0].path, old[1].path}, 1 << 20).contents;
-        return ServerKeyFiles::check(read[1], read[0], phrase) == ServerKeyFiles::Problem::None ? read[0]
-                                                                                                : "";
-    };
+    const auto served = [&] { return PendingFileSet::read(paths, 1 << 20).contents; };
+    const QList<QByteArray> old = {"old key", "old cert", "old ca"}, next = {"new key", "new cert", "new ca"};
     for (int stopAt = 0;; ++stopAt) {
-        FileSetWriter().replace(old);
+        FileSetWriter().replace(set("old"));
         const pid_t child = ::fork();
         if (child == 0) {
             int step = 0;
             FileSetWriter([&] {
                 if (step++ == stopAt)
                     ::raise(SIGKILL);
-            }).replace(next);
+            }).replace(set("new"));
             ::_exit(0);
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
-        const QByteArray served = keyTheServerServes();
-        EXPECT_TRUE(served == old[0].bytes || served == next[0].bytes) << stopAt;
-        FileSetWriter::recover(CertGenerator::targets(at("app")).set());
-        EXPECT_EQ(keyTheServerServes(), served) << stopAt;
+        const QList<QByteArray> before = served();
+        EXPECT_TRUE(before == old || before == next) << stopAt;
+        FileSetWriter::recover(paths);
+        EXPECT_EQ(served(), before) << stopAt;
         EXPECT_EQ(QDir(at("app/certs")).entryList(QDir::Files | QDir::Hidden).size(), 3) << stopAt;
         if (WIFEXITED(status))
             break; // ran through: there was no step left to stop before
     }
 }
 
+// A present seed is never rewritten: MachineSeed::writeIfMissing, raced in UniquePassTest.
 TEST_F(CertGenLibraryTest, EnsureSeed_PresentOrUnprivileged_NeverWrittenAndUnwritableThrows)
 {
-    const QString present = at("present/seed");
-    writeFile(present, kSeed);
-    EXPECT_EQ(CertGenerator::ensureSeed(present, true), CertGenerator::SeedState::Present);
-    EXPECT_EQ(MachineSeed::read(present), kSeed);
-    const QString missing = at("missing/seed");
-    EXPECT_EQ(CertGenerator::ensureSeed(missing, false), CertGenerator::SeedState::MissingUnprivileged);
-    EXPECT_FALSE(QFileInfo::exists(missing));
-    writeFile(at("file"), "x");
+    writeFile(at("file"), "HGFEDCBAHGFEDCBA");
+    EXPECT_EQ(CertGenerator::ensureSeed(at("file"), true), CertGenerator::SeedState::Present);
+    EXPECT_EQ(CertGenerator::ensureSeed(at("missing/seed"), false),
+              CertGenerator::SeedState::MissingUnprivileged);
+    EXPECT_FALSE(QFileInfo::exists(at("missing")));
     EXPECT_THROW(CertGenerator::ensureSeed(at("file/seed"), true), CertGenException);
 }
 
@@ -357,27 +276,12 @@ TEST_F(CertGenLibraryTest, Targets_IniPaths_WhereTheServerReads)
 {
     for (const QByteArray ini :
          {"", "certFile=./tls/c.pem\nkeyFile=tls/k.pem\n", "certFile=/etc/c.pem\nkeyFile=k.pem\n"}) {
-        QTemporaryDir appDir;
-        writeFile(appDir.filePath(QStringLiteral("VeltraneCryptoProvider.ini")), "[sslCertificate]\n" + ini);
-        const auto server = CSettings(appDir.path()).ReadSslCertificateCertAndKeyFiles();
-        const CertGenerator::Targets targets = CertGenerator::targets(appDir.path());
-        EXPECT_EQ(targets.certificate, QDir::cleanPath(server.first)) << ini.constData();
-        EXPECT_EQ(targets.key, QDir::cleanPath(server.second)) << ini.constData();
-        EXPECT_TRUE(targets.certificate.startsWith(appDir.path() + '/')) << ini.constData();
+        writeFile(at("VeltraneCryptoProvider.ini"), "[sslCertificate]\n" + ini);
+        const auto server = CSettings(m_oRoot.path()).ReadSslCertificateCertAndKeyFiles();
+        const CertGenerator::Targets targets = CertGenerator::targets(m_oRoot.path());
+        EXPECT_EQ((QStringList{targets.certificate, targets.key}),
+                  (QStringList{QDir::cleanPath(server.first), QDir::cleanPath(server.second)}))
+            << ini.constData();
+        EXPECT_TRUE(targets.certificate.startsWith(m_oRoot.path() + '/')) << ini.constData();
     }
-}
-
-TEST_F(CertGenLibraryTest, LoadAuthority_HalfOrMismatchedKey_RefusedNotReplaced)
-{
-    const QString first = at("first");
-    const QString second = at("second");
-    CertificateAuthority::loadOrCreate(first);
-    CertificateAuthority::loadOrCreate(second);
-    const QString firstKey = first + QLatin1Char('/') + QLatin1String(CertificateAuthority::kKeyFileName);
-    ASSERT_TRUE(QFile::remove(firstKey));
-    EXPECT_THROW(CertificateAuthority::loadOrCreate(first), CertGenException) << "half an authority";
-    writeFile(firstKey,
-              readAll(second + QLatin1Char('/') + QLatin1String(CertificateAuthority::kKeyFileName)));
-    EXPECT_THROW(CertificateAuthority::loadOrCreate(first), CertGenException) << "key of another authority";
-    EXPECT_FALSE(CertificateAuthority::loadOrCreate(second).wasCreated());
 }

@@ -1,10 +1,11 @@
 // The plain test module, built under several names (Mod1, NoXml, Unsigned, BadXml, Variant,
 // the qt6 Variant, moduleupgrader): echoes and tells which build it is.
 
+#include "TestModuleQueries.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QThread>
-#include <veltrane/VyrModule.h>
 
 // Init and DeInit append "<module> <event> <thread>" lines to the file named by
 // VYR_TEST_MODULE_TRACE, where <thread> is "main" or "other"; without it, nothing.
@@ -57,17 +58,4 @@ VYR_MODULE_COMMAND(SessionValue)
     return session.value(request.value("key")).toByteArray();
 }
 
-VYR_MODULE_IS_GUI_FUNCTION
-{
-    return false;
-}
-
-VYR_MODULE_CAN_UNPRIVILEGED_RUN
-{
-    return false;
-}
-
-VYR_MODULE_CAN_USE_ON_TERMINAL_SERVICES
-{
-    return true;
-}
+VYR_TEST_MODULE_QUERIES(false, false)

@@ -1,4 +1,4 @@
-#include "Helper.h"
+#include <QByteArray>
 
 QByteArray vyrTestHelperText()
 {

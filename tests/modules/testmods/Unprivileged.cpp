@@ -1,6 +1,6 @@
 // Open may be run by clients of other accounts, Closed may not.
 
-#include <veltrane/VyrModule.h>
+#include "TestModuleQueries.h"
 
 VYR_MODULE_COMMAND(Open)
 {
@@ -12,17 +12,4 @@ VYR_MODULE_COMMAND(Closed)
     return "closed";
 }
 
-VYR_MODULE_IS_GUI_FUNCTION
-{
-    return false;
-}
-
-VYR_MODULE_CAN_UNPRIVILEGED_RUN
-{
-    return function == &Open;
-}
-
-VYR_MODULE_CAN_USE_ON_TERMINAL_SERVICES
-{
-    return true;
-}
+VYR_TEST_MODULE_QUERIES(false, function == &Open)

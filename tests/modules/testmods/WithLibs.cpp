@@ -1,21 +1,13 @@
 // A module with an additional library of its own, found through its run path in the
 // directory WithLibs/ beside it.
 
-#include "Helper.h"
+#include "TestModuleQueries.h"
 
-#include <veltrane/VyrModule.h>
+QByteArray vyrTestHelperText(); // in the additional library
 
 VYR_MODULE_COMMAND(Helper)
 {
     return vyrTestHelperText();
 }
 
-VYR_MODULE_IS_GUI_FUNCTION
-{
-    return false;
-}
-
-VYR_MODULE_CAN_USE_ON_TERMINAL_SERVICES
-{
-    return true;
-}
+VYR_TEST_MODULE_QUERIES(false, false)

@@ -1,5 +1,0 @@
-#pragma once
-
-#include <QByteArray>
-
-QByteArray vyrTestHelperText();
