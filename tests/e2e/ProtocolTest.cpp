@@ -88,9 +88,16 @@ TEST_F(ProtocolTest, Identity_OtherAccountAnyPortOrBorrowedAndRoot_RefusedAsSuch
     EXPECT_EQ(root.post("/Unprivileged/Open", session).statusLine, "HTTP/1.1 404 Not Found");
 }
 
+// A user server takes the first free port above the configured one (the next one is taken
+// here), and the dispatcher on the configured port names it to that user only.
 TEST_F(ProtocolTest, Dispatcher_GetUserServerPortFromUserProcess_ThatUsersPort)
 {
+    QTcpServer blocker;
+    ASSERT_TRUE(blocker.listen(QHostAddress::LocalHost, static_cast<quint16>(m_iConfiguredPort + 1)));
     startServer();
+    EXPECT_GT(m_iPort, m_iConfiguredPort + 1);
+    EXPECT_TRUE(
+        m_oServer.logText().contains(QStringLiteral("Cannot bind on port %1: ").arg(m_iConfiguredPort + 1)));
     ServerProcess dispatcher;
     dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
     dispatcher.setIniValue("listener/windowsServerMode", "true");
@@ -141,17 +148,6 @@ TEST_F(ProtocolTest, BlindUserServer_SilentThenRealDispatcher_OtherAccountUntilI
     EXPECT_EQ(collect(sessionId, started.headers.value("X-VYR-cmdId")).body, "asked");
     EXPECT_TRUE(m_oServer.waitForLogLine("oClientDomainAndUsername=" + QSysInfo::machineHostName() + "/" +
                                          s_poOwner->name()));
-}
-
-TEST_F(ProtocolTest, UserServer_NextPortTaken_FirstFreePortAboveConfigured)
-{
-    QTcpServer blocker;
-    ASSERT_TRUE(blocker.listen(QHostAddress::LocalHost, static_cast<quint16>(m_iConfiguredPort + 1)));
-    startServer();
-    EXPECT_GT(m_iPort, m_iConfiguredPort + 1);
-    EXPECT_TRUE(
-        m_oServer.logText().contains(QStringLiteral("Cannot bind on port %1: ").arg(m_iConfiguredPort + 1)));
-    EXPECT_EQ(post("/SERVER_VERSION").statusCode(), 200);
 }
 
 TEST_F(ProtocolTest, Dispatcher_UserServerHoldsConfiguredPort_UserServerEndedAndPortTaken)

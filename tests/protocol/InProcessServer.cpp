@@ -96,9 +96,3 @@ HttpAnswer InProcessServer::post(const QByteArray &path, const QByteArray &sessi
     const QByteArray session = sessionId.isEmpty() ? QByteArray() : "X-VYR-sessionId: " + sessionId + "\r\n";
     return send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + session + headers + "\r\n", peer);
 }
-
-QByteArray InProcessServer::openSession(const QByteArray &path, Peer peer)
-{
-    const HttpAnswer answer = post(path, {}, {}, peer);
-    return answer.statusCode() == 200 ? answer.body : QByteArray();
-}

@@ -51,11 +51,15 @@ public:
     HttpAnswer send(const QByteArray &rawRequest, Peer peer = Peer::Own);
     HttpAnswer post(const QByteArray &path, const QByteArray &sessionId = {}, const QByteArray &headers = {},
                     Peer peer = Peer::Own);
-    // The new session's ID, empty when it was refused.
-    QByteArray openSession(const QByteArray &path = "/OPEN_SESSION", Peer peer = Peer::Own);
-    HttpAnswer collect(const QByteArray &sessionId, const QByteArray &commandId, Peer peer = Peer::Own)
+    QByteArray openSession(const QByteArray &path = "/OPEN_SESSION", Peer peer = Peer::Own)
     {
-        return pollWhileRunning([&] { return post(resultPath(commandId), sessionId, {}, peer); });
+        return post(path, {}, {}, peer).body;
+    }
+    // The result of the job that answer started, polled while it runs.
+    HttpAnswer collect(const QByteArray &sessionId, const HttpAnswer &started, Peer peer = Peer::Own)
+    {
+        const QByteArray path = resultPath(started.headers.value("X-VYR-cmdId"));
+        return pollWhileRunning([&] { return post(path, sessionId, {}, peer); });
     }
 
 private:
@@ -64,8 +68,6 @@ private:
     {
         ServerLog();
         ~ServerLog();
-        ServerLog(const ServerLog &) = delete;
-        ServerLog &operator=(const ServerLog &) = delete;
         std::shared_ptr<CapturingSink> sink = std::make_shared<CapturingSink>();
     } m_oLog;
     QTemporaryDir m_oDir;

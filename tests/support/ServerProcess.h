@@ -18,8 +18,6 @@ class ServerProcess
 public:
     ServerProcess();
     ~ServerProcess();
-    ServerProcess(const ServerProcess &) = delete;
-    ServerProcess &operator=(const ServerProcess &) = delete;
 
     // "group/key" = value, written over the shipped INI at start().
     void setIniValue(const QString &groupAndKey, const QString &value)

@@ -18,8 +18,6 @@ public:
     explicit TlsClient(quint16 port, const TestAccount *account = nullptr, const QString &localAddress = {},
                        quint16 localPort = 0);
     ~TlsClient();
-    TlsClient(const TlsClient &) = delete;
-    TlsClient &operator=(const TlsClient &) = delete;
 
     // Whether the handshake succeeded and the server has not closed the connection since.
     bool isOpen() const;
