@@ -14,12 +14,6 @@ constexpr int kJobsPerSession = 2;
 class LoadTest : public ProtocolTest
 {
 protected:
-    void connectClients()
-    {
-        for (int client = 0; client < kClients; ++client)
-            m_oClients.push_back(std::make_unique<TlsClient>(m_iPort, s_poOwner));
-    }
-
     // One request per client, all clients in flight together; the answers in client order.
     std::vector<HttpAnswer> round(const std::function<QByteArray(int client)> &requestOf)
     {
@@ -49,7 +43,8 @@ TEST_F(LoadTest, FiftySessions_JobsPolledAndSomeTimedOut_EachResultOnceToItsOwnS
     startServer();
     ASSERT_EQ(post("/SERVER_VERSION").statusCode(), 200);
     const int baseline = m_oServer.threadCount();
-    connectClients();
+    for (int client = 0; client < kClients; ++client)
+        m_oClients.push_back(std::make_unique<TlsClient>(m_iPort, s_poOwner));
     QByteArray ids[kClients][kSessionsPerClient];
     QByteArray commandIds[kClients][kSessionsPerClient][kJobsPerSession];
     const auto data = [](int client, int s, int job) {

@@ -124,7 +124,9 @@ TEST_F(ProtocolTest, Dispatcher_GetUserServerPortFromUserProcess_ThatUsersPort)
 // real dispatcher answers, a new connection is its owner's again.
 TEST_F(ProtocolTest, BlindUserServer_SilentThenRealDispatcher_OtherAccountUntilItAnswers)
 {
-    m_oServer.useExecutable(QStringLiteral(VYR_BLIND_SERVER_PATH));
+    QFile::remove(m_oServer.appDir() + "/VeltraneCryptoServer");
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(VYR_BLIND_SERVER_PATH), m_oServer.appDir() + "/VeltraneCryptoServer"));
     auto silent = std::make_unique<QTcpServer>();
     ASSERT_TRUE(silent->listen(QHostAddress::LocalHost, m_iConfiguredPort));
     startServer();

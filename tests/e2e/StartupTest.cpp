@@ -47,13 +47,4 @@ TEST(Startup, Start_WithoutIni_MessageOnStandardErrorAndExitZero)
     EXPECT_EQ(server.standardError(), "Exit(0): ini file not found\n");
 }
 
-TEST(Startup, Console_WithDebug_LogReachesStandardError)
-{
-    ServerProcess server;
-    ASSERT_TRUE(server.start({"-console", "-debug"}));
-    ASSERT_TRUE(server.waitForLogLine("MaxFileSize: "));
-    EXPECT_EQ(server.stopWithSignal(SIGTERM), 0);
-    EXPECT_TRUE(server.standardError().contains("WindowsServerMode: false"));
-}
-
 } // namespace

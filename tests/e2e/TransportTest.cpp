@@ -23,9 +23,12 @@ protected:
     ServerProcess m_oServer;
 };
 
-TEST_F(TransportTest, KeepAlive_PipelinedThenOneMoreWithClose_AnswersInOrderThenClosed)
+// A 200 stamps the last-request file, a 404 does not; and a second server of the same
+// account does not start.
+TEST_F(TransportTest, KeepAlive_PipelinedThenOneMoreWithClose_AnswersInOrderStampedAndSecondServerRefused)
 {
-    TlsClient client(startServer());
+    const quint16 port = startServer();
+    TlsClient client(port);
     client.send("POST /SERVER_VERSION HTTP/1.1\r\nHost: x\r\n\r\nGET /status HTTP/1.1\r\n\r\nGET /nope "
                 "HTTP/1.1\r\n\r\n");
     const HttpAnswer version = client.readAnswer();
@@ -37,6 +40,39 @@ TEST_F(TransportTest, KeepAlive_PipelinedThenOneMoreWithClose_AnswersInOrderThen
     EXPECT_EQ(last.statusLine + ' ' + last.body, "HTTP/1.1 200 OK 6.6.10.168");
     EXPECT_EQ(client.readUntilClosed(5s), "");
     EXPECT_FALSE(client.isOpen());
+
+    const QString stamp = m_oServer.appDir() + "/xdg/data/Veltrane/.last_vyr_req";
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(stamp); }, 5s));
+    QFile file(stamp);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_LE(qAbs(QDateTime::currentMSecsSinceEpoch() - file.readAll().toLongLong()), 60000);
+    QFile::remove(stamp);
+    TlsClient other(port);
+    other.send("GET /nothing HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(other.readAnswer().statusCode(), 404);
+    EXPECT_FALSE(QFile::exists(stamp));
+
+    ServerProcess second;
+    second.setIniValue("listener/port", QString::number(findFreePortPair()));
+    ASSERT_TRUE(second.start());
+    EXPECT_EQ(second.waitForExit(), 1);
+    EXPECT_TRUE(second.logText().contains(QStringLiteral("Server is already running on port: ")));
+}
+
+// Connections that fall silent are closed without a reply, and their idle handlers retire
+// down to the minimum.
+TEST_F(TransportTest, IdleConnections_ReadTimeoutAndCleanup_ClosedWithoutReplyAndPoolBackToOne)
+{
+    m_oServer.setIniValue("listener/readTimeout", "300");
+    m_oServer.setIniValue("listener/cleanupInterval", "100");
+    m_oServer.setIniValue("logging/logLevel", "1");
+    const quint16 port = startServer();
+    TlsClient a(port), b(port), c(port);
+    for (TlsClient *client : {&a, &b, &c})
+        EXPECT_EQ(client->readUntilClosed(10s), QByteArray());
+    EXPECT_TRUE(m_oServer.waitForLogLine("read timeout occurred"));
+    EXPECT_TRUE(m_oServer.waitForLogLine("Removed connection handler, pool size is now: 1"));
+    EXPECT_FALSE(m_oServer.logText().contains("pool size is now: 0"));
 }
 
 TEST_F(TransportTest, PoolExhausted_ConnectionPastMaxThreads_503InClearWhileOthersWork)
@@ -56,43 +92,6 @@ TEST_F(TransportTest, PoolExhausted_ConnectionPastMaxThreads_503InClearWhileOthe
     EXPECT_EQ(first.post("/SERVER_VERSION").statusCode(), 200);
 }
 
-TEST_F(TransportTest, IdleConnection_ReadTimeout_ClosedWithoutReply)
-{
-    m_oServer.setIniValue("listener/readTimeout", "300");
-    TlsClient client(startServer());
-    EXPECT_EQ(client.readUntilClosed(10s), QByteArray());
-    EXPECT_TRUE(m_oServer.waitForLogLine("read timeout occurred"));
-}
-
-TEST_F(TransportTest, Cleanup_AfterBurst_IdleHandlersRetiredDownToMinThreads)
-{
-    m_oServer.setIniValue("listener/cleanupInterval", "100");
-    m_oServer.setIniValue("logging/logLevel", "1");
-    const quint16 port = startServer();
-    {
-        const TlsClient a(port), b(port), c(port);
-        ASSERT_TRUE(a.isOpen() && b.isOpen() && c.isOpen());
-    }
-    EXPECT_TRUE(m_oServer.waitForLogLine("Removed connection handler, pool size is now: 1"));
-    EXPECT_FALSE(m_oServer.logText().contains("pool size is now: 0"));
-}
-
-TEST_F(TransportTest, LastRequestFile_200WritesIt_404DoesNot)
-{
-    const quint16 port = startServer();
-    const QString stamp = m_oServer.appDir() + "/xdg/data/Veltrane/.last_vyr_req";
-    EXPECT_EQ(TlsClient(port).post("/SERVER_VERSION").statusCode(), 200);
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(stamp); }, 5s));
-    QFile file(stamp);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_LE(qAbs(QDateTime::currentMSecsSinceEpoch() - file.readAll().toLongLong()), 60000);
-    QFile::remove(stamp);
-    TlsClient client(port);
-    client.send("GET /nothing HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(client.readAnswer().statusCode(), 404);
-    EXPECT_FALSE(QFile::exists(stamp));
-}
-
 TEST_F(TransportTest, Handshake_WithoutCertificateAndKey_EveryHandshakeFails)
 {
     QDir(m_oServer.appDir() + "/certs").removeRecursively();
@@ -101,16 +100,6 @@ TEST_F(TransportTest, Handshake_WithoutCertificateAndKey_EveryHandshakeFails)
     EXPECT_FALSE(TlsClient(port).isOpen());
     EXPECT_FALSE(TlsClient(port).isOpen());
     EXPECT_TRUE(m_oServer.waitForLogLine("Key file not found"));
-}
-
-TEST_F(TransportTest, SecondStart_SameAccount_ExitsOneWithLine)
-{
-    ASSERT_NE(startServer(), 0);
-    ServerProcess second;
-    second.setIniValue("listener/port", QString::number(findFreePortPair()));
-    ASSERT_TRUE(second.start());
-    EXPECT_EQ(second.waitForExit(), 1);
-    EXPECT_TRUE(second.logText().contains(QStringLiteral("Server is already running on port: ")));
 }
 
 TEST_F(TransportTest, HostileInput_OversizedGarbageSilenceAndPlainHttp_413ThenServerKeepsServing)

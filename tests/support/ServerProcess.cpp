@@ -63,13 +63,6 @@ ServerProcess::~ServerProcess()
                   << m_oStandardError.right(6000).toStdString() << '\n';
 }
 
-void ServerProcess::useExecutable(const QString &path)
-{
-    const QString target = appDir() + "/VeltraneCryptoServer";
-    QFile::remove(target);
-    QFile::copy(path, target);
-}
-
 void ServerProcess::writeIni() const
 {
     const QString path = appDir() + "/VeltraneCryptoProvider.ini";
@@ -158,15 +151,9 @@ QByteArray ServerProcess::standardError()
 
 quint16 ServerProcess::waitForListeningPort() const
 {
-    static const QRegularExpression listening(QStringLiteral("Listening on port (\\d+)"));
-    quint16 port = 0;
-    waitUntil(
-        [&] {
-            port = static_cast<quint16>(listening.match(logText()).captured(1).toUInt());
-            return port != 0;
-        },
-        std::chrono::seconds(20));
-    return port;
+    static const QRegularExpression listening(QStringLiteral("Listening on port (\\d+)\n"));
+    waitUntil([&] { return listening.match(logText()).hasMatch(); }, std::chrono::seconds(20));
+    return static_cast<quint16>(listening.match(logText()).captured(1).toUInt());
 }
 
 bool ServerProcess::installModules()

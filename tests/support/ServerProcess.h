@@ -27,8 +27,6 @@ public:
     void removeIni() { m_bWriteIni = false; }
     // Copies the test modules and the bundled modules into modules/ and points the INI there.
     bool installModules();
-    // Runs another build of the server (same executable name) instead of the shipped one.
-    void useExecutable(const QString &path);
     // Runs the server as that account (the application directory is handed to it).
     void runAs(const TestAccount *account) { m_poAccount = account; }
 

@@ -4,21 +4,10 @@
 // "connected\n" once the handshake is done, then relays bytes both ways until either side
 // closes.
 #include <QCoreApplication>
+#include <QFile>
 #include <QSslSocket>
 #include <poll.h>
 #include <unistd.h>
-
-namespace {
-void writeOut(const QByteArray &bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written <= 0)
-            return;
-        done += written;
-    }
-}
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -32,7 +21,9 @@ int main(int argc, char **argv)
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), arguments.value(1).toUShort());
     if (!socket.waitForEncrypted(10000))
         return 1;
-    writeOut("connected\n");
+    QFile output; // unbuffered: an answer must reach the test at once
+    output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    output.write("connected\n");
     pollfd input{STDIN_FILENO, POLLIN, 0};
     char buffer[65536];
     while (socket.state() == QAbstractSocket::ConnectedState) {
@@ -44,8 +35,8 @@ int main(int argc, char **argv)
             socket.flush();
         }
         socket.waitForReadyRead(10);
-        writeOut(socket.readAll());
+        output.write(socket.readAll());
     }
-    writeOut(socket.readAll());
+    output.write(socket.readAll());
     return 0;
 }
