@@ -34,89 +34,10 @@ QByteArray corsHeaderBlock(const QByteArray &statusLine, const QByteArray &origi
            commandId + "\r\nX-VYR-sessionId: " + sessionId + "\r\nX-XSS-Protection: 1; mode=block\r\n\r\n";
 }
 
-// Server commands, and which client may run what: the session, when the case has one, is
-// opened by the same client.
-struct CommandCase
-{
-    const char *name;
-    Peer peer;
-    QByteArray path;
-    bool withSession;
-    QByteArray statusLine;
-    QByteArray body;
-};
-
-class CommandTest : public ::testing::TestWithParam<CommandCase>
-{
-protected:
-    InProcessServer m_oServer;
-};
-
-TEST_P(CommandTest, Command_Sent_ExactStatusAndBody)
-{
-    const CommandCase &c = GetParam();
-    const QByteArray sessionId =
-        c.withSession ? m_oServer.openSession("/OPEN_SESSION", c.peer) : QByteArray();
-    ASSERT_EQ(c.withSession, isBracedUuid(sessionId));
-    const HttpAnswer answer = m_oServer.post(c.path, sessionId, {}, c.peer);
-    EXPECT_EQ(answer.statusLine + ' ' + answer.body, c.statusLine + ' ' + c.body);
-    EXPECT_FALSE(answer.headerBlock.contains("Set-Cookie"));
-}
-
-const CommandCase kCommandCases[] = {
-    {"version", Peer::Own, "/SERVER_VERSION", false, k200, kVersion},
-    {"versionByParameter", Peer::Own, "/?cmd=SERVER_VERSION", false, k200, kVersion},
-    {"versionLowerCase", Peer::Own, "/server_version", false, k404, kNotFoundText},
-    {"aliveWithoutSession", Peer::Own, "/ALIVE", false, k418, kNoSessionText},
-    {"aliveWithSession", Peer::Own, "/ALIVE", true, k200, ""},
-    {"setVarWithoutSession", Peer::Own, "/SET_SESSION_VAR?key=a&value=b", false, k418, kNoSessionText},
-    {"unknownResult", Peer::Own, "/GET_RESULT?cmdId=12345", true, k419,
-     "There is no result for given parameters."},
-    {"unknownModule", Peer::Own, "/Nope/Cmd", false, k404, kNotFoundText},
-    {"unsignedModule", Peer::Own, "/Unsigned/Cmd1", false, k404, kNotFoundText},
-    {"unlistedCommand", Peer::Own, "/Mod1/Hidden", true, k404, kNotFoundText},
-    {"missingParameter", Peer::Own, "/Mod1/Cmd1", true, "HTTP/1.1 400 Bad Request",
-     "The parameters you passed are not valid."},
-    {"openUnknownModule", Peer::Own, "/Nope/OPEN_SESSION", false, k404, kNotFoundText},
-    {"test", Peer::Own, "/TEST", false, k200, "OK"},
-    {"ownModuleCommand", Peer::Own, "/Mod1/Cmd1?data=a", true, k202, ""},
-    {"otherModuleCommand", Peer::Other, "/Mod1/Cmd1?data=a", true, k403, kForbiddenText},
-    {"otherUnknownModule", Peer::Other, "/Nope/Cmd1", true, k404, kNotFoundText},
-    {"otherPrivileged", Peer::Other, "/Unprivileged/Closed", true, k403, kForbiddenText},
-    {"otherUnprivileged", Peer::Other, "/Unprivileged/Open", true, k202, ""},
-    {"otherServerCommand", Peer::Other, "/SERVER_VERSION", true, k200, kVersion},
-    // Root is refused before the module is even loaded, so the refusal reads as unknown.
-    {"rootUserModule", Peer::System, "/Unprivileged/Open", true, k404, kNotFoundText},
-    {"rootResult", Peer::System, "/GET_RESULT?cmdId=1", true, k404, kNotFoundText},
-    {"rootServerCommand", Peer::System, "/SERVER_VERSION", true, k200, kVersion},
-    {"rootSystemModule", Peer::System, "/updater/Which", true, k202, ""},
-};
-
-INSTANTIATE_TEST_SUITE_P(Cases, CommandTest, ::testing::ValuesIn(kCommandCases),
-                         [](const ::testing::TestParamInfo<CommandCase> &info) {
-                             return std::string(info.param.name);
-                         });
-
-// Refusals the validator answers before any command is looked at, and the status page.
-struct ValidationCase
-{
-    const char *name;
-    QByteArray request;
-    QByteArray answer;
-};
-
-class ValidationTest : public ::testing::TestWithParam<ValidationCase>
-{
-protected:
-    InProcessServer m_oServer;
-};
-
-TEST_P(ValidationTest, Request_Refused_ExactAnswer)
-{
-    const HttpAnswer answer = m_oServer.send(GetParam().request);
-    EXPECT_EQ(answer.headerBlock + answer.body, GetParam().answer);
-}
-
+const QByteArray kNotFound = k404 + ' ' + kNotFoundText;
+const QByteArray kNoSession = k418 + ' ' + kNoSessionText;
+const QByteArray kForbidden = k403 + ' ' + kForbiddenText;
+const QByteArray kVersionAnswer = k200 + ' ' + kVersion;
 const QByteArray k400Page =
     "HTTP/1.1 400 Bad Request\r\nContent-Length: 31\r\n\r\n<h1>400 error: Bad Request</h1>";
 const QByteArray k404Page =
@@ -124,21 +45,83 @@ const QByteArray k404Page =
 const QByteArray kStatusPage =
     "HTTP/1.1 200 OK\r\nContent-Length: 55\r\n\r\n<h1>Veltrane Crypto Server v6.6.10.168 is running </h1>";
 
-const ValidationCase kValidationCases[] = {
-    {"status", "GET /STATUS HTTP/1.1\r\n\r\n", kStatusPage},
-    {"getRoot", "GET / HTTP/1.1\r\n\r\n", k404Page},
-    {"put", "PUT /status HTTP/1.1\r\n\r\n", k404Page},
-    {"dotInPath", "POST /a.dll HTTP/1.1\r\n\r\n", k404Page},
-    {"longPath", "POST /" + QByteArray(128, 'a') + " HTTP/1.1\r\n\r\n", k404Page},
-    {"longMethod", QByteArray(129, 'P') + " / HTTP/1.1\r\n\r\n", k400Page},
-    {"longHeader", "POST / HTTP/1.1\r\nX-A: " + QByteArray(257, 'v') + "\r\n\r\n", k400Page},
-    {"longCookie", "POST / HTTP/1.1\r\nCookie: c=" + QByteArray(129, 'v') + "\r\n\r\n", k400Page},
-    {"headerAtLimitDecodedPath", "GET /%73tatus HTTP/1.1\r\nX-A: " + QByteArray(256, 'v') + "\r\n\r\n",
-     kStatusPage},
+// Server commands and which client may run what (the session, when the case has one, is
+// opened by the same client); then refusals the validator answers before any command is
+// looked at, and the status page.
+struct RequestCase
+{
+    const char *name;
+    Peer peer;
+    QByteArray request; // a path to POST to, or a whole request (ending in an empty line)
+    bool withSession;
+    QByteArray answer; // status line, a space and the body; or the whole answer to a whole request
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, ValidationTest, ::testing::ValuesIn(kValidationCases),
-                         [](const ::testing::TestParamInfo<ValidationCase> &info) {
+class RequestTest : public ::testing::TestWithParam<RequestCase>
+{
+protected:
+    InProcessServer m_oServer;
+};
+
+TEST_P(RequestTest, Request_Sent_ExactAnswer)
+{
+    const RequestCase &c = GetParam();
+    const QByteArray sessionId =
+        c.withSession ? m_oServer.openSession("/OPEN_SESSION", c.peer) : QByteArray();
+    ASSERT_EQ(c.withSession, isBracedUuid(sessionId));
+    if (c.request.endsWith("\r\n\r\n")) {
+        const HttpAnswer answer = m_oServer.send(c.request);
+        EXPECT_EQ(answer.headerBlock + answer.body, c.answer);
+        return;
+    }
+    const HttpAnswer answer = m_oServer.post(c.request, sessionId, {}, c.peer);
+    EXPECT_EQ(answer.statusLine + ' ' + answer.body, c.answer);
+    EXPECT_FALSE(answer.headerBlock.contains("Set-Cookie"));
+}
+
+const RequestCase kRequestCases[] = {
+    {"version", Peer::Own, "/SERVER_VERSION", false, kVersionAnswer},
+    {"versionByParameter", Peer::Own, "/?cmd=SERVER_VERSION", false, kVersionAnswer},
+    {"versionLowerCase", Peer::Own, "/server_version", false, kNotFound},
+    {"aliveWithoutSession", Peer::Own, "/ALIVE", false, kNoSession},
+    {"aliveWithSession", Peer::Own, "/ALIVE", true, k200 + ' '},
+    {"setVarWithoutSession", Peer::Own, "/SET_SESSION_VAR?key=a&value=b", false, kNoSession},
+    {"unknownResult", Peer::Own, "/GET_RESULT?cmdId=12345", true,
+     k419 + " There is no result for given parameters."},
+    {"unknownModule", Peer::Own, "/Nope/Cmd", false, kNotFound},
+    {"unsignedModule", Peer::Own, "/Unsigned/Cmd1", false, kNotFound},
+    {"unlistedCommand", Peer::Own, "/Mod1/Hidden", true, kNotFound},
+    {"missingParameter", Peer::Own, "/Mod1/Cmd1", true,
+     "HTTP/1.1 400 Bad Request The parameters you passed are not valid."},
+    {"openUnknownModule", Peer::Own, "/Nope/OPEN_SESSION", false, kNotFound},
+    {"test", Peer::Own, "/TEST", false, k200 + " OK"},
+    {"ownModuleCommand", Peer::Own, "/Mod1/Cmd1?data=a", true, k202 + ' '},
+    {"otherModuleCommand", Peer::Other, "/Mod1/Cmd1?data=a", true, kForbidden},
+    {"otherUnknownModule", Peer::Other, "/Nope/Cmd1", true, kNotFound},
+    {"otherPrivileged", Peer::Other, "/Unprivileged/Closed", true, kForbidden},
+    {"otherUnprivileged", Peer::Other, "/Unprivileged/Open", true, k202 + ' '},
+    {"otherServerCommand", Peer::Other, "/SERVER_VERSION", true, kVersionAnswer},
+    // Root is refused before the module is even loaded, so the refusal reads as unknown.
+    {"rootUserModule", Peer::System, "/Unprivileged/Open", true, kNotFound},
+    {"rootResult", Peer::System, "/GET_RESULT?cmdId=1", true, kNotFound},
+    {"rootServerCommand", Peer::System, "/SERVER_VERSION", true, kVersionAnswer},
+    {"rootSystemModule", Peer::System, "/updater/Which", true, k202 + ' '},
+    {"status", Peer::Own, "GET /STATUS HTTP/1.1\r\n\r\n", false, kStatusPage},
+    {"getRoot", Peer::Own, "GET / HTTP/1.1\r\n\r\n", false, k404Page},
+    {"put", Peer::Own, "PUT /status HTTP/1.1\r\n\r\n", false, k404Page},
+    {"dotInPath", Peer::Own, "POST /a.dll HTTP/1.1\r\n\r\n", false, k404Page},
+    {"longPath", Peer::Own, "POST /" + QByteArray(128, 'a') + " HTTP/1.1\r\n\r\n", false, k404Page},
+    {"longMethod", Peer::Own, QByteArray(129, 'P') + " / HTTP/1.1\r\n\r\n", false, k400Page},
+    {"longHeader", Peer::Own, "POST / HTTP/1.1\r\nX-A: " + QByteArray(257, 'v') + "\r\n\r\n", false,
+     k400Page},
+    {"longCookie", Peer::Own, "POST / HTTP/1.1\r\nCookie: c=" + QByteArray(129, 'v') + "\r\n\r\n", false,
+     k400Page},
+    {"headerAtLimitDecodedPath", Peer::Own,
+     "GET /%73tatus HTTP/1.1\r\nX-A: " + QByteArray(256, 'v') + "\r\n\r\n", false, kStatusPage},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, RequestTest, ::testing::ValuesIn(kRequestCases),
+                         [](const ::testing::TestParamInfo<RequestCase> &info) {
                              return std::string(info.param.name);
                          });
 
@@ -321,7 +304,7 @@ TEST_F(RequestPathTest, RestrictedModule_EveryPathFormAndOrigin_PreflightAndCont
                               "own/brevalo");
                     continue;
                 }
-                EXPECT_EQ(answer.statusLine + ' ' + answer.body, k403 + ' ' + kForbiddenText);
+                EXPECT_EQ(answer.statusLine + ' ' + answer.body, kForbidden);
                 EXPECT_EQ(answer.headers.value("Access-Control-Allow-Origin"), "null");
                 // A refused simple POST starts nothing, not even a session.
                 EXPECT_TRUE(!simple || answer.headers.value("X-VYR-sessionId").isEmpty());
@@ -342,8 +325,7 @@ TEST_F(RequestPathTest, RestrictedModule_ResultAndServerCommands_OnlyResultRefus
     const QByteArray path = resultPath(started.headers.value("X-VYR-cmdId"));
     for (const QByteArray &refusedPath : {path, "/Mod1" + path}) {
         const HttpAnswer refused = m_oServer.post(refusedPath, sessionId, unlisted);
-        EXPECT_EQ(refused.statusLine + ' ' + refused.body, k403 + ' ' + kForbiddenText)
-            << refusedPath.constData();
+        EXPECT_EQ(refused.statusLine + ' ' + refused.body, kForbidden) << refusedPath.constData();
     }
     // Refused requests took nothing: the listed origin still gets the result.
     const HttpAnswer result = pollWhileRunning(
@@ -360,7 +342,7 @@ TEST_F(RequestPathTest, OpenCommandClose_JobsOutliveTheirSessions_ModuleUnloaded
     for (const QByteArray foreign : {"abort", "exit", "malloc", "qVersion"}) {
         const QByteArray sessionId = m_oServer.openSession("/NoXml/OPEN_SESSION");
         const HttpAnswer refused = m_oServer.post("/NoXml/" + foreign, sessionId);
-        EXPECT_EQ(refused.statusLine + ' ' + refused.body, k404 + ' ' + kNotFoundText);
+        EXPECT_EQ(refused.statusLine + ' ' + refused.body, kNotFound);
         EXPECT_EQ(m_oServer.post("/NoXml/Cmd1?data=x", sessionId).statusLine, k202);
         EXPECT_EQ(m_oServer.post("/CLOSE_SESSION", sessionId).statusLine, k200);
     }
