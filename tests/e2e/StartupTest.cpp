@@ -6,11 +6,8 @@
 
 namespace {
 
-struct SignalCase
-{
-    int signal;
-    int exitCode; // -1: dies of it
-};
+// The signal and the exit code it ends the server with (-1: dies of it).
+using SignalCase = std::pair<int, int>;
 
 class StartupSignalTest : public ::testing::TestWithParam<SignalCase>
 {
@@ -22,13 +19,13 @@ TEST_P(StartupSignalTest, Signal_RunningServer_CriticalLineThenExit)
     ServerProcess server;
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(server.waitForLogLine("MaxFileSize: "));
-    EXPECT_EQ(server.stopWithSignal(GetParam().signal), GetParam().exitCode);
+    EXPECT_EQ(server.stopWithSignal(GetParam().first), GetParam().second);
     const QString line =
         QStringLiteral("critical [VYR-server]:signalHandler: !!! APPLICATION TERMINATED !!! signal:%1\n")
-            .arg(GetParam().signal);
+            .arg(GetParam().first);
     EXPECT_TRUE(server.logText().contains(line));
     const QString standardError = QString::fromUtf8(server.standardError());
-    if (GetParam().exitCode == 0)
+    if (GetParam().second == 0)
         EXPECT_EQ(standardError, "Log file: " + server.logFilePath() + "\n");
     else
         EXPECT_TRUE(standardError.contains(line));

@@ -27,10 +27,9 @@ QByteArray corsHeaderBlock(const QByteArray &statusLine, const QByteArray &origi
            "\r\nAccess-Control-Expose-Headers: X-VYR-sessionId, X-VYR-cmdId\r\nCache-control: no-store\r\n"
            "Content-Length: " +
            QByteArray::number(length) +
-           "\r\nContent-Security-Policy: default-src 'self'\r\nContent-Type: text/plain\r\nPragma: "
-           "no-cache\r\n"
-           "Strict-Transport-Security: max-age=31536000\r\nX-Content-Type-Options: nosniff\r\n"
-           "X-Frame-Options: sameorigin\r\nX-VYR-cmdId: " +
+           "\r\nContent-Security-Policy: default-src 'self'\r\n"
+           "Content-Type: text/plain\r\nPragma: no-cache\r\nStrict-Transport-Security: max-age=31536000\r\n"
+           "X-Content-Type-Options: nosniff\r\nX-Frame-Options: sameorigin\r\nX-VYR-cmdId: " +
            commandId + "\r\nX-VYR-sessionId: " + sessionId + "\r\nX-XSS-Protection: 1; mode=block\r\n\r\n";
 }
 
