@@ -7,9 +7,6 @@
 
 using namespace std::chrono_literals;
 
-TestAccount *ProtocolTest::s_poOwner = nullptr;
-TestAccount *ProtocolTest::s_poOther = nullptr;
-
 namespace {
 
 TEST_F(ProtocolTest, NeverReturningModule_SessionTimesOut_TeardownWaitsWhileOthersAreServed)
@@ -17,39 +14,24 @@ TEST_F(ProtocolTest, NeverReturningModule_SessionTimesOut_TeardownWaitsWhileOthe
     m_oServer.setIniValue("timeout/interval", "700");
     startServer();
     const QByteArray stuck = openSession();
+    const QString started = m_oServer.appDir() + "/started";
     ASSERT_EQ(
-        post("/Slow/Wait?timeoutMs=3600000&started=" + QUrl::toPercentEncoding(sharedFile("started")), stuck)
-            .statusCode(),
+        post("/Slow/Wait?timeoutMs=3600000&started=" + QUrl::toPercentEncoding(started), stuck).statusCode(),
         202);
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(sharedFile("started")); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(started); }, 10s));
     {
         // A client that leaves before collecting its result.
-        AccountClient leaving(m_iPort, s_poOwner);
+        TlsClient leaving(m_iPort, s_poOwner);
         const QByteArray orphan = leaving.post("/OPEN_SESSION").body;
-        leaving.send(
-            AccountClient::postRequest("/Mod1/Cmd1?data=orphan", "X-VYR-sessionId: " + orphan + "\r\n"));
+        leaving.send(TlsClient::postRequest("/Mod1/Cmd1?data=orphan", sessionHeader(orphan)));
     }
     ASSERT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + stuck, 10s));
     // The teardown waits for the function on the main thread; connections and jobs go on.
     const QByteArray other = openSession();
-    const HttpAnswer job = post("/Mod1/Cmd1?data=still", other);
-    EXPECT_EQ(collect(other, job.headers.value("X-VYR-cmdId")).body, "still");
+    EXPECT_EQ(collect(other, post("/Mod1/Cmd1?data=still", other).headers.value("X-VYR-cmdId")).body,
+              "still");
     EXPECT_FALSE(m_oServer.waitForLogLine("Module Slow unloaded", 1400ms));
     EXPECT_EQ(m_oServer.stopWithSignal(SIGKILL), -1);
-}
-
-TEST_F(ProtocolTest, CloseSession_Twice_SecondIs418AndNoTeardownFollows)
-{
-    m_oServer.setIniValue("timeout/interval", "500");
-    startServer();
-    const QByteArray sessionId = openSession("/Mod1/OPEN_SESSION");
-    const HttpAnswer closed = post("/CLOSE_SESSION", sessionId);
-    EXPECT_EQ(closed.statusLine, "HTTP/1.1 200 OK");
-    EXPECT_EQ(closed.headers.value("X-VYR-sessionId"), "");
-    EXPECT_EQ(post("/CLOSE_SESSION", sessionId).statusLine, "HTTP/1.1 418 No Session");
-    EXPECT_TRUE(m_oServer.waitForLogLine("Module Mod1 unloaded"));
-    // Checking that something does not happen: twice the interval is the bound.
-    EXPECT_FALSE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + sessionId, 1000ms));
 }
 
 TEST_F(ProtocolTest, Gui_SecondGuiCommandWhileOneRuns_503ThenAcceptedAfterTimeoutClosesWindow)
@@ -57,8 +39,7 @@ TEST_F(ProtocolTest, Gui_SecondGuiCommandWhileOneRuns_503ThenAcceptedAfterTimeou
     m_oServer.setIniValue("timeout/interval", "1500");
     startServer({}); // GUI-capable, on the off-screen platform
     const QByteArray first = openSession();
-    const HttpAnswer window = post("/Gui/ShowWindow", first);
-    ASSERT_EQ(window.statusCode(), 202);
+    ASSERT_EQ(post("/Gui/ShowWindow", first).statusCode(), 202);
     const QByteArray second = openSession();
     const HttpAnswer refused = post("/Gui/ShowWindow", second);
     EXPECT_EQ(refused.statusLine, "HTTP/1.1 503 Service Unavailable");
@@ -76,8 +57,8 @@ TEST_F(ProtocolTest, LogLevel_Request_OtherAccountIgnoredOwnChangesLevelAndBadVa
 {
     m_oServer.setIniValue("logging/logLevel", "2");
     startServer();
-    AccountClient other(m_iPort, s_poOther);
-    EXPECT_EQ(other.post("/SERVER_VERSION?loglevel=4&maxSize=1000").statusCode(), 200);
+    EXPECT_EQ(TlsClient(m_iPort, s_poOther).post("/SERVER_VERSION?loglevel=4&maxSize=1000").statusCode(),
+              200);
     EXPECT_TRUE(
         m_oServer.waitForLogLine("Log level change ignored: the client is not on this server's account"));
     EXPECT_EQ(post("/SERVER_VERSION?loglevel=1&maxSize=1000000").statusCode(), 200);
@@ -92,43 +73,45 @@ TEST_F(ProtocolTest, LogLevel_Request_OtherAccountIgnoredOwnChangesLevelAndBadVa
 // Who a client is comes from the kernel however it connects, even from another loopback
 // address on the server's own port number; what each identity may run is the in-process
 // permission table.
-TEST_F(ProtocolTest, Identity_OtherAccountAnyPortOrBorrowedAndRoot_RefusedAsSuch)
+TEST_F(ProtocolTest, Identity_OtherAccountOnBorrowedPortAndRoot_RefusedAsSuch)
 {
     startServer();
-    for (const QString &address : {QString(), QStringLiteral("127.0.0.2")}) {
-        AccountClient other(m_iPort, s_poOther, address, address.isEmpty() ? 0 : m_iPort);
-        const QByteArray session = "X-VYR-sessionId: " + other.post("/OPEN_SESSION").body + "\r\n";
-        EXPECT_EQ(other.post("/Mod1/Cmd1?data=a", session).statusLine, "HTTP/1.1 403 Forbidden")
-            << address.toStdString();
-    }
+    TlsClient other(m_iPort, s_poOther, QStringLiteral("127.0.0.2"), m_iPort);
+    EXPECT_EQ(other.post("/Mod1/Cmd1?data=a", sessionHeader(other.post("/OPEN_SESSION").body)).statusLine,
+              "HTTP/1.1 403 Forbidden");
     // Root may use the system-account modules only; refused, another reads as unknown.
-    const QByteArray root = "X-VYR-sessionId: " + TlsClient::post(m_iPort, "/OPEN_SESSION").body + "\r\n";
-    EXPECT_EQ(TlsClient::post(m_iPort, "/Unprivileged/Open", root).statusLine, "HTTP/1.1 404 Not Found");
+    TlsClient root(m_iPort);
+    const QByteArray session = sessionHeader(root.post("/OPEN_SESSION").body);
+    EXPECT_EQ(root.post("/Unprivileged/Open", session).statusLine, "HTTP/1.1 404 Not Found");
 }
 
+// A user server takes the first free port above the configured one (the next one is taken
+// here), and the dispatcher on the configured port names it to that user only.
 TEST_F(ProtocolTest, Dispatcher_GetUserServerPortFromUserProcess_ThatUsersPort)
 {
+    QTcpServer blocker;
+    ASSERT_TRUE(blocker.listen(QHostAddress::LocalHost, static_cast<quint16>(m_iConfiguredPort + 1)));
     startServer();
+    EXPECT_GT(m_iPort, m_iConfiguredPort + 1);
+    EXPECT_TRUE(
+        m_oServer.logText().contains(QStringLiteral("Cannot bind on port %1: ").arg(m_iConfiguredPort + 1)));
     ServerProcess dispatcher;
     dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
     dispatcher.setIniValue("listener/windowsServerMode", "true");
-    ASSERT_TRUE(dispatcher.provisionCertificates());
     ASSERT_TRUE(dispatcher.installModules());
     ASSERT_TRUE(dispatcher.start());
     ASSERT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
-    AccountClient owner(m_iConfiguredPort, s_poOwner);
-    const HttpAnswer answer = owner.post("/GET_USER_SERVER_PORT");
+    const HttpAnswer answer = TlsClient(m_iConfiguredPort, s_poOwner).post("/GET_USER_SERVER_PORT");
     EXPECT_EQ(answer.statusLine, "HTTP/1.1 200 OK");
     EXPECT_EQ(answer.body, QByteArray::number(m_iPort));
-    AccountClient other(m_iConfiguredPort, s_poOther);
-    const HttpAnswer none = other.post("/GET_USER_SERVER_PORT");
+    const HttpAnswer none = TlsClient(m_iConfiguredPort, s_poOther).post("/GET_USER_SERVER_PORT");
     EXPECT_EQ(none.statusLine, "HTTP/1.1 500 Internal Server Error");
     EXPECT_EQ(none.body,
               "Could not establish connection with VYR server. Server on user accoutn is probably down.");
     EXPECT_EQ(post("/GET_USER_SERVER_PORT").statusLine, "HTTP/1.1 404 Not Found");
     // The dispatcher's own port number on another loopback address makes nobody root.
-    AccountClient borrower(m_iConfiguredPort, s_poOther, QStringLiteral("127.0.0.2"), m_iConfiguredPort);
-    const QByteArray session = "X-VYR-sessionId: " + borrower.post("/OPEN_SESSION").body + "\r\n";
+    TlsClient borrower(m_iConfiguredPort, s_poOther, QStringLiteral("127.0.0.2"), m_iConfiguredPort);
+    const QByteArray session = sessionHeader(borrower.post("/OPEN_SESSION").body);
     EXPECT_EQ(borrower.post("/updater/Which", session).statusLine, "HTTP/1.1 403 Forbidden");
 }
 
@@ -138,36 +121,48 @@ TEST_F(ProtocolTest, Dispatcher_GetUserServerPortFromUserProcess_ThatUsersPort)
 // real dispatcher answers, a new connection is its owner's again.
 TEST_F(ProtocolTest, BlindUserServer_SilentThenRealDispatcher_OtherAccountUntilItAnswers)
 {
-    m_oServer.useExecutable(QStringLiteral(VYR_BLIND_SERVER_PATH));
+    QFile::remove(m_oServer.appDir() + "/VeltraneCryptoServer");
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(VYR_BLIND_SERVER_PATH), m_oServer.appDir() + "/VeltraneCryptoServer"));
     auto silent = std::make_unique<QTcpServer>();
     ASSERT_TRUE(silent->listen(QHostAddress::LocalHost, m_iConfiguredPort));
     startServer();
-    {
-        AccountClient leaving(m_iPort, s_poOwner);
-        ::kill(pid_t(leaving.pid()), SIGKILL);
-    }
-    m_poClient->send(AccountClient::postRequest("/Mod1/Cmd1?data=a") +
-                     AccountClient::postRequest("/SERVER_VERSION") +
-                     AccountClient::postRequest("/Mod1/Cmd1?data=b"));
-    EXPECT_EQ(m_poClient->receive().statusLine, "HTTP/1.1 403 Forbidden");
-    // The client reads one answer per request it is given; an empty one reads the next.
-    EXPECT_EQ(m_poClient->request({}).body, "6.6.10.168");
-    EXPECT_EQ(m_poClient->request({}).statusLine, "HTTP/1.1 403 Forbidden");
+    ::kill(pid_t(TlsClient(m_iPort, s_poOwner).relayPid()), SIGKILL);
+    m_poClient->send(TlsClient::postRequest("/Mod1/Cmd1?data=a") + TlsClient::postRequest("/SERVER_VERSION") +
+                     TlsClient::postRequest("/Mod1/Cmd1?data=b"));
+    EXPECT_EQ(m_poClient->readAnswer().statusLine, "HTTP/1.1 403 Forbidden");
+    EXPECT_EQ(m_poClient->readAnswer().body, "6.6.10.168");
+    EXPECT_EQ(m_poClient->readAnswer().statusLine, "HTTP/1.1 403 Forbidden");
     EXPECT_TRUE(m_oServer.waitForLogLine("Dispatcher not reached: "));
 
     silent.reset();
     ServerProcess dispatcher;
     dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
-    ASSERT_TRUE(dispatcher.provisionCertificates());
     ASSERT_TRUE(dispatcher.start());
     ASSERT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
-    ASSERT_TRUE(m_poClient->reconnect());
+    m_poClient = std::make_unique<TlsClient>(m_iPort, s_poOwner);
     const QByteArray sessionId = openSession();
     const HttpAnswer started = post("/Mod1/Cmd1?data=asked", sessionId);
     EXPECT_EQ(started.statusLine, "HTTP/1.1 202 Accepted");
     EXPECT_EQ(collect(sessionId, started.headers.value("X-VYR-cmdId")).body, "asked");
     EXPECT_TRUE(m_oServer.waitForLogLine("oClientDomainAndUsername=" + QSysInfo::machineHostName() + "/" +
                                          s_poOwner->name()));
+}
+
+TEST_F(ProtocolTest, Dispatcher_UserServerHoldsConfiguredPort_UserServerEndedAndPortTaken)
+{
+    m_oServer.setIniValue("listener/port", QString::number(m_iConfiguredPort - 1));
+    startServer();
+    ASSERT_EQ(m_iPort, m_iConfiguredPort);
+    ServerProcess dispatcher;
+    dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
+    ASSERT_TRUE(dispatcher.start());
+    EXPECT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
+    EXPECT_TRUE(dispatcher.logText().contains(
+        "Dispatcher is runing on another user. It will be closed and run on system account!"));
+    EXPECT_TRUE(
+        dispatcher.logText().contains("Current server will be a dispatcher service for other servers"));
+    EXPECT_EQ(m_oServer.waitForExit(15s), 0);
 }
 
 } // namespace

@@ -5,12 +5,9 @@
 #include "http/HttpResponse.h"
 #include "logging/LogChannel.h"
 #include "logging/LogChannels.h"
-#include "support/WaitUntil.h"
 
 #include <QBuffer>
-#include <QRegularExpression>
 #include <QSysInfo>
-#include <QUrl>
 #include <array>
 
 namespace {
@@ -18,17 +15,6 @@ std::array<LogChannel *, 5> channels()
 {
     return {&serverLogChannel(), &processUtilsLogChannel(), &moduleToolsLogChannel(),
             &fileVersionLogChannel(), &vyrcommonsLogChannel()};
-}
-
-HttpAnswer answerOf(const QByteArray &bytes)
-{
-    HttpAnswer answer;
-    const qsizetype end = bytes.indexOf("\r\n\r\n");
-    answer.complete = end >= 0;
-    answer.headerBlock = bytes.left(end + 4);
-    answer.body = bytes.mid(end + 4);
-    answer.splitHeaderBlock();
-    return answer;
 }
 
 bool writeIni(const QString &directory, const QMap<QString, QString> &values)
@@ -60,14 +46,13 @@ InProcessServer::ServerLog::~ServerLog()
         channel->reset();
 }
 
-InProcessServer::InProcessServer(const QMap<QString, QString> &ini, const QStringList &moduleDirectories)
+InProcessServer::InProcessServer(const QMap<QString, QString> &ini)
     : m_bIniWritten(writeIni(m_oDir.path(), ini)),
       m_oSessionSettings(CSettings::filePathFor(m_oDir.path()), QSettings::IniFormat),
-      m_oSessions(sessionsGroupOf(m_oSessionSettings)), m_oModules(moduleDirectories),
+      m_oSessions(sessionsGroupOf(m_oSessionSettings)),
       m_oTimeouts(
           m_oSettings.ReadTimeoutInterval(),
           {[this] { return &m_oLauncher; }, [this] { return &m_oModules; }, [this] { return &m_oSessions; }}),
-      m_oCors({[] { return true; }, [moduleDirectories] { return moduleDirectories; }}),
       m_oMapper({[this] { return &m_oTimeouts; }, [this] { return &m_oModules; },
                  [this] { return &m_oLauncher; }, [this] { return &m_oCors; },
                  [this] { return &m_oSettings; }, [this] { return &m_oSessions; },
@@ -75,24 +60,14 @@ InProcessServer::InProcessServer(const QMap<QString, QString> &ini, const QStrin
 {
 }
 
-PeerIdentity InProcessServer::identityOf(Peer peer)
-{
-    const QString host = QSysInfo::machineHostName() + QLatin1Char('/');
-    switch (peer) {
-    case Peer::Own:
-        return {host + QStringLiteral("owner"), 1000u, true, false};
-    case Peer::Other:
-        return {host + QStringLiteral("other"), 1001u, false, false};
-    case Peer::System:
-        return {host + QStringLiteral("root"), 0u, false, true};
-    }
-    return {};
-}
-
 // The connection handler's steps for one complete request, minus TLS and keep-alive.
 HttpAnswer InProcessServer::send(const QByteArray &rawRequest, Peer peer)
 {
-    m_oPeer = identityOf(peer);
+    const QString host = QSysInfo::machineHostName() + QLatin1Char('/');
+    const PeerIdentity identities[] = {{host + QStringLiteral("owner"), 1000u, true, false},
+                                       {host + QStringLiteral("other"), 1001u, false, false},
+                                       {host + QStringLiteral("root"), 0u, false, true}};
+    m_oPeer = identities[static_cast<int>(peer)];
     QBuffer in;
     in.setData(rawRequest);
     in.open(QIODevice::ReadOnly);
@@ -108,7 +83,11 @@ HttpAnswer InProcessServer::send(const QByteArray &rawRequest, Peer peer)
         if (!response.hasSentLastPart())
             response.write(QByteArray(), true);
     }
-    return answerOf(out.data());
+    HttpAnswer answer;
+    QByteArray bytes = out.data();
+    answer.takeHead(bytes);
+    answer.body = bytes;
+    return answer;
 }
 
 HttpAnswer InProcessServer::post(const QByteArray &path, const QByteArray &sessionId,
@@ -116,34 +95,4 @@ HttpAnswer InProcessServer::post(const QByteArray &path, const QByteArray &sessi
 {
     const QByteArray session = sessionId.isEmpty() ? QByteArray() : "X-VYR-sessionId: " + sessionId + "\r\n";
     return send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + session + headers + "\r\n", peer);
-}
-
-QByteArray InProcessServer::openSession(const QByteArray &path, Peer peer)
-{
-    const HttpAnswer answer = post(path, {}, {}, peer);
-    return answer.statusCode() == 200 ? answer.body : QByteArray();
-}
-
-HttpAnswer InProcessServer::collect(const QByteArray &sessionId, const QByteArray &commandId, Peer peer)
-{
-    HttpAnswer answer;
-    waitUntil(
-        [&] {
-            answer = post("/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(commandId), sessionId, {}, peer);
-            return answer.statusCode() != 202;
-        },
-        std::chrono::seconds(20));
-    return answer;
-}
-
-bool InProcessServer::waitForLogLine(const QString &text, std::chrono::milliseconds timeout) const
-{
-    return waitUntil([&] { return !logLines().filter(text).isEmpty(); }, timeout);
-}
-
-bool isBracedUuid(const QByteArray &text)
-{
-    static const QRegularExpression uuid(
-        QStringLiteral("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$"));
-    return uuid.match(QString::fromLatin1(text)).hasMatch();
 }

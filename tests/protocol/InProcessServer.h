@@ -26,39 +26,48 @@ enum class Peer
 
 // One server's request path inside the test process: raw request bytes are parsed, mapped
 // and answered over buffers the way a connection handler does it, with services of its own
-// (the test modules, the INI defaults) and the client identity the test names. No TLS and
-// no socket; module jobs still run on the launcher's worker threads. The test's thread only.
+// (the test modules and a build of brevalo that announces its own origins, the INI defaults)
+// and the client identity the test names. No TLS and no socket; module jobs still run on the
+// launcher's worker threads. The test's thread only.
 class InProcessServer
 {
 public:
     // INI values ("group/key") over the defaults.
-    explicit InProcessServer(const QMap<QString, QString> &ini = {},
-                             const QStringList &moduleDirectories = {QStringLiteral(VYR_TEST_MODULE_DIR)});
+    explicit InProcessServer(const QMap<QString, QString> &ini = {});
 
     // What the server logged so far.
     QStringList logLines() const { return m_oLog.sink->lines(); }
     // Whether a log line with that text appears before the timeout.
     bool waitForLogLine(const QString &text,
-                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const
+    {
+        return waitUntil([&] { return !logLines().filter(text).isEmpty(); }, timeout);
+    }
+
+    // Whether the session's timeout timer is in place: the timer thread makes it, and it is
+    // handed to this thread's event loop, which a real server runs all the while.
+    bool hasTimer(const QByteArray &sessionId) const { return m_oTimeouts.HasTimer(sessionId); }
 
     HttpAnswer send(const QByteArray &rawRequest, Peer peer = Peer::Own);
     HttpAnswer post(const QByteArray &path, const QByteArray &sessionId = {}, const QByteArray &headers = {},
                     Peer peer = Peer::Own);
-    // The new session's ID, empty when it was refused.
-    QByteArray openSession(const QByteArray &path = "/OPEN_SESSION", Peer peer = Peer::Own);
-    // Polls GET_RESULT until the job no longer runs.
-    HttpAnswer collect(const QByteArray &sessionId, const QByteArray &commandId, Peer peer = Peer::Own);
+    QByteArray openSession(const QByteArray &path = "/OPEN_SESSION", Peer peer = Peer::Own)
+    {
+        return post(path, {}, {}, peer).body;
+    }
+    // The result of the job that answer started, polled while it runs.
+    HttpAnswer collect(const QByteArray &sessionId, const HttpAnswer &started, Peer peer = Peer::Own)
+    {
+        const QByteArray path = resultPath(started.headers.value("X-VYR-cmdId"));
+        return pollWhileRunning([&] { return post(path, sessionId, {}, peer); });
+    }
 
 private:
-    static PeerIdentity identityOf(Peer peer);
-
     // Every log channel writes here, in memory, from the first member's life to the last's.
     struct ServerLog
     {
         ServerLog();
         ~ServerLog();
-        ServerLog(const ServerLog &) = delete;
-        ServerLog &operator=(const ServerLog &) = delete;
         std::shared_ptr<CapturingSink> sink = std::make_shared<CapturingSink>();
     } m_oLog;
     QTemporaryDir m_oDir;
@@ -66,12 +75,12 @@ private:
     CSettings m_oSettings{m_oDir.path()};
     QSettings m_oSessionSettings;
     HttpSessionStore m_oSessions;
-    DllManager m_oModules;
+    const QStringList m_oModuleDirectories{QStringLiteral(VYR_TEST_MODULE_DIR),
+                                           QStringLiteral(VYR_POLICY_MODULE_DIR "/own")};
+    DllManager m_oModules{m_oModuleDirectories};
     CLauncher m_oLauncher{[this] { return &m_oModules; }};
     CTimeout m_oTimeouts;
-    CORSSettings m_oCors;
+    CORSSettings m_oCors{{[] { return true; }, [this] { return m_oModuleDirectories; }}};
     PeerIdentity m_oPeer;
     CRequestMapper m_oMapper;
 };
-
-bool isBracedUuid(const QByteArray &text);

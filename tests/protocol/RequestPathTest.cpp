@@ -1,12 +1,9 @@
 #include "InProcessServer.h"
 #include "support/QtPrinters.h"
-#include "support/WaitUntil.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
-#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace {
@@ -15,151 +12,121 @@ const QByteArray kVersion = "6.6.10.168";
 const QByteArray kNoSessionText = "Session with provided ID doesn't exist.";
 const QByteArray kNotFoundText = "The URL you requested was not found.";
 const QByteArray kForbiddenText = "You don't have permissions to access this resource.";
+const QByteArray k200 = "HTTP/1.1 200 OK";
+const QByteArray k202 = "HTTP/1.1 202 Accepted";
+const QByteArray k403 = "HTTP/1.1 403 Forbidden";
+const QByteArray k404 = "HTTP/1.1 404 Not Found";
+const QByteArray k418 = "HTTP/1.1 418 No Session";
+const QByteArray k419 = "HTTP/1.1 419 No Result";
 
-QByteArray corsHeaderBlock(int code, const QByteArray &text, const QByteArray &origin, qsizetype length,
+QByteArray corsHeaderBlock(const QByteArray &statusLine, const QByteArray &origin, qsizetype length,
                            const QByteArray &commandId, const QByteArray &sessionId)
 {
-    return "HTTP/1.1 " + QByteArray::number(code) + ' ' + text +
+    return statusLine +
            "\r\nAccess-Control-Allow-Credentials: true\r\nAccess-Control-Allow-Origin: " + origin +
            "\r\nAccess-Control-Expose-Headers: X-VYR-sessionId, X-VYR-cmdId\r\nCache-control: no-store\r\n"
            "Content-Length: " +
            QByteArray::number(length) +
-           "\r\nContent-Security-Policy: default-src 'self'\r\nContent-Type: text/plain\r\nPragma: "
-           "no-cache\r\n"
-           "Strict-Transport-Security: max-age=31536000\r\nX-Content-Type-Options: nosniff\r\n"
-           "X-Frame-Options: sameorigin\r\nX-VYR-cmdId: " +
+           "\r\nContent-Security-Policy: default-src 'self'\r\n"
+           "Content-Type: text/plain\r\nPragma: no-cache\r\nStrict-Transport-Security: max-age=31536000\r\n"
+           "X-Content-Type-Options: nosniff\r\nX-Frame-Options: sameorigin\r\nX-VYR-cmdId: " +
            commandId + "\r\nX-VYR-sessionId: " + sessionId + "\r\nX-XSS-Protection: 1; mode=block\r\n\r\n";
 }
 
-// Server commands, and which client may run what: the session, when the case has one, is
-// opened by the same client.
-struct CommandCase
+const QByteArray kNotFound = k404 + ' ' + kNotFoundText;
+const QByteArray kNoSession = k418 + ' ' + kNoSessionText;
+const QByteArray kForbidden = k403 + ' ' + kForbiddenText;
+const QByteArray kVersionAnswer = k200 + ' ' + kVersion;
+const QByteArray k400Page =
+    "HTTP/1.1 400 Bad Request\r\nContent-Length: 31\r\n\r\n<h1>400 error: Bad Request</h1>";
+const QByteArray k404Page =
+    "HTTP/1.1 404 File Not Found\r\nContent-Length: 34\r\n\r\n<h1>404 error: File Not Found</h1>";
+const QByteArray kStatusPage =
+    "HTTP/1.1 200 OK\r\nContent-Length: 55\r\n\r\n<h1>Veltrane Crypto Server v6.6.10.168 is running </h1>";
+
+// Server commands and which client may run what (the session, when the case has one, is
+// opened by the same client); then refusals the validator answers before any command is
+// looked at, and the status page.
+struct RequestCase
 {
     const char *name;
     Peer peer;
-    QByteArray path;
+    QByteArray request; // a path to POST to, or a whole request (ending in an empty line)
     bool withSession;
-    QByteArray statusLine;
-    QByteArray body;
+    QByteArray answer; // status line, a space and the body; or the whole answer to a whole request
 };
 
-class CommandTest : public ::testing::TestWithParam<CommandCase>
+class RequestTest : public ::testing::TestWithParam<RequestCase>
 {
 protected:
     InProcessServer m_oServer;
 };
 
-TEST_P(CommandTest, Command_Sent_ExactStatusAndBody)
+TEST_P(RequestTest, Request_Sent_ExactAnswer)
 {
-    const CommandCase &c = GetParam();
+    const RequestCase &c = GetParam();
     const QByteArray sessionId =
         c.withSession ? m_oServer.openSession("/OPEN_SESSION", c.peer) : QByteArray();
     ASSERT_EQ(c.withSession, isBracedUuid(sessionId));
-    const HttpAnswer answer = m_oServer.post(c.path, sessionId, {}, c.peer);
-    EXPECT_EQ(answer.statusLine, c.statusLine);
-    EXPECT_EQ(answer.body, c.body);
+    if (c.request.endsWith("\r\n\r\n")) {
+        const HttpAnswer answer = m_oServer.send(c.request);
+        EXPECT_EQ(answer.headerBlock + answer.body, c.answer);
+        return;
+    }
+    const HttpAnswer answer = m_oServer.post(c.request, sessionId, {}, c.peer);
+    EXPECT_EQ(answer.statusLine + ' ' + answer.body, c.answer);
     EXPECT_FALSE(answer.headerBlock.contains("Set-Cookie"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CommandTest,
-    ::testing::Values(
-        CommandCase{"version", Peer::Own, "/SERVER_VERSION", false, "HTTP/1.1 200 OK", kVersion},
-        CommandCase{"versionByParameter", Peer::Own, "/?cmd=SERVER_VERSION", false, "HTTP/1.1 200 OK",
-                    kVersion},
-        CommandCase{"versionLowerCase", Peer::Own, "/server_version", false, "HTTP/1.1 404 Not Found",
-                    kNotFoundText},
-        CommandCase{"aliveWithoutSession", Peer::Own, "/ALIVE", false, "HTTP/1.1 418 No Session",
-                    kNoSessionText},
-        CommandCase{"aliveWithSession", Peer::Own, "/ALIVE", true, "HTTP/1.1 200 OK", ""},
-        CommandCase{"setVarWithoutSession", Peer::Own, "/SET_SESSION_VAR?key=a&value=b", false,
-                    "HTTP/1.1 418 No Session", kNoSessionText},
-        CommandCase{"unknownResult", Peer::Own, "/GET_RESULT?cmdId=12345", true, "HTTP/1.1 419 No Result",
-                    "There is no result for given parameters."},
-        CommandCase{"unknownModule", Peer::Own, "/Nope/Cmd", false, "HTTP/1.1 404 Not Found", kNotFoundText},
-        CommandCase{"unsignedModule", Peer::Own, "/Unsigned/Cmd1", false, "HTTP/1.1 404 Not Found",
-                    kNotFoundText},
-        CommandCase{"unlistedCommand", Peer::Own, "/Mod1/Hidden", true, "HTTP/1.1 404 Not Found",
-                    kNotFoundText},
-        CommandCase{"missingParameter", Peer::Own, "/Mod1/Cmd1", true, "HTTP/1.1 400 Bad Request",
-                    "The parameters you passed are not valid."},
-        CommandCase{"openUnknownModule", Peer::Own, "/Nope/OPEN_SESSION", false, "HTTP/1.1 404 Not Found",
-                    kNotFoundText},
-        CommandCase{"test", Peer::Own, "/TEST", false, "HTTP/1.1 200 OK", "OK"},
-        CommandCase{"ownModuleCommand", Peer::Own, "/Mod1/Cmd1?data=a", true, "HTTP/1.1 202 Accepted", ""},
-        CommandCase{"otherModuleCommand", Peer::Other, "/Mod1/Cmd1?data=a", true, "HTTP/1.1 403 Forbidden",
-                    kForbiddenText},
-        CommandCase{"otherUnknownModule", Peer::Other, "/Nope/Cmd1", true, "HTTP/1.1 404 Not Found",
-                    kNotFoundText},
-        CommandCase{"otherPrivileged", Peer::Other, "/Unprivileged/Closed", true, "HTTP/1.1 403 Forbidden",
-                    kForbiddenText},
-        CommandCase{"otherUnprivileged", Peer::Other, "/Unprivileged/Open", true, "HTTP/1.1 202 Accepted",
-                    ""},
-        CommandCase{"otherServerCommand", Peer::Other, "/SERVER_VERSION", true, "HTTP/1.1 200 OK", kVersion},
-        // Root is refused before the module is even loaded, so the refusal reads as unknown.
-        CommandCase{"rootUserModule", Peer::System, "/Unprivileged/Open", true, "HTTP/1.1 404 Not Found",
-                    kNotFoundText},
-        CommandCase{"rootResult", Peer::System, "/GET_RESULT?cmdId=1", true, "HTTP/1.1 404 Not Found",
-                    kNotFoundText},
-        CommandCase{"rootServerCommand", Peer::System, "/SERVER_VERSION", true, "HTTP/1.1 200 OK", kVersion},
-        CommandCase{"rootSystemModule", Peer::System, "/updater/Which", true, "HTTP/1.1 202 Accepted", ""}),
-    [](const ::testing::TestParamInfo<CommandCase> &info) { return std::string(info.param.name); });
-
-// Refusals the validator answers before any command is looked at.
-struct ValidationCase
-{
-    const char *name;
-    QByteArray request;
-    QByteArray headerBlock;
-    QByteArray body;
+const RequestCase kRequestCases[] = {
+    {"version", Peer::Own, "/SERVER_VERSION", false, kVersionAnswer},
+    {"versionByParameter", Peer::Own, "/?cmd=SERVER_VERSION", false, kVersionAnswer},
+    {"versionLowerCase", Peer::Own, "/server_version", false, kNotFound},
+    {"aliveWithoutSession", Peer::Own, "/ALIVE", false, kNoSession},
+    {"aliveWithSession", Peer::Own, "/ALIVE", true, k200 + ' '},
+    {"setVarWithoutSession", Peer::Own, "/SET_SESSION_VAR?key=a&value=b", false, kNoSession},
+    {"unknownResult", Peer::Own, "/GET_RESULT?cmdId=12345", true,
+     k419 + " There is no result for given parameters."},
+    {"unknownModule", Peer::Own, "/Nope/Cmd", false, kNotFound},
+    {"unsignedModule", Peer::Own, "/Unsigned/Cmd1", false, kNotFound},
+    {"unlistedCommand", Peer::Own, "/Mod1/Hidden", true, kNotFound},
+    {"missingParameter", Peer::Own, "/Mod1/Cmd1", true,
+     "HTTP/1.1 400 Bad Request The parameters you passed are not valid."},
+    {"openUnknownModule", Peer::Own, "/Nope/OPEN_SESSION", false, kNotFound},
+    {"test", Peer::Own, "/TEST", false, k200 + " OK"},
+    {"ownModuleCommand", Peer::Own, "/Mod1/Cmd1?data=a", true, k202 + ' '},
+    {"otherModuleCommand", Peer::Other, "/Mod1/Cmd1?data=a", true, kForbidden},
+    {"otherUnknownModule", Peer::Other, "/Nope/Cmd1", true, kNotFound},
+    {"otherPrivileged", Peer::Other, "/Unprivileged/Closed", true, kForbidden},
+    {"otherUnprivileged", Peer::Other, "/Unprivileged/Open", true, k202 + ' '},
+    {"otherServerCommand", Peer::Other, "/SERVER_VERSION", true, kVersionAnswer},
+    // Root is refused before the module is even loaded, so the refusal reads as unknown.
+    {"rootUserModule", Peer::System, "/Unprivileged/Open", true, kNotFound},
+    {"rootResult", Peer::System, "/GET_RESULT?cmdId=1", true, kNotFound},
+    {"rootServerCommand", Peer::System, "/SERVER_VERSION", true, kVersionAnswer},
+    {"rootSystemModule", Peer::System, "/updater/Which", true, k202 + ' '},
+    {"status", Peer::Own, "GET /STATUS HTTP/1.1\r\n\r\n", false, kStatusPage},
+    {"getRoot", Peer::Own, "GET / HTTP/1.1\r\n\r\n", false, k404Page},
+    {"put", Peer::Own, "PUT /status HTTP/1.1\r\n\r\n", false, k404Page},
+    {"dotInPath", Peer::Own, "POST /a.dll HTTP/1.1\r\n\r\n", false, k404Page},
+    {"longPath", Peer::Own, "POST /" + QByteArray(128, 'a') + " HTTP/1.1\r\n\r\n", false, k404Page},
+    {"longMethod", Peer::Own, QByteArray(129, 'P') + " / HTTP/1.1\r\n\r\n", false, k400Page},
+    {"longHeader", Peer::Own, "POST / HTTP/1.1\r\nX-A: " + QByteArray(257, 'v') + "\r\n\r\n", false,
+     k400Page},
+    {"longCookie", Peer::Own, "POST / HTTP/1.1\r\nCookie: c=" + QByteArray(129, 'v') + "\r\n\r\n", false,
+     k400Page},
+    {"headerAtLimitDecodedPath", Peer::Own,
+     "GET /%73tatus HTTP/1.1\r\nX-A: " + QByteArray(256, 'v') + "\r\n\r\n", false, kStatusPage},
 };
 
-class ValidationTest : public ::testing::TestWithParam<ValidationCase>
-{
-};
-
-TEST_P(ValidationTest, Request_Refused_ExactAnswer)
-{
-    InProcessServer server;
-    const HttpAnswer answer = server.send(GetParam().request);
-    EXPECT_EQ(answer.headerBlock, GetParam().headerBlock);
-    EXPECT_EQ(answer.body, GetParam().body);
-}
-
-const QByteArray k400 = "HTTP/1.1 400 Bad Request\r\nContent-Length: 31\r\n\r\n";
-const QByteArray k404 = "HTTP/1.1 404 File Not Found\r\nContent-Length: 34\r\n\r\n";
-const QByteArray kStatus = "HTTP/1.1 200 OK\r\nContent-Length: 55\r\n\r\n";
-const QByteArray kStatusBody = "<h1>Veltrane Crypto Server v6.6.10.168 is running </h1>";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ValidationTest,
-    ::testing::Values(
-        ValidationCase{"status", "GET /STATUS HTTP/1.1\r\n\r\n", kStatus, kStatusBody},
-        ValidationCase{"getRoot", "GET / HTTP/1.1\r\n\r\n", k404, "<h1>404 error: File Not Found</h1>"},
-        ValidationCase{"put", "PUT /status HTTP/1.1\r\n\r\n", k404, "<h1>404 error: File Not Found</h1>"},
-        ValidationCase{"dotInPath", "POST /a.dll HTTP/1.1\r\n\r\n", k404,
-                       "<h1>404 error: File Not Found</h1>"},
-        ValidationCase{"longPath", "POST /" + QByteArray(128, 'a') + " HTTP/1.1\r\n\r\n", k404,
-                       "<h1>404 error: File Not Found</h1>"},
-        ValidationCase{"longMethod", QByteArray(129, 'P') + " / HTTP/1.1\r\n\r\n", k400,
-                       "<h1>400 error: Bad Request</h1>"},
-        ValidationCase{"longHeader", "POST / HTTP/1.1\r\nX-A: " + QByteArray(257, 'v') + "\r\n\r\n", k400,
-                       "<h1>400 error: Bad Request</h1>"},
-        ValidationCase{"longCookie", "POST / HTTP/1.1\r\nCookie: c=" + QByteArray(129, 'v') + "\r\n\r\n",
-                       k400, "<h1>400 error: Bad Request</h1>"},
-        ValidationCase{"headerAtLimitDecodedPath",
-                       "GET /%73tatus HTTP/1.1\r\nX-A: " + QByteArray(256, 'v') + "\r\n\r\n", kStatus,
-                       kStatusBody}),
-    [](const ::testing::TestParamInfo<ValidationCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, RequestTest, ::testing::ValuesIn(kRequestCases),
+                         [](const ::testing::TestParamInfo<RequestCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 class RequestPathTest : public ::testing::Test
 {
 protected:
-    HttpAnswer collect(const QByteArray &sessionId, const HttpAnswer &started, Peer peer = Peer::Own)
-    {
-        return m_oServer.collect(sessionId, started.headers.value("X-VYR-cmdId"), peer);
-    }
-
     InProcessServer m_oServer;
 };
 
@@ -170,14 +137,11 @@ TEST_F(RequestPathTest, WorkedExample_ModuleCommandWithoutSession_202ThenResultO
     const QByteArray sessionId = started.headers.value("X-VYR-sessionId");
     EXPECT_TRUE(isBracedUuid(commandId)) << commandId.constData();
     EXPECT_TRUE(isBracedUuid(sessionId)) << sessionId.constData();
-    EXPECT_EQ(started.headerBlock,
-              corsHeaderBlock(202, "Accepted", "https://page.example", 0, commandId, sessionId));
-    EXPECT_EQ(started.body, "");
-
-    const HttpAnswer result = m_oServer.collect(sessionId, commandId);
-    EXPECT_EQ(result.headerBlock, corsHeaderBlock(200, "OK", "*", 3, commandId, sessionId));
-    EXPECT_EQ(result.body, "abc");
-    EXPECT_EQ(m_oServer.collect(sessionId, commandId).statusLine, "HTTP/1.1 419 No Result");
+    EXPECT_EQ(started.headerBlock + started.body,
+              corsHeaderBlock(k202, "https://page.example", 0, commandId, sessionId));
+    const HttpAnswer result = m_oServer.collect(sessionId, started);
+    EXPECT_EQ(result.headerBlock + result.body, corsHeaderBlock(k200, "*", 3, commandId, sessionId) + "abc");
+    EXPECT_EQ(m_oServer.collect(sessionId, started).statusLine, k419);
 }
 
 // A job belongs to its session, and a client of another account collects only the jobs it
@@ -185,27 +149,22 @@ TEST_F(RequestPathTest, WorkedExample_ModuleCommandWithoutSession_202ThenResultO
 TEST_F(RequestPathTest, Results_OtherAccountAndRoot_OnlyTheirOwnJobs)
 {
     const QByteArray other = m_oServer.openSession("/OPEN_SESSION", Peer::Other);
-    const HttpAnswer open = m_oServer.post("/Unprivileged/Open", other, {}, Peer::Other);
-    EXPECT_EQ(collect(other, open, Peer::Other).body, "open");
+    EXPECT_EQ(
+        m_oServer.collect(other, m_oServer.post("/Unprivileged/Open", other, {}, Peer::Other), Peer::Other)
+            .body,
+        "open");
 
     const QByteArray owner = m_oServer.openSession();
     const HttpAnswer job = m_oServer.post("/Mod1/Cmd1?data=private", owner);
     // GET_RESULT names no module, so a refusal reads as not found.
-    EXPECT_EQ(collect(owner, job, Peer::Other).statusLine, "HTTP/1.1 404 Not Found");
-    EXPECT_EQ(collect(owner, job).body, "private");
+    EXPECT_EQ(m_oServer.collect(owner, job, Peer::Other).statusLine, k404);
+    EXPECT_EQ(m_oServer.collect(owner, job).body, "private");
 
     const QByteArray root = m_oServer.openSession("/OPEN_SESSION", Peer::System);
     const HttpAnswer upgrader = m_oServer.post("/updater/Which", root, {}, Peer::System);
-    const QByteArray poll =
-        "/updater/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(upgrader.headers.value("X-VYR-cmdId"));
-    HttpAnswer result;
-    waitUntil(
-        [&] {
-            result = m_oServer.post(poll, root, {}, Peer::System);
-            return result.statusCode() != 202;
-        },
-        std::chrono::seconds(20));
-    EXPECT_EQ(result.body, "Upgrader");
+    const QByteArray poll = "/updater" + resultPath(upgrader.headers.value("X-VYR-cmdId"));
+    EXPECT_EQ(pollWhileRunning([&] { return m_oServer.post(poll, root, {}, Peer::System); }).body,
+              "Upgrader");
 }
 
 TEST_F(RequestPathTest, RunningJob_GetResultBeforeRelease_202ThenReleasedResult)
@@ -219,12 +178,10 @@ TEST_F(RequestPathTest, RunningJob_GetResultBeforeRelease_202ThenReleasedResult)
                                           sessionId);
     ASSERT_EQ(job.statusCode(), 202);
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(started); }, std::chrono::seconds(10)));
-    const HttpAnswer running = m_oServer.post(
-        "/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(job.headers.value("X-VYR-cmdId")), sessionId);
-    EXPECT_EQ(running.statusLine, "HTTP/1.1 202 Accepted");
-    EXPECT_EQ(running.body, "");
+    const HttpAnswer running = m_oServer.post(resultPath(job.headers.value("X-VYR-cmdId")), sessionId);
+    EXPECT_EQ(running.statusLine + ' ' + running.body, k202 + ' ');
     QFile(release).open(QIODevice::WriteOnly);
-    EXPECT_EQ(collect(sessionId, job).body, "released");
+    EXPECT_EQ(m_oServer.collect(sessionId, job).body, "released");
 }
 
 TEST_F(RequestPathTest, Jsonp_CallbackParameter_WrappedBodyAndNoCorsHeaders)
@@ -232,36 +189,27 @@ TEST_F(RequestPathTest, Jsonp_CallbackParameter_WrappedBodyAndNoCorsHeaders)
     const QByteArray sessionId = m_oServer.openSession();
     const HttpAnswer started = m_oServer.post("/Mod1/Cmd1?data=xyz&callback=cb", sessionId);
     const QByteArray commandId = started.headers.value("X-VYR-cmdId");
-    EXPECT_EQ(started.headerBlock, "HTTP/1.1 202 Accepted\r\nContent-Length: 4\r\n"
-                                   "Content-Type: application/javascript\r\nX-VYR-cmdId: " +
-                                       commandId + "\r\nX-VYR-sessionId: " + sessionId + "\r\n\r\n");
-    EXPECT_EQ(started.body, "cb()");
-    HttpAnswer result;
-    waitUntil(
-        [&] {
-            result = m_oServer.post("/GET_RESULT?callback=cb&cmdId=" + QUrl::toPercentEncoding(commandId),
-                                    sessionId);
-            return result.body != "cb()";
-        },
-        std::chrono::seconds(10));
-    EXPECT_EQ(result.body, "cb(xyz)");
+    EXPECT_EQ(started.headerBlock + started.body,
+              k202 +
+                  "\r\nContent-Length: 4\r\n"
+                  "Content-Type: application/javascript\r\nX-VYR-cmdId: " +
+                  commandId + "\r\nX-VYR-sessionId: " + sessionId + "\r\n\r\ncb()");
+    const QByteArray poll = "/GET_RESULT?callback=cb&cmdId=" + QUrl::toPercentEncoding(commandId);
+    EXPECT_EQ(pollWhileRunning([&] { return m_oServer.post(poll, sessionId); }).body, "cb(xyz)");
     EXPECT_EQ(m_oServer.post("/SERVER_VERSION?callback=v").body, "v(6.6.10.168)");
 }
 
 TEST_F(RequestPathTest, ThrowingModule_EachKindOfThrow_500PipeResultDeliveredWith200)
 {
     const QByteArray sessionId = m_oServer.openSession();
-    const std::pair<QByteArray, QByteArray> cases[] = {
-        {"ThrowStd", "500|standard failure"},
-        {"ThrowCString", "500|c string failure"},
-        {"ThrowBase", "500|not implemented here"},
-        {"ThrowOther", "500|Unknown exception wast threw from dll module!"}};
-    for (const auto &[command, body] : cases) {
-        const HttpAnswer started = m_oServer.post("/Throwing/" + command, sessionId);
-        ASSERT_EQ(started.statusCode(), 202) << command.constData();
-        const HttpAnswer result = collect(sessionId, started);
-        EXPECT_EQ(result.statusLine, "HTTP/1.1 200 OK") << command.constData();
-        EXPECT_EQ(result.body, body);
+    for (const auto &[command, body] :
+         {std::pair<QByteArray, QByteArray>{"ThrowStd", "500|standard failure"},
+          {"ThrowCString", "500|c string failure"},
+          {"ThrowBase", "500|not implemented here"},
+          {"ThrowOther", "500|Unknown exception wast threw from dll module!"}}) {
+        const HttpAnswer result =
+            m_oServer.collect(sessionId, m_oServer.post("/Throwing/" + command, sessionId));
+        EXPECT_EQ(result.statusLine + ' ' + result.body, k200 + ' ' + body);
     }
 }
 
@@ -271,12 +219,12 @@ TEST_F(RequestPathTest, Sessions_ValuesFromOpenAndSet_ReachTheModule)
         QUrl::toPercentEncoding(R"([{"key":"fromOpen","value":"one"},{"key":"n","value":2}])");
     const QByteArray sessionId = m_oServer.openSession("/Mod1/OPEN_SESSION?sessionVars=" + vars);
     ASSERT_TRUE(isBracedUuid(sessionId));
-    EXPECT_EQ(m_oServer.post("/SET_SESSION_VAR?key=fromSet&value=two", sessionId).statusLine,
-              "HTTP/1.1 200 OK");
+    EXPECT_EQ(m_oServer.post("/SET_SESSION_VAR?key=fromSet&value=two", sessionId).statusLine, k200);
     for (const auto &[key, expected] :
          {std::pair<QByteArray, QByteArray>{"fromOpen", "one"}, {"fromSet", "two"}})
-        EXPECT_EQ(collect(sessionId, m_oServer.post("/Mod1/SessionValue?key=" + key, sessionId)).body,
-                  expected);
+        EXPECT_EQ(
+            m_oServer.collect(sessionId, m_oServer.post("/Mod1/SessionValue?key=" + key, sessionId)).body,
+            expected);
     EXPECT_EQ(m_oServer.post("/OPEN_SESSION", sessionId).body, sessionId);
 }
 
@@ -284,19 +232,19 @@ TEST_F(RequestPathTest, HostileIds_InvalidSessionAndCommandIds_EmptiedAndNeverCr
 {
     const QByteArray sessionId = m_oServer.openSession();
     const HttpAnswer mine = m_oServer.post("/Mod1/Cmd1?data=secret", sessionId);
-    EXPECT_EQ(collect(m_oServer.openSession(), mine).statusLine, "HTTP/1.1 419 No Result");
+    EXPECT_EQ(m_oServer.collect(m_oServer.openSession(), mine).statusLine, k419);
     const HttpAnswer hostile = m_oServer.post("/ALIVE", "<script>", "X-VYR-cmdId: ../../etc/passwd\r\n");
-    EXPECT_EQ(hostile.statusLine, "HTTP/1.1 418 No Session");
+    EXPECT_EQ(hostile.statusLine, k418);
     EXPECT_EQ(hostile.headers.value("X-VYR-sessionId"), "");
     EXPECT_TRUE(isBracedUuid(hostile.headers.value("X-VYR-cmdId")));
-    EXPECT_EQ(collect(sessionId, mine).body, "secret");
+    EXPECT_EQ(m_oServer.collect(sessionId, mine).body, "secret");
 }
 
+// Unlike the other server commands it opens a session.
 TEST_F(RequestPathTest, ArchType_Requested_IndentedJsonWithFourKeys)
 {
     const HttpAnswer answer = m_oServer.post("/ARCH_TYPE");
-    EXPECT_EQ(answer.statusCode(), 200);
-    EXPECT_FALSE(answer.headers.value("X-VYR-sessionId").isEmpty()); // it opens a session, unlike the others
+    EXPECT_TRUE(answer.statusCode() == 200 && isBracedUuid(answer.headers.value("X-VYR-sessionId")));
     const QJsonObject object = QJsonDocument::fromJson(answer.body).object();
     EXPECT_EQ(object.keys(), (QStringList{"buildArchitecture", "kernelType", "kernelVersion", "resultCode"}));
     EXPECT_EQ(object.value("resultCode").toInt(), 200);
@@ -304,28 +252,105 @@ TEST_F(RequestPathTest, ArchType_Requested_IndentedJsonWithFourKeys)
     EXPECT_TRUE(answer.body.startsWith("{\n    \"buildArchitecture\": "));
 }
 
-TEST_F(RequestPathTest, Preflight_TableModuleAndFreeModule_AccessControlAndSecurityHeaders)
+TEST_F(RequestPathTest, Preflight_FreeModule_AccessControlAndSecurityHeaders)
 {
     EXPECT_EQ(m_oServer.send("OPTIONS /Mod1/Cmd1 HTTP/1.1\r\nOrigin: https://elsewhere.example\r\n\r\n")
                   .headerBlock,
-              "HTTP/1.1 200 OK\r\n"
-              "Access-Control-Allow-Credentials: true\r\n"
-              "Access-Control-Allow-Headers: Content-Type, Authorization, X-Requested-With, X-VYR-cmdId, "
-              "X-VYR-sessionId\r\n"
-              "Access-Control-Allow-Methods: POST, OPTIONS\r\n"
-              "Access-Control-Allow-Origin: https://elsewhere.example\r\n"
-              "Access-Control-Max-Age: 1000\r\n"
-              "Cache-control: no-store\r\n"
-              "Content-Length: 0\r\n"
-              "Content-Security-Policy: default-src 'self'\r\n"
-              "Pragma: no-cache\r\n"
-              "Strict-Transport-Security: max-age=31536000\r\n"
-              "X-Content-Type-Options: nosniff\r\n"
-              "X-Frame-Options: sameorigin\r\n"
-              "X-XSS-Protection: 1; mode=block\r\n\r\n");
-    const HttpAnswer restricted =
-        m_oServer.send("OPTIONS /brevalo/Sign HTTP/1.1\r\nOrigin: https://elsewhere.example\r\n\r\n");
-    EXPECT_EQ(restricted.headers.value("Access-Control-Allow-Origin"), "null");
+              "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Credentials: true\r\nAccess-Control-Allow-Headers: "
+              "Content-Type, "
+              "Authorization, X-Requested-With, X-VYR-cmdId, "
+              "X-VYR-sessionId\r\nAccess-Control-Allow-Methods: POST, "
+              "OPTIONS\r\nAccess-Control-Allow-Origin: https://elsewhere.example\r\nAccess-Control-Max-Age: "
+              "1000\r\n"
+              "Cache-control: no-store\r\nContent-Length: 0\r\nContent-Security-Policy: default-src "
+              "'self'\r\nPragma: "
+              "no-cache\r\nStrict-Transport-Security: max-age=31536000\r\nX-Content-Type-Options: nosniff\r\n"
+              "X-Frame-Options: sameorigin\r\nX-XSS-Protection: 1; mode=block\r\n\r\n");
+}
+
+// brevalo is restricted by the CORS table, and this build of it announces its own origins:
+// every way of naming its command, each with listed origins (one announced with a trailing
+// slash), unlisted ones and none (a local program).
+TEST_F(RequestPathTest, RestrictedModule_EveryPathFormAndOrigin_PreflightAndControllerAgree)
+{
+    const QByteArray sessionId = m_oServer.openSession();
+    for (const QByteArray path : {"/brevalo/Which", "/brevalo/Which/", "/brevalo?cmd=Which",
+                                  "//brevalo//Which", "/brevalo%2FWhich", "/brevalo?cmd=Which&cmd=Which"}) {
+        for (const auto &[origin, allowed] : {std::pair<QByteArray, bool>{"https://own.example.com", true},
+                                              {"https://second.example.com", true},
+                                              {"https://evil.example", false},
+                                              {"https://own.example.com.evil.example", false},
+                                              {{}, true}}) {
+            SCOPED_TRACE((path + " from " + origin).toStdString());
+            const QByteArray originHeader = origin.isEmpty() ? QByteArray() : "Origin: " + origin + "\r\n";
+            EXPECT_EQ(m_oServer
+                          .send("OPTIONS " + path + " HTTP/1.1\r\n" + originHeader +
+                                "Access-Control-Request-Method: POST\r\n\r\n")
+                          .headers.value("Access-Control-Allow-Origin"),
+                      allowed ? origin : "null");
+            // A simple POST (form-encoded, no header of ours, so a browser sends it unasked),
+            // then the same with the session header, which a browser sends only after the
+            // preflight. This module's commands run one at a time: each result is collected.
+            for (const bool simple : {true, false}) {
+                const HttpAnswer answer =
+                    simple
+                        ? m_oServer.post(path, {},
+                                         originHeader + "Content-Type: application/x-www-form-urlencoded\r\n")
+                        : m_oServer.post(path, sessionId, originHeader);
+                if (allowed) {
+                    EXPECT_EQ(answer.statusLine, k202);
+                    EXPECT_EQ(m_oServer.collect(answer.headers.value("X-VYR-sessionId"), answer).body,
+                              "own/brevalo");
+                    continue;
+                }
+                EXPECT_EQ(answer.statusLine + ' ' + answer.body, kForbidden);
+                EXPECT_EQ(answer.headers.value("Access-Control-Allow-Origin"), "null");
+                // A refused simple POST starts nothing, not even a session.
+                EXPECT_TRUE(!simple || answer.headers.value("X-VYR-sessionId").isEmpty());
+            }
+        }
+    }
+}
+
+// Its result goes to a listed origin (or a local program) only; its server commands serve any.
+TEST_F(RequestPathTest, RestrictedModule_ResultAndServerCommands_OnlyResultRefusedToUnlistedOrigin)
+{
+    const QByteArray unlisted = "Origin: https://evil.example\r\n";
+    EXPECT_EQ(m_oServer.post("/brevalo/SERVER_VERSION", {}, unlisted).statusCode(), 200);
+    const QByteArray sessionId = m_oServer.openSession();
+    EXPECT_EQ(m_oServer.post("/brevalo/ALIVE", sessionId, unlisted).statusCode(), 200);
+    const HttpAnswer started = m_oServer.post("/brevalo/Which", sessionId);
+    ASSERT_EQ(started.statusCode(), 202);
+    const QByteArray path = resultPath(started.headers.value("X-VYR-cmdId"));
+    for (const QByteArray &refusedPath : {path, "/Mod1" + path}) {
+        const HttpAnswer refused = m_oServer.post(refusedPath, sessionId, unlisted);
+        EXPECT_EQ(refused.statusLine + ' ' + refused.body, kForbidden) << refusedPath.constData();
+    }
+    // Refused requests took nothing: the listed origin still gets the result.
+    const HttpAnswer result = pollWhileRunning(
+        [&] { return m_oServer.post(path, sessionId, "Origin: https://own.example.com\r\n"); });
+    EXPECT_EQ(result.body, "own/brevalo");
+    EXPECT_EQ(result.headers.value("Access-Control-Allow-Origin"), "https://own.example.com");
+}
+
+// Each session closed right behind its command, so jobs outlive their sessions; names that
+// only a library the module links defines are no commands. The last job to store its result
+// lets the module go.
+TEST_F(RequestPathTest, OpenCommandClose_JobsOutliveTheirSessions_ModuleUnloadedAfterTheLast)
+{
+    for (const QByteArray foreign : {"abort", "exit", "malloc", "qVersion"}) {
+        const QByteArray sessionId = m_oServer.openSession("/NoXml/OPEN_SESSION");
+        const HttpAnswer refused = m_oServer.post("/NoXml/" + foreign, sessionId);
+        EXPECT_EQ(refused.statusLine + ' ' + refused.body, kNotFound);
+        EXPECT_EQ(m_oServer.post("/NoXml/Cmd1?data=x", sessionId).statusLine, k202);
+        EXPECT_EQ(m_oServer.post("/CLOSE_SESSION", sessionId).statusLine, k200);
+    }
+    const auto count = [&](const char *line) {
+        return m_oServer.logLines().filter(QRegularExpression(QString::fromLatin1(line))).size();
+    };
+    EXPECT_GT(count("Module NoXml loaded$"), 0);
+    EXPECT_TRUE(waitUntil([&] { return count("Module NoXml loaded$") == count("Module NoXml unloaded$"); },
+                          std::chrono::seconds(20)));
 }
 
 // Sessions that fall silent for the interval are torn down; any request keeps one alive.
@@ -343,12 +368,8 @@ TEST_F(TimeoutTest, SilentSession_TornDownResultsDroppedModuleUnloaded)
     ASSERT_EQ(started.statusCode(), 202);
     ASSERT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + sessionId));
     EXPECT_TRUE(m_oServer.waitForLogLine("Module Mod1 unloaded"));
-    EXPECT_EQ(m_oServer.post("/ALIVE", sessionId).statusLine, "HTTP/1.1 418 No Session");
-    EXPECT_EQ(m_oServer
-                  .post("/GET_RESULT?cmdId=" + QUrl::toPercentEncoding(started.headers.value("X-VYR-cmdId")),
-                        sessionId)
-                  .statusLine,
-              "HTTP/1.1 419 No Result");
+    EXPECT_EQ(m_oServer.post("/ALIVE", sessionId).statusLine, k418);
+    EXPECT_EQ(m_oServer.post(resultPath(started.headers.value("X-VYR-cmdId")), sessionId).statusLine, k419);
 }
 
 TEST_F(TimeoutTest, RequestsMoreOftenThanInterval_SessionStaysAlive)
@@ -360,6 +381,19 @@ TEST_F(TimeoutTest, RequestsMoreOftenThanInterval_SessionStaysAlive)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     EXPECT_TRUE(m_oServer.logLines().filter("Timeout occured. sessionID=" + sessionId).isEmpty());
+}
+
+// A closed session is gone at once: its module goes and no timeout tears it down again.
+TEST_F(TimeoutTest, CloseSession_Twice_SecondIs418AndNoTeardownFollows)
+{
+    const QByteArray sessionId = m_oServer.openSession("/Mod1/OPEN_SESSION");
+    ASSERT_TRUE(waitUntil([&] { return m_oServer.hasTimer(sessionId); }, std::chrono::seconds(5)));
+    const HttpAnswer closed = m_oServer.post("/CLOSE_SESSION", sessionId);
+    EXPECT_EQ(closed.statusLine, k200);
+    EXPECT_EQ(closed.headers.value("X-VYR-sessionId"), "");
+    EXPECT_EQ(m_oServer.post("/CLOSE_SESSION", sessionId).statusLine, k418);
+    EXPECT_TRUE(m_oServer.waitForLogLine("Module Mod1 unloaded"));
+    EXPECT_FALSE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + sessionId, 2 * kInterval));
 }
 
 } // namespace

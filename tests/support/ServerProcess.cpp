@@ -1,56 +1,53 @@
 #include "ServerProcess.h"
 
+#include "ProgramRun.h"
 #include "TestAccount.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QThread>
 #include <csignal>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/types.h>
-#include <unistd.h>
+#include <iostream>
 
 namespace {
 QString builtAppDir()
 {
     return qEnvironmentVariable("VYR_APP_DIR");
 }
-} // namespace
 
-QString logMessageOf(const QString &line, QString *level)
+// The first sanitizer report in a server's standard error (from its first line), or empty.
+QByteArray sanitizerReport(const QByteArray &standardError)
 {
-    static const QRegularExpression shape(
-        QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3} \[\d+:\d+\] (\w+) (.*)$)"));
-    const QRegularExpressionMatch match = shape.match(line);
-    if (!match.hasMatch())
-        return {};
-    if (level)
-        *level = match.captured(1);
-    return match.captured(2);
+    for (const char *marker : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"}) {
+        const qsizetype at = standardError.indexOf(marker);
+        if (at >= 0)
+            return standardError.mid(standardError.lastIndexOf('\n', at) + 1, 4000);
+    }
+    return {};
 }
+} // namespace
 
 ServerProcess::ServerProcess()
 {
     QFile::copy(builtAppDir() + "/VeltraneCryptoServer", appDir() + "/VeltraneCryptoServer");
-    QDir(appDir()).mkpath(QStringLiteral("xdg/config"));
-    QDir(appDir()).mkpath(QStringLiteral("xdg/data"));
-    QDir(appDir()).mkpath(QStringLiteral("xdg/runtime"));
+    for (const char *directory : {"xdg/config", "xdg/data", "xdg/runtime"})
+        QDir(appDir()).mkpath(QString::fromLatin1(directory));
     QFile::setPermissions(appDir() + "/xdg/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Made once per test run by the e2e_certificates fixture.
+    if (runProgram("cp", {"-R", QStringLiteral(VYR_TEST_CERT_DIR "/certs"), appDir()}).exitCode != 0)
+        ADD_FAILURE() << "No certificates in " VYR_TEST_CERT_DIR;
 }
 
 ServerProcess::~ServerProcess()
 {
     // An orderly end first, so a sanitizer build reports leaks and shutdown faults.
-    if (m_oProcess.state() != QProcess::NotRunning) {
+    if (isRunning()) {
         ::kill(static_cast<pid_t>(m_oProcess.processId()), SIGTERM);
         if (!m_oProcess.waitForFinished(15000)) {
             ADD_FAILURE() << "The server did not end within 15 s of SIGTERM";
-            ::kill(static_cast<pid_t>(m_oProcess.processId()), SIGKILL);
+            m_oProcess.kill();
             m_oProcess.waitForFinished(10000);
         } else if (m_oProcess.exitStatus() != QProcess::NormalExit || m_oProcess.exitCode() != 0) {
             ADD_FAILURE() << "The server ended on SIGTERM with exit code " << m_oProcess.exitCode()
@@ -60,41 +57,20 @@ ServerProcess::~ServerProcess()
     const QByteArray report = sanitizerReport(standardError());
     if (!report.isEmpty())
         ADD_FAILURE() << "The server reported:\n" << report.toStdString();
-}
-
-QByteArray sanitizerReport(const QByteArray &standardError)
-{
-    static const QByteArrayList markers{"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"};
-    for (const QByteArray &marker : markers) {
-        const qsizetype at = standardError.indexOf(marker);
-        if (at >= 0)
-            return standardError.mid(qMax<qsizetype>(0, standardError.lastIndexOf('\n', at) + 1), 4000);
-    }
-    return {};
-}
-
-void ServerProcess::useExecutable(const QString &path)
-{
-    const QString target = appDir() + "/VeltraneCryptoServer";
-    QFile::remove(target);
-    QFile::copy(path, target);
-}
-
-void ServerProcess::setIniValue(const QString &groupAndKey, const QString &value)
-{
-    m_oIniValues.insert(groupAndKey, value);
+    if (::testing::Test::HasFailure())
+        std::cerr << "---- server log (end) ----\n"
+                  << logText().right(6000).toStdString() << "---- server stderr ----\n"
+                  << m_oStandardError.right(6000).toStdString() << '\n';
 }
 
 void ServerProcess::writeIni() const
 {
     const QString path = appDir() + "/VeltraneCryptoProvider.ini";
-    QFile::remove(path);
     QFile::copy(builtAppDir() + "/VeltraneCryptoProvider.ini", path);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
     QSettings ini(path, QSettings::IniFormat);
     for (auto it = m_oIniValues.cbegin(); it != m_oIniValues.cend(); ++it)
         ini.setValue(it.key(), it.value());
-    ini.sync();
 }
 
 // The checkout may be closed to other accounts: a server run as one gets its own copy of
@@ -120,34 +96,24 @@ bool ServerProcess::start(const QStringList &arguments)
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), appDir() + "/xdg/config");
     environment.insert(QStringLiteral("XDG_DATA_HOME"), appDir() + "/xdg/data");
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), appDir() + "/xdg/runtime");
-    environment.remove(QStringLiteral("DISPLAY"));
-    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
     if (m_poAccount) {
         useReadableSuppressions(environment);
         environment.insert(QStringLiteral("HOME"), m_poAccount->home());
         environment.insert(QStringLiteral("USER"), m_poAccount->name());
         QFile::setPermissions(appDir(), QFile::permissions(appDir()) | QFile::ReadOther | QFile::ExeOther);
         m_poAccount->chownTree(appDir());
-        const uid_t uid = m_poAccount->uid();
-        const gid_t gid = m_poAccount->gid();
-        m_oProcess.setChildProcessModifier([uid, gid] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                ::_exit(127);
-        });
+        m_poAccount->runAs(m_oProcess);
     }
     m_oProcess.setProcessEnvironment(environment);
-    m_oProcess.setProgram(appDir() + "/VeltraneCryptoServer");
-    m_oProcess.setArguments(arguments);
-    m_oProcess.setProcessChannelMode(QProcess::SeparateChannels);
-    m_oProcess.start();
+    m_oProcess.start(appDir() + "/VeltraneCryptoServer", arguments);
     return m_oProcess.waitForStarted(10000);
 }
 
 int ServerProcess::waitForExit(std::chrono::milliseconds timeout)
 {
-    if (m_oProcess.state() != QProcess::NotRunning &&
-        !m_oProcess.waitForFinished(static_cast<int>(timeout.count())))
+    if (isRunning() && !m_oProcess.waitForFinished(static_cast<int>(timeout.count())))
         return -1;
     return m_oProcess.exitStatus() == QProcess::NormalExit ? m_oProcess.exitCode() : -1;
 }
@@ -158,14 +124,12 @@ int ServerProcess::stopWithSignal(int signalNumber)
     return waitForExit();
 }
 
-qint64 ServerProcess::pid() const
+// Entries of /proc/<pid>/task.
+int ServerProcess::threadCount() const
 {
-    return m_oProcess.processId();
-}
-
-bool ServerProcess::isRunning() const
-{
-    return m_oProcess.state() != QProcess::NotRunning;
+    return static_cast<int>(QDir(QStringLiteral("/proc/%1/task").arg(m_oProcess.processId()))
+                                .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                .size());
 }
 
 QString ServerProcess::logFilePath() const
@@ -176,19 +140,7 @@ QString ServerProcess::logFilePath() const
 QString ServerProcess::logText() const
 {
     QFile file(logFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll());
-}
-
-QStringList ServerProcess::logLines() const
-{
-    return logText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-bool ServerProcess::waitForLogLine(const QString &fragment, std::chrono::milliseconds timeout) const
-{
-    return waitUntil([&] { return logText().contains(fragment); }, timeout);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 QByteArray ServerProcess::standardError()
@@ -197,64 +149,18 @@ QByteArray ServerProcess::standardError()
     return m_oStandardError;
 }
 
-bool ServerProcess::provisionCertificates()
+quint16 ServerProcess::waitForListeningPort() const
 {
-    const QString source = provisionedCertificatesDir();
-    if (source.isEmpty())
-        return false;
-    QDir(appDir()).mkpath(QStringLiteral("certs"));
-    bool copied = true;
-    for (const char *name : {"VYR-cert-server.pem", "VYR-key-server.pem", "VYR-ca.pem"})
-        copied = QFile::copy(source + "/certs/" + name, appDir() + "/certs/" + name) && copied;
-    return copied;
+    static const QRegularExpression listening(QStringLiteral("Listening on port (\\d+)\n"));
+    waitUntil([&] { return listening.match(logText()).hasMatch(); }, std::chrono::seconds(20));
+    return static_cast<quint16>(listening.match(logText()).captured(1).toUInt());
 }
-
-quint16 ServerProcess::waitForListeningPort(std::chrono::milliseconds timeout) const
-{
-    static const QRegularExpression listening(QStringLiteral("Listening on port (\\d+)"));
-    quint16 port = 0;
-    waitUntil(
-        [&] {
-            const QRegularExpressionMatch match = listening.match(logText());
-            port = match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
-            return port != 0;
-        },
-        timeout);
-    return port;
-}
-
-int ServerProcess::threadCount() const
-{
-    return static_cast<int>(
-        QDir(QStringLiteral("/proc/%1/task").arg(pid())).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
-}
-
-QString provisionedCertificatesDir()
-{
-    const QString directory = QStringLiteral(VYR_TEST_CERT_DIR);
-    return QFile::exists(directory + "/certs/VYR-key-server.pem") ? directory : QString();
-}
-
-namespace {
-bool copyTree(const QString &from, const QString &to)
-{
-    QDir().mkpath(to);
-    bool copied = true;
-    for (const QFileInfo &entry : QDir(from).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QString target = to + "/" + entry.fileName();
-        copied =
-            (entry.isDir() ? copyTree(entry.filePath(), target) : QFile::copy(entry.filePath(), target)) &&
-            copied;
-    }
-    return copied;
-}
-} // namespace
 
 bool ServerProcess::installModules()
 {
-    const QString target = appDir() + "/modules";
-    const bool copied =
-        copyTree(QStringLiteral(VYR_TEST_MODULE_DIR), target) && copyTree(builtAppDir() + "/dlls", target);
     setIniValue("dllLoader/dirPath", "modules");
-    return copied;
+    return QDir(appDir()).mkdir(QStringLiteral("modules")) &&
+           runProgram("cp", {"-R", QStringLiteral(VYR_TEST_MODULE_DIR "/."), builtAppDir() + "/dlls/.",
+                             appDir() + "/modules"})
+                   .exitCode == 0;
 }

@@ -3,6 +3,7 @@
 #include "ProgramRun.h"
 
 #include <QCoreApplication>
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 #include <vector>
@@ -46,4 +47,12 @@ TestAccount::~TestAccount()
 bool TestAccount::chownTree(const QString &path) const
 {
     return m_bValid && runQuietly("chown", {"-R", QStringLiteral("%1:%2").arg(m_iUid).arg(m_iGid), path});
+}
+
+void TestAccount::runAs(QProcess &process) const
+{
+    process.setChildProcessModifier([uid = m_iUid, gid = m_iGid] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(127);
+    });
 }

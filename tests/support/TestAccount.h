@@ -3,6 +3,8 @@
 #include <QString>
 #include <sys/types.h>
 
+class QProcess;
+
 // An ordinary local account made for one test run (useradd) and removed with it
 // (userdel). Needs root; valid() is false elsewhere, and tests that need it skip.
 class TestAccount
@@ -22,6 +24,8 @@ public:
 
     // Hands a directory tree (an application directory) to the account.
     bool chownTree(const QString &path) const;
+    // The process, once started, runs as the account, without root's supplementary groups.
+    void runAs(QProcess &process) const;
 
 private:
     QString m_oName;

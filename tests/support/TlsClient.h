@@ -2,40 +2,47 @@
 
 #include "HttpAnswer.h"
 
-#include <QByteArray>
-#include <QHostAddress>
-#include <QMap>
+#include <QProcess>
 #include <QSslSocket>
 #include <chrono>
-#include <memory>
 
-// A raw TLS client for end-to-end tests: exact bytes out, exact bytes in. Trusts the
-// given authority, or nothing when none is given (handshake errors then fail the test).
+class TestAccount;
+
+// A keep-alive TLS client for end-to-end tests: exact bytes out, exact bytes in; it trusts
+// any server certificate. The server judges a client by the account that owns its socket, so
+// a client of another account talks through a relay process run as that account.
 class TlsClient
 {
 public:
-    explicit TlsClient(const QString &caFile = QString());
+    // Connects (from localAddress:localPort when an address is given) before it returns.
+    explicit TlsClient(quint16 port, const TestAccount *account = nullptr, const QString &localAddress = {},
+                       quint16 localPort = 0);
+    ~TlsClient();
 
-    // From the given local end when one is given (an address other than 127.0.0.1, say).
-    bool connectTo(quint16 port, std::chrono::milliseconds timeout = std::chrono::seconds(10),
-                   const QHostAddress &localAddress = {}, quint16 localPort = 0);
-    bool send(const QByteArray &bytes);
-    // Reads one answer (Content-Length, chunked, or until close).
-    HttpAnswer readAnswer(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // Everything until the server closes the connection.
+    // Whether the handshake succeeded and the server has not closed the connection since.
+    bool isOpen() const;
+    void send(const QByteArray &bytes);
+    // One answer: a Content-Length body, or everything until the server closes.
+    HttpAnswer readAnswer(std::chrono::milliseconds timeout = std::chrono::seconds(15));
     QByteArray readUntilClosed(std::chrono::milliseconds timeout = std::chrono::seconds(15));
-    bool waitForClosed(std::chrono::milliseconds timeout);
+    HttpAnswer post(const QByteArray &path, const QByteArray &headers = {})
+    {
+        send(postRequest(path, headers));
+        return readAnswer();
+    }
+    qint64 relayPid() const { return m_oRelay.processId(); }
 
-    // POST with the given path, headers and body on a fresh connection.
-    static HttpAnswer post(quint16 port, const QByteArray &path, const QByteArray &extraHeaders = {},
-                           const QByteArray &body = {});
+    static QByteArray postRequest(const QByteArray &path, const QByteArray &headers = {})
+    {
+        return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "Content-Length: 0\r\n\r\n";
+    }
 
 private:
     bool fill(std::chrono::steady_clock::time_point deadline);
-    bool parseHead(HttpAnswer &answer);
-    bool readBody(HttpAnswer &answer, std::chrono::steady_clock::time_point deadline);
 
     QSslSocket m_oSocket;
+    QProcess m_oRelay;
+    QIODevice *m_poDevice = &m_oSocket; // the socket, or the relay's standard input and output
     QByteArray m_oBuffer;
 };
 
