@@ -46,7 +46,6 @@ public:
 
     // Whether the session's timeout timer is in place: the timer thread makes it, and it is
     // handed to this thread's event loop, which a real server runs all the while.
-    bool hasTimer(const QByteArray &sessionId) const { return m_oTimeouts.HasTimer(sessionId); }
 
     HttpAnswer send(const QByteArray &rawRequest, Peer peer = Peer::Own);
     HttpAnswer post(const QByteArray &path, const QByteArray &sessionId = {}, const QByteArray &headers = {},

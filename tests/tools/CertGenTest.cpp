@@ -285,3 +285,15 @@ TEST_F(CertGenLibraryTest, Targets_IniPaths_WhereTheServerReads)
         EXPECT_TRUE(targets.certificate.startsWith(m_oRoot.path() + '/')) << ini.constData();
     }
 }
+
+// A missing or foreign authority key must stop the tool: a silently made new authority would
+// leave every browser that trusts the old one refusing the server.
+TEST_F(CertGenLibraryTest, LoadAuthority_HalfOrMismatchedKey_RefusedNotReplaced)
+{
+    CertificateAuthority::loadOrCreate(at("first"));
+    CertificateAuthority::loadOrCreate(at("second"));
+    ASSERT_TRUE(QFile::remove(at("first/VYR-ca-key.pem")));
+    EXPECT_THROW(CertificateAuthority::loadOrCreate(at("first")), CertGenException) << "half an authority";
+    writeFile(at("first/VYR-ca-key.pem"), readAll(at("second/VYR-ca-key.pem")));
+    EXPECT_THROW(CertificateAuthority::loadOrCreate(at("first")), CertGenException) << "another's key";
+}
