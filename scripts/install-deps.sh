@@ -10,6 +10,7 @@ packages=(
   clang-format clang-tidy-15
   curl procps passwd util-linux ca-certificates
   libnss3-tools
+  softhsm2 opensc p11-kit p11-kit-modules libp11-kit-dev
   chromium nodejs $(command -v npm >/dev/null || echo npm)  # NodeSource's nodejs carries its own npm
 )
 

@@ -1,0 +1,45 @@
+#include "KeyStores.h"
+
+#include "KeyId.h"
+#include "Pkcs11Store.h"
+#include "Pkcs12Store.h"
+#include "SignerError.h"
+
+#include <QSet>
+
+namespace vyr::signer {
+
+KeyStores::KeyStores(const SignerSettings &settings)
+{
+    if (settings.useProxy)
+        m_stores.push_back(std::make_unique<Pkcs11Store>(SignerSettings::proxyLibrary()));
+    for (const QString &library : settings.pkcs11Libraries)
+        m_stores.push_back(std::make_unique<Pkcs11Store>(library));
+    m_stores.push_back(std::make_unique<Pkcs12Store>(settings.pkcs12Directory));
+}
+
+KeyStores::KeyStores(std::vector<std::unique_ptr<KeyStore>> stores) : m_stores(std::move(stores)) {}
+
+QList<CertificateEntry> KeyStores::list()
+{
+    QList<CertificateEntry> entries;
+    QSet<QByteArray> seen;
+    for (const std::unique_ptr<KeyStore> &store : m_stores)
+        for (const CertificateEntry &entry : store->list())
+            if (!seen.contains(entry.id)) {
+                seen.insert(entry.id);
+                entries.append(entry);
+            }
+    return entries;
+}
+
+std::unique_ptr<SigningKey> KeyStores::open(const QByteArray &id)
+{
+    if (looksLikeKeyId(id))
+        for (const std::unique_ptr<KeyStore> &store : m_stores)
+            if (std::unique_ptr<SigningKey> key = store->open(id))
+                return key;
+    throw SignerError(SignerErrorCode::CertificateNotFound, QStringLiteral("No certificate has this id."));
+}
+
+} // namespace vyr::signer

@@ -1,0 +1,3 @@
+#include "SignerLog.h"
+
+Q_LOGGING_CATEGORY(lcSigner, "veltrane.signer")

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace vyr::signer {
+
+// Where the module looks for keys. The system file beside the module sets the defaults for
+// everyone; each key the user's own file sets wins over it:
+//   [pkcs11] useProxy=true            every PKCS#11 module the system registers, via p11-kit
+//            libraries=/a.so, /b.so   more PKCS#11 libraries
+//   [pkcs12] directory=...            the PKCS#12 files
+struct SignerSettings
+{
+    bool useProxy = true;
+    QStringList pkcs11Libraries;
+    QString pkcs12Directory;
+
+    static SignerSettings load(const QString &systemFile, const QString &userFile);
+    // The usual pair: signer.ini beside the module and $XDG_CONFIG_HOME/veltrane/signer.ini.
+    static SignerSettings load();
+    static QString systemFile();
+    static QString userFile();
+    static QString defaultPkcs12Directory(); // $XDG_DATA_HOME/veltrane/certificates
+    static QString proxyLibrary();
+};
+
+} // namespace vyr::signer
