@@ -29,7 +29,9 @@ struct TokenFacts
 std::optional<TokenFacts> tokenFacts(const Pkcs11Library &library, ck_slot_id_t slot)
 {
     struct ck_token_info info = {};
-    if (library.functions()->C_GetTokenInfo(slot, &info) != CKR_OK)
+    // A blank token in a reader (or a free slot of a software token) holds nothing yet.
+    if (library.functions()->C_GetTokenInfo(slot, &info) != CKR_OK ||
+        (info.flags & CKF_TOKEN_INITIALIZED) == 0)
         return std::nullopt;
     TokenFacts facts{slot, info.flags, {}, {}};
     facts.identity = tokenText(info.manufacturer_id, sizeof info.manufacturer_id) + '/' +
