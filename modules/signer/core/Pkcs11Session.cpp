@@ -11,7 +11,7 @@ namespace {
 // More objects of one kind than any token holds; a hostile library cannot make us loop.
 constexpr unsigned long kMaxObjects = 256;
 // Certificates and ids are far below this; a larger answer is a broken library.
-constexpr unsigned long kMaxAttributeBytes = 64 * 1024;
+constexpr unsigned long kMaxAttributeBytes = 64UL * 1024;
 constexpr unsigned long kMaxSignatureBytes = 2048;
 
 unsigned char *bytes(QByteArray &array)
@@ -68,7 +68,7 @@ Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Library> library, ck_session_
 }
 
 Pkcs11Session::Pkcs11Session(Pkcs11Session &&other) noexcept
-    : m_library(other.m_library), m_handle(other.m_handle), m_open(other.m_open)
+    : m_library(std::move(other.m_library)), m_handle(other.m_handle), m_open(other.m_open)
 {
     other.m_open = false;
 }
@@ -126,8 +126,11 @@ QByteArray Pkcs11Session::sign(ck_object_handle_t key, struct ck_mechanism &mech
     if (rv != CKR_OK)
         throwPkcs11Failure(rv, "C_SignInit");
     // A key that asks for the PIN before every signature (qualified signature keys).
-    if (contextPin && (rv = login(CKU_CONTEXT_SPECIFIC, *contextPin)) != CKR_OK)
-        throwPkcs11Failure(rv, "C_Login for the signature");
+    if (contextPin) {
+        rv = login(CKU_CONTEXT_SPECIFIC, *contextPin);
+        if (rv != CKR_OK)
+            throwPkcs11Failure(rv, "C_Login for the signature");
+    }
     QByteArray signature(kMaxSignatureBytes, Qt::Uninitialized);
     unsigned long length = kMaxSignatureBytes;
     rv = functions()->C_Sign(m_handle, readOnly(input), static_cast<unsigned long>(input.size()),

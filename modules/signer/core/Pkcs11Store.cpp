@@ -82,9 +82,9 @@ QList<TokenCertificate> Pkcs11Store::scan(const std::shared_ptr<Pkcs11Library> &
     QList<TokenCertificate> found;
     for (const ck_slot_id_t slot : library->slotsWithToken()) {
         const std::optional<TokenFacts> token = tokenFacts(*library, slot);
-        const std::optional<Pkcs11Session> session =
-            token ? Pkcs11Session::open(library, slot) : std::nullopt;
-        if (session)
+        if (!token)
+            continue;
+        if (const std::optional<Pkcs11Session> session = Pkcs11Session::open(library, slot))
             found.append(tokenCertificates(*session, *token));
     }
     return found;

@@ -10,7 +10,7 @@ namespace vyr::signer {
 namespace {
 
 // A certificate file with its key and chain is a few kilobytes; anything this large is not one.
-constexpr qint64 kMaxFileBytes = 1024 * 1024;
+constexpr qint64 kMaxFileBytes = 1024LL * 1024;
 
 struct SafeContents
 {
@@ -72,7 +72,7 @@ QByteArray companionCertificate(const QString &path)
         QFile file(info.dir().filePath(info.completeBaseName() + QLatin1String(suffix)));
         if (file.size() > kMaxFileBytes || !file.open(QIODevice::ReadOnly))
             continue;
-        const QByteArray bytes = file.readAll();
+        QByteArray bytes = file.readAll();
         if (parseCertificate(bytes))
             return bytes;
         const BioPtr bio(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));

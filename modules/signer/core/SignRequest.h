@@ -12,7 +12,7 @@ namespace vyr::signer {
 struct SignRequest
 {
     static constexpr qsizetype kMaxItems = 1000;
-    static constexpr qsizetype kMaxTotalBytes = 16 * 1024 * 1024;
+    static constexpr qsizetype kMaxTotalBytes = qsizetype(16) * 1024 * 1024;
 
     QByteArray id;
     SignatureAlgorithm algorithm = SignatureAlgorithm::RsaPkcs1v15;

@@ -134,7 +134,7 @@ QByteArray ecdsaRawToDer(const QByteArray &raw)
                           QStringLiteral("The token gave a malformed ECDSA signature."));
     const QByteArray r = unsignedBigEndian(raw.left(raw.size() / 2));
     const QByteArray s = unsignedBigEndian(raw.mid(raw.size() / 2));
-    EcdsaSigPtr signature(ECDSA_SIG_new());
+    const EcdsaSigPtr signature(ECDSA_SIG_new());
     BIGNUM *rNumber = BN_bin2bn(reinterpret_cast<const unsigned char *>(r.constData()),
                                 static_cast<int>(r.size()), nullptr);
     BIGNUM *sNumber = BN_bin2bn(reinterpret_cast<const unsigned char *>(s.constData()),
