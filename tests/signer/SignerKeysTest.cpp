@@ -50,7 +50,9 @@ protected:
                 "openssl pkcs12 -export -inkey rsa.key -in rsa.pem -certfile ca.pem -certpbe NONE "
                 "-passout pass:filepass -out file.p12\n"
                 "openssl pkcs12 -export -nokeys -in ec.pem -certpbe NONE -passout pass:x -out nokey.p12\n"
-                "head -c 300 file.p12 > corrupt.p12")
+                "head -c 300 file.p12 > corrupt.p12\n"
+                "mkdir nssdb; certutil -N -d sql:nssdb --empty-password\n"
+                "pk12util -i file.p12 -d sql:nssdb -W filepass >/dev/null")
                 .arg(keys->path()));
     }
     static void TearDownTestSuite() { delete keys; }
@@ -69,7 +71,7 @@ protected:
                   "  %3 --write-object %2/${k#*:}.der --type cert --id 0${k%:*}; done >/dev/null\n"
                   "printf '[pkcs11]\\nlibraries=/nowhere.so\\n' > system.ini\n"
                   "printf '[pkcs11]\\nuseProxy=false\\nlibraries=%4, %2/ca.pem\\n"
-                  "[pkcs12]\\ndirectory=%1/p12\\n' > user.ini")
+                  "[pkcs12]\\ndirectory=%1/p12\\n[nss]\\ndatabase=sql:%2/nssdb\\n' > user.ini")
                   .arg(dir.path(), keys->path(), tool, QStringLiteral(VYR_SOFTHSM2_LIBRARY)));
         stores = std::make_unique<KeyStores>(SignerSettings::load(dir.filePath(QStringLiteral("system.ini")),
                                                                   dir.filePath(QStringLiteral("user.ini"))));
@@ -139,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SignCase{"Test Token", "RSA", "1234", "RSA-PSS", "SHA-384", kPss, 1},
                       SignCase{"Test Token", "EC", "1234", "ECDSA", "SHA-256", "", 3},
                       SignCase{"file.p12", "RSA", "filepass", "RSA-PKCS1", "SHA-512", "", 1},
-                      SignCase{"file.p12", "RSA", "filepass", "RSA-PSS", "SHA-256", kPss, 3}));
+                      SignCase{"file.p12", "RSA", "filepass", "RSA-PSS", "SHA-256", kPss, 3},
+                      SignCase{"NSS Certificate DB", "RSA", "", "RSA-PSS", "SHA-512", kPss, 1}));
 
 // A wrong secret is reported and the right one still works; a locked token is never tried.
 TEST_F(SignerKeysTest, Login_WrongThenRightSecretOrLockedToken_ReportedWithoutLoggingSecrets)
@@ -151,7 +154,7 @@ TEST_F(SignerKeysTest, Login_WrongThenRightSecretOrLockedToken_ReportedWithoutLo
         EXPECT_EQ(key->login("wrong-secret").outcome, LoginResult::Outcome::Incorrect) << store;
         EXPECT_EQ(key->login(secret).outcome, LoginResult::Outcome::Ok) << store;
     }
-    SignerSettings lockedSettings{false, {QStringLiteral(VYR_LOCKED_TOKEN)}, dir.path()};
+    SignerSettings lockedSettings{false, {QStringLiteral(VYR_LOCKED_TOKEN)}, dir.path(), {}};
     KeyStores lockedStores(lockedSettings);
     const QList<CertificateEntry> lockedEntries = lockedStores.list();
     ASSERT_EQ(lockedEntries.size(), 2);
@@ -167,7 +170,9 @@ TEST_F(SignerKeysTest, Login_WrongThenRightSecretOrLockedToken_ReportedWithoutLo
 // Broken stores are skipped without harm to the others; every later failure has its code.
 TEST_F(SignerKeysTest, Stores_BrokenOrRemoved_SkippedInListingAndCodedWhenOpened)
 {
-    ASSERT_EQ(entries.size(), 3); // corrupt.p12, nokey.p12 and ca.pem as a library are skipped
+    // Two token keys, the file and the browser database; corrupt.p12, nokey.p12 and ca.pem as a
+    // library are skipped.
+    ASSERT_EQ(entries.size(), 4);
     const auto ids = [](const QList<CertificateEntry> &list) {
         QStringList all;
         for (const CertificateEntry &entry : list)
@@ -180,10 +185,11 @@ TEST_F(SignerKeysTest, Stores_BrokenOrRemoved_SkippedInListingAndCodedWhenOpened
     const CertificateFilter filter{
         {QStringLiteral("nonRepudiation")}, QStringLiteral("test authority"), true};
     const QJsonArray listing = QJsonDocument::fromJson(certificateListJson(entries, filter)).array();
-    ASSERT_EQ(listing.size(), 3);
-    EXPECT_EQ(listing[0][QStringLiteral("keySize")].toInt() + listing[1][QStringLiteral("keySize")].toInt() +
-                  listing[2][QStringLiteral("keySize")].toInt(),
-              2048 + 256 + 2048);
+    ASSERT_EQ(listing.size(), 4);
+    int bits = 0;
+    for (const QJsonValue &certificate : listing)
+        bits += certificate[QStringLiteral("keySize")].toInt();
+    EXPECT_EQ(bits, 3 * 2048 + 256);
     EXPECT_TRUE(QJsonDocument::fromJson(certificateListJson(entries, {{}, QStringLiteral("nobody"), false}))
                     .array()
                     .isEmpty());

@@ -5,9 +5,24 @@
 #include "Pkcs12Store.h"
 #include "SignerError.h"
 
+#include <QFileInfo>
 #include <QSet>
 
 namespace vyr::signer {
+namespace {
+
+// NSS's own module opens a database only when told where, and read-only so that a browser
+// using it at the same time is never disturbed.
+QByteArray nssConfiguration(const SignerSettings &settings)
+{
+    QString database = settings.nssDatabase;
+    database.remove(u'\'');
+    return QStringLiteral("configdir='%1' certPrefix='' keyPrefix='' secmod='secmod.db' flags=readOnly")
+        .arg(database)
+        .toUtf8();
+}
+
+} // namespace
 
 KeyStores::KeyStores(const SignerSettings &settings)
 {
@@ -16,6 +31,10 @@ KeyStores::KeyStores(const SignerSettings &settings)
     for (const QString &library : settings.pkcs11Libraries)
         m_stores.push_back(std::make_unique<Pkcs11Store>(library));
     m_stores.push_back(std::make_unique<Pkcs12Store>(settings.pkcs12Directory));
+    const QString nssDirectory = settings.nssDatabase.mid(settings.nssDatabase.indexOf(u':') + 1);
+    if (!nssDirectory.isEmpty() && QFileInfo(nssDirectory).isDir())
+        m_stores.push_back(
+            std::make_unique<Pkcs11Store>(QStringLiteral("libsoftokn3.so"), nssConfiguration(settings)));
 }
 
 KeyStores::KeyStores(std::vector<std::unique_ptr<KeyStore>> stores) : m_stores(std::move(stores)) {}

@@ -8,8 +8,8 @@
 namespace vyr::signer {
 
 // Every store the settings name, asked together: the proxy's tokens, the extra PKCS#11
-// libraries, then the PKCS#12 directory. The thread that runs the listing and signing
-// commands; keep one for the module's life so that a key listed earlier and gone now is told
+// libraries, the PKCS#12 directory, then the browser's certificate database. The thread that runs the listing
+// and signing commands; keep one for the module's life so that a key listed earlier and gone now is told
 // apart from an id never listed.
 class KeyStores
 {

@@ -90,9 +90,10 @@ LoginResult Pkcs11Key::login(const QByteArray &secret)
     if (m_privateKey)
         return {};
     // A locked PIN is never tried: every try could count against the unblocking code.
-    if ((currentTokenFlags() & CKF_USER_PIN_LOCKED) != 0)
+    const ck_flags_t flags = currentTokenFlags();
+    if ((flags & CKF_USER_PIN_LOCKED) != 0)
         return {LoginResult::Outcome::Locked, 0};
-    const ck_rv_t rv = session().login(CKU_USER, secret);
+    const ck_rv_t rv = (flags & CKF_LOGIN_REQUIRED) != 0 ? session().login(CKU_USER, secret) : CKR_OK;
     switch (rv) {
     case CKR_OK:
     case CKR_USER_ALREADY_LOGGED_IN:

@@ -42,10 +42,12 @@ struct ck_function_list *loadFunctions(const QString &path)
 
 // Returns false when the library will not start; true also when someone else in this
 // process started it already (then it is not ours to finalise).
-bool initialise(LoadedLibrary &loaded, const QString &path)
+bool initialise(LoadedLibrary &loaded, const QString &path, const QByteArray &configuration)
 {
     struct ck_c_initialize_args arguments = {};
     arguments.flags = CKF_OS_LOCKING_OK;
+    // Only read by the library, during this call.
+    arguments.reserved = configuration.isEmpty() ? nullptr : const_cast<char *>(configuration.constData());
     const ck_rv_t rv = loaded.functions->C_Initialize(&arguments);
     loaded.ownsInitialisation = rv == CKR_OK;
     if (rv == CKR_OK || rv == CKR_CRYPTOKI_ALREADY_INITIALIZED)
@@ -56,29 +58,30 @@ bool initialise(LoadedLibrary &loaded, const QString &path)
 
 } // namespace
 
-std::shared_ptr<Pkcs11Library> Pkcs11Library::open(const QString &path)
+std::shared_ptr<Pkcs11Library> Pkcs11Library::open(const QString &path, const QByteArray &configuration)
 {
+    const QString key = path + u'\n' + QString::fromUtf8(configuration);
     const QMutexLocker lock(&registryMutex);
-    LoadedLibrary &loaded = registry[path];
+    LoadedLibrary &loaded = registry[key];
     if (loaded.users == 0) {
         if (!loaded.functions)
             loaded.functions = loadFunctions(path);
-        if (!loaded.functions || !initialise(loaded, path))
+        if (!loaded.functions || !initialise(loaded, path, configuration))
             return nullptr;
     }
     ++loaded.users;
-    return std::shared_ptr<Pkcs11Library>(new Pkcs11Library(path, loaded.functions));
+    return std::shared_ptr<Pkcs11Library>(new Pkcs11Library(path, key, loaded.functions));
 }
 
-Pkcs11Library::Pkcs11Library(QString path, struct ck_function_list *functions)
-    : m_path(std::move(path)), m_functions(functions)
+Pkcs11Library::Pkcs11Library(QString path, QString registryKey, struct ck_function_list *functions)
+    : m_path(std::move(path)), m_registryKey(std::move(registryKey)), m_functions(functions)
 {
 }
 
 Pkcs11Library::~Pkcs11Library()
 {
     const QMutexLocker lock(&registryMutex);
-    LoadedLibrary &loaded = registry[m_path];
+    LoadedLibrary &loaded = registry[m_registryKey];
     if (--loaded.users == 0 && loaded.ownsInitialisation)
         m_functions->C_Finalize(nullptr);
 }

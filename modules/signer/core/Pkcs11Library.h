@@ -16,7 +16,8 @@ class Pkcs11Library
 {
 public:
     // nullptr, after a log line, for a path that is no PKCS#11 library or will not start.
-    static std::shared_ptr<Pkcs11Library> open(const QString &path);
+    // `configuration` goes to C_Initialize for libraries that take one (NSS's own module).
+    static std::shared_ptr<Pkcs11Library> open(const QString &path, const QByteArray &configuration = {});
     ~Pkcs11Library();
     Pkcs11Library(const Pkcs11Library &) = delete;
     Pkcs11Library &operator=(const Pkcs11Library &) = delete;
@@ -27,9 +28,10 @@ public:
     QList<ck_slot_id_t> slotsWithToken() const;
 
 private:
-    Pkcs11Library(QString path, struct ck_function_list *functions);
+    Pkcs11Library(QString path, QString registryKey, struct ck_function_list *functions);
 
     QString m_path;
+    QString m_registryKey;
     struct ck_function_list *m_functions;
 };
 

@@ -75,7 +75,10 @@ QList<TokenCertificate> tokenCertificates(const Pkcs11Session &session, const To
 
 } // namespace
 
-Pkcs11Store::Pkcs11Store(QString libraryPath) : m_libraryPath(std::move(libraryPath)) {}
+Pkcs11Store::Pkcs11Store(QString libraryPath, QByteArray configuration)
+    : m_libraryPath(std::move(libraryPath)), m_configuration(std::move(configuration))
+{
+}
 
 QList<TokenCertificate> Pkcs11Store::scan(const std::shared_ptr<Pkcs11Library> &library) const
 {
@@ -93,7 +96,7 @@ QList<TokenCertificate> Pkcs11Store::scan(const std::shared_ptr<Pkcs11Library> &
 QList<CertificateEntry> Pkcs11Store::list()
 {
     QList<CertificateEntry> entries;
-    const std::shared_ptr<Pkcs11Library> library = Pkcs11Library::open(m_libraryPath);
+    const std::shared_ptr<Pkcs11Library> library = Pkcs11Library::open(m_libraryPath, m_configuration);
     if (!library)
         return entries;
     for (const TokenCertificate &found : scan(library)) {
@@ -105,7 +108,7 @@ QList<CertificateEntry> Pkcs11Store::list()
 
 std::unique_ptr<SigningKey> Pkcs11Store::open(const QByteArray &id)
 {
-    const std::shared_ptr<Pkcs11Library> library = Pkcs11Library::open(m_libraryPath);
+    const std::shared_ptr<Pkcs11Library> library = Pkcs11Library::open(m_libraryPath, m_configuration);
     if (library)
         for (const TokenCertificate &found : scan(library))
             if (found.entry.id == id)

@@ -14,7 +14,7 @@ struct TokenCertificate;
 class Pkcs11Store : public KeyStore
 {
 public:
-    explicit Pkcs11Store(QString libraryPath);
+    explicit Pkcs11Store(QString libraryPath, QByteArray configuration = {});
     QString label() const override { return m_libraryPath; }
     QList<CertificateEntry> list() override;
     // Throws TokenAbsent for an id listed before whose token is gone now.
@@ -24,6 +24,7 @@ private:
     QList<TokenCertificate> scan(const std::shared_ptr<Pkcs11Library> &library) const;
 
     QString m_libraryPath;
+    QByteArray m_configuration;
     QSet<QByteArray> m_listedIds; // what the last listings showed, to tell "removed" from "unknown"
 };
 

@@ -16,6 +16,7 @@ namespace {
 constexpr char kUseProxy[] = "pkcs11/useProxy";
 constexpr char kLibraries[] = "pkcs11/libraries";
 constexpr char kPkcs12Directory[] = "pkcs12/directory";
+constexpr char kNssDatabase[] = "nss/database";
 
 std::unique_ptr<QSettings> openFile(const QString &path)
 {
@@ -51,6 +52,7 @@ SignerSettings SignerSettings::load(const QString &systemFile, const QString &us
         if (!library.trimmed().isEmpty())
             settings.pkcs11Libraries.append(library.trimmed());
     settings.pkcs12Directory = lookup(files, kPkcs12Directory, defaultPkcs12Directory()).toString();
+    settings.nssDatabase = lookup(files, kNssDatabase, defaultNssDatabase()).toString();
     return settings;
 }
 
@@ -75,6 +77,11 @@ QString SignerSettings::defaultPkcs12Directory()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/veltrane/certificates");
+}
+
+QString SignerSettings::defaultNssDatabase()
+{
+    return QStringLiteral("sql:") + QDir::homePath() + QStringLiteral("/.pki/nssdb");
 }
 
 QString SignerSettings::proxyLibrary()

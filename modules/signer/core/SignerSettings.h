@@ -10,11 +10,13 @@ namespace vyr::signer {
 //   [pkcs11] useProxy=true            every PKCS#11 module the system registers, via p11-kit
 //            libraries=/a.so, /b.so   more PKCS#11 libraries
 //   [pkcs12] directory=...            the PKCS#12 files
+//   [nss]    database=sql:...         the browser's certificate database; empty: none
 struct SignerSettings
 {
     bool useProxy = true;
     QStringList pkcs11Libraries;
     QString pkcs12Directory;
+    QString nssDatabase;
 
     static SignerSettings load(const QString &systemFile, const QString &userFile);
     // The usual pair: signer.ini beside the module and $XDG_CONFIG_HOME/veltrane/signer.ini.
@@ -22,6 +24,7 @@ struct SignerSettings
     static QString systemFile();
     static QString userFile();
     static QString defaultPkcs12Directory(); // $XDG_DATA_HOME/veltrane/certificates
+    static QString defaultNssDatabase();     // sql:$HOME/.pki/nssdb
     static QString proxyLibrary();
 };
 
