@@ -75,23 +75,33 @@ LoginResult Pkcs12Key::login(const QByteArray &secret)
     return {};
 }
 
+EVP_PKEY_CTX *Pkcs12Key::contextFor(SignatureAlgorithm algorithm, DigestAlgorithm digest)
+{
+    if (!m_key)
+        storeError(QStringLiteral("The certificate file is not unlocked."));
+    if (m_context && m_contextFor == std::pair{algorithm, digest})
+        return m_context.get();
+    m_contextFor.reset();
+    m_context.reset(EVP_PKEY_CTX_new_from_pkey(nullptr, m_key.get(), nullptr));
+    if (!m_context || EVP_PKEY_sign_init(m_context.get()) != 1)
+        storeError(QStringLiteral("The key cannot sign."));
+    setPadding(m_context.get(), algorithm, digestMd(digest));
+    m_contextFor = std::pair{algorithm, digest};
+    return m_context.get();
+}
+
 QByteArray Pkcs12Key::signDigest(SignatureAlgorithm algorithm, DigestAlgorithm digest,
                                  const QByteArray &digestValue)
 {
     requireKeySupports(algorithm, m_certificate);
     requireDigestLength(digest, digestValue);
-    if (!m_key)
-        storeError(QStringLiteral("The certificate file is not unlocked."));
-    const EvpPkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(nullptr, m_key.get(), nullptr));
-    if (!context || EVP_PKEY_sign_init(context.get()) != 1)
-        storeError(QStringLiteral("The key cannot sign."));
-    setPadding(context.get(), algorithm, digestMd(digest));
+    EVP_PKEY_CTX *context = contextFor(algorithm, digest);
     const auto *input = reinterpret_cast<const unsigned char *>(digestValue.constData());
     size_t length = 0;
-    if (EVP_PKEY_sign(context.get(), nullptr, &length, input, static_cast<size_t>(digestValue.size())) != 1)
+    if (EVP_PKEY_sign(context, nullptr, &length, input, static_cast<size_t>(digestValue.size())) != 1)
         storeError(QStringLiteral("Signing failed."));
     QByteArray signature(static_cast<qsizetype>(length), Qt::Uninitialized);
-    if (EVP_PKEY_sign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length, input,
+    if (EVP_PKEY_sign(context, reinterpret_cast<unsigned char *>(signature.data()), &length, input,
                       static_cast<size_t>(digestValue.size())) != 1)
         storeError(QStringLiteral("Signing failed."));
     signature.truncate(static_cast<qsizetype>(length));

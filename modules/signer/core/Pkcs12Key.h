@@ -20,10 +20,15 @@ public:
                           const QByteArray &digestValue) override;
 
 private:
+    EVP_PKEY_CTX *contextFor(SignatureAlgorithm algorithm, DigestAlgorithm digest);
+
     QString m_path;
     QByteArray m_certificate;
     QList<QByteArray> m_otherCertificates;
     EvpPkeyPtr m_key; // set by a successful login
+    // Set up once per algorithm and digest: a batch then costs only the signatures.
+    EvpPkeyCtxPtr m_context;
+    std::optional<std::pair<SignatureAlgorithm, DigestAlgorithm>> m_contextFor;
 };
 
 } // namespace vyr::signer
