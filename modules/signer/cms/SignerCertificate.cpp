@@ -4,15 +4,19 @@
 #include "DerWriter.h"
 #include "core/SignerError.h"
 
+#include <openssl/err.h>
+
 namespace {
 
 vyr::openssl::X509Ptr parseWhole(const QByteArray &der)
 {
     const auto *cursor = reinterpret_cast<const unsigned char *>(der.constData());
     vyr::openssl::X509Ptr x509(d2i_X509(nullptr, &cursor, der.size()));
-    if (!x509 || cursor != reinterpret_cast<const unsigned char *>(der.constData()) + der.size())
+    if (!x509 || cursor != reinterpret_cast<const unsigned char *>(der.constData()) + der.size()) {
+        ERR_clear_error(); // the reasons belong to this failure, not to the thread's next caller
         throw SignerError(SignerErrorCode::StoreError,
                           QStringLiteral("The key store holds a certificate that cannot be read."));
+    }
     return x509;
 }
 
