@@ -39,3 +39,18 @@ QString plainPageText(const QByteArray &utf8, qsizetype maxChars)
         text = text.left(maxChars - 1) + QChar(0x2026);
     return text.trimmed();
 }
+
+QString breakableText(const QString &text, qsizetype runLength)
+{
+    QString broken;
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > runLength) {
+            broken += QChar(0x200B);
+            run = 1;
+        }
+        broken += c;
+    }
+    return broken;
+}

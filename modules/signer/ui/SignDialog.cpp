@@ -15,7 +15,7 @@
 
 namespace {
 // Enough to recognise what one signs; a longer text is the page's problem, not the user's.
-constexpr qsizetype kMaxDescriptionChars = 600;
+constexpr qsizetype kMaxDescriptionChars = 400;
 // A batch of a thousand still fits on a screen: the rest is counted, not listed.
 constexpr qsizetype kMaxListedItems = 8;
 
@@ -35,13 +35,15 @@ SignDialog::SignDialog(const SigningSummary &summary, SigningKey::SecretKind sec
 {
     setWindowTitle(tr("Sign with your certificate"));
     auto *layout = new QVBoxLayout(this);
+    // Sized by its contents, so wrapped page text is shown whole rather than clipped.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     QLabel *requester = DialogParts::plainLabel(DialogParts::requesterText(summary.origin), this);
     QFont bold = requester->font();
     bold.setBold(true);
     requester->setFont(bold);
     layout->addWidget(requester);
     layout->addWidget(DialogParts::plainLabel(tr("asks you to sign."), this));
-    const QString description = plainPageText(summary.description, kMaxDescriptionChars);
+    const QString description = breakableText(plainPageText(summary.description, kMaxDescriptionChars), 40);
     if (!description.isEmpty())
         layout->addWidget(
             DialogParts::plainLabel(tr("In the page's own words: \u201c%1\u201d").arg(description), this));
