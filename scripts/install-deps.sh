@@ -10,6 +10,7 @@ packages=(
   clang-format clang-tidy-15
   curl procps passwd util-linux ca-certificates
   libnss3-tools
+  xvfb xdotool imagemagick  # the signing dialogs' end-to-end tests: an X server, keystrokes, screenshots
   chromium nodejs $(command -v npm >/dev/null || echo npm)  # NodeSource's nodejs carries its own npm
 )
 
