@@ -10,7 +10,7 @@
 namespace {
 // One confirmation covers the whole batch; a page has no business asking for more at once.
 constexpr qsizetype kMaxItems = 1000;
-constexpr qsizetype kMaxTotalBytes = 64 * 1024 * 1024;
+constexpr qsizetype kMaxTotalBytes = qsizetype{64} * 1024 * 1024;
 constexpr qsizetype kMaxIdLength = 256;
 
 const std::array<std::pair<const char *, DigestAlgorithm>, 3> kDigests{

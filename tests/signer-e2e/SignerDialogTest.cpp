@@ -143,23 +143,21 @@ TEST_F(SignerDialogTest, Sign_WrongThenRightPin_BatchVerifiedByOpenssl)
     const QJsonObject answer = QJsonDocument::fromJson(result(command)).object();
     ASSERT_EQ(answer["algorithm"].toString(), "ECDSA") << QJsonDocument(answer).toJson().constData();
     const QTemporaryDir files;
-    QFile certificate(files.filePath("cert.der"));
-    ASSERT_TRUE(certificate.open(QIODevice::WriteOnly));
-    certificate.write(QByteArray::fromBase64(answer["certificate"].toString().toLatin1()));
-    certificate.close();
-    ASSERT_EQ(runProgram("openssl", {"x509", "-inform", "DER", "-in", certificate.fileName(), "-pubkey",
+    const auto write = [&](const char *name, const QJsonValue &base64) {
+        QFile file(files.filePath(name));
+        return file.open(QIODevice::WriteOnly) &&
+               file.write(QByteArray::fromBase64(base64.toString().toLatin1())) > 0;
+    };
+    ASSERT_TRUE(write("cert.der", answer["certificate"]));
+    ASSERT_EQ(runProgram("openssl", {"x509", "-inform", "DER", "-in", files.filePath("cert.der"), "-pubkey",
                                      "-noout", "-out", files.filePath("pub.pem")})
                   .exitCode,
               0);
     for (int i = 0; i < items.size(); ++i) {
-        QFile data(files.filePath("data")), signature(files.filePath("sig"));
-        ASSERT_TRUE(data.open(QIODevice::WriteOnly) && signature.open(QIODevice::WriteOnly));
-        data.write(items[i]);
-        signature.write(QByteArray::fromBase64(answer["signatures"][i].toString().toLatin1()));
-        data.close();
-        signature.close();
+        ASSERT_TRUE(write("data", QString::fromLatin1(items[i].toBase64())) &&
+                    write("sig", answer["signatures"][i]));
         EXPECT_EQ(runProgram("openssl", {"dgst", "-sha256", "-verify", files.filePath("pub.pem"),
-                                         "-signature", signature.fileName(), data.fileName()})
+                                         "-signature", files.filePath("sig"), files.filePath("data")})
                       .output.trimmed(),
                   "Verified OK");
     }
