@@ -146,7 +146,8 @@ TEST_F(PackageTest, Lifecycle_ProvisionStartRemove_DispatcherAndAccountServerRun
     const QString keyPem = readText(key);
     EXPECT_EQ(script("postinst", {"configure"}).exitCode, 0) << "as on an upgrade";
     EXPECT_EQ(readText(key), keyPem);
-    const QString userWants = inRoot("/etc/systemd/user/graphical-session.target.wants/veltrane-server.service");
+    const QString userWants =
+        inRoot("/etc/systemd/user/graphical-session.target.wants/veltrane-server.service");
     if (!QStandardPaths::findExecutable("systemctl").isEmpty()) {
         for (const QString &link :
              {userWants, inRoot("/etc/systemd/system/multi-user.target.wants/veltrane-dispatcher.service"),
