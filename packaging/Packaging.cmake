@@ -34,7 +34,8 @@ file(WRITE ${_vyr_packaging_build}/debian/conffiles "${VYR_INSTALL_DIR}/Veltrane
 install(TARGETS VeltraneCryptoServer vyr-certgen vyr-sign-module RUNTIME DESTINATION ${VYR_INSTALL_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/config/VeltraneCryptoProvider.ini DESTINATION ${VYR_INSTALL_DIR})
 # Copied byte for byte: stripping or a rewritten run path would break the module's signature.
-install(FILES $<TARGET_FILE:vyr_module_hash> ${VYR_APP_DIR}/dlls/hash.xml DESTINATION ${VYR_INSTALL_DIR}/dlls)
+install(FILES $<TARGET_FILE:vyr_module_hash> ${VYR_APP_DIR}/dlls/hash.xml
+              $<TARGET_FILE:signer> ${VYR_APP_DIR}/dlls/signer.xml DESTINATION ${VYR_INSTALL_DIR}/dlls)
 install(FILES ${_vyr_packaging_build}/veltrane-dispatcher.service ${_vyr_packaging_build}/veltrane-dispatcher.socket
         DESTINATION ${VYR_SYSTEMD_SYSTEM_UNIT_DIR})
 install(FILES ${_vyr_packaging_build}/veltrane-server.service DESTINATION ${VYR_SYSTEMD_USER_UNIT_DIR})
@@ -58,9 +59,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 string(CONCAT CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6core6 (>= 6.4), libqt6network6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), "
-    "libqt6core5compat6 (>= 6.4), libssl3 (>= 3.0), libspdlog1.10, libfmt9")
-# certutil, for the browser-trust step of the user unit.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libnss3-tools")
+    "libqt6core5compat6 (>= 6.4), libssl3 (>= 3.0), libspdlog1.10, libfmt9, "
+    # The signing module reaches every token the system registers through p11-kit's proxy.
+    "p11-kit, p11-kit-modules")
+# certutil, for the browser-trust step of the user unit; smart cards for the signing module.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libnss3-tools, opensc, pcscd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${_vyr_packaging_build}/debian/postinst;${_vyr_packaging_build}/debian/prerm;"
     "${_vyr_packaging_build}/debian/postrm;${_vyr_packaging_build}/debian/conffiles")
@@ -72,4 +75,4 @@ add_custom_target(package_deb
   COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   COMMENT "Building the Debian package" VERBATIM)
-add_dependencies(package_deb VeltraneCryptoServer vyr-certgen vyr-sign-module vyr_module_hash)
+add_dependencies(package_deb VeltraneCryptoServer vyr-certgen vyr-sign-module vyr_module_hash signer)

@@ -6,6 +6,7 @@
 #include "common/ProcessExit.h"
 #include "http/HttpSessionStore.h"
 #include "logging/LogStatement.h"
+#include "logging/QtMessageRouting.h"
 #include "logging/ServerLogger.h"
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
@@ -85,6 +86,7 @@ void CStartup::Start()
 
     refuseStartWithoutSettingsFile();
     startLogging();
+    m_poQtMessages.reset(new QtMessageRouting());
     installFatalSignalHandler(serverLogChannel().filePath());
     refuseSecondInstance();
     createSessionStore();

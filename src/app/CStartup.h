@@ -9,6 +9,7 @@ class HttpSessionStore;
 class Listener;
 class QCoreApplication;
 class QSettings;
+class QtMessageRouting;
 
 // Brings the server up on the main thread and takes it down when the event loop ends.
 class CStartup : public QObject
@@ -34,6 +35,7 @@ private:
     bool m_bConsole = false;
     // Destroyed last, after everything that needs the event loop's objects.
     QScopedPointer<QCoreApplication> m_poApplication;
+    QScopedPointer<QtMessageRouting> m_poQtMessages;   // main thread; routes every thread's messages
     QScopedPointer<QSettings> m_poSessionSettings;     // the store's; guarded by the store
     QScopedPointer<HttpSessionStore> m_poSessionStore; // main thread; published process-wide
     QSharedPointer<QSettings> m_poListenerSettings;    // read on the listener thread only

@@ -122,15 +122,18 @@ QString LogChannel::filePath() const
 
 void LogChannel::write(LogLevel level, const QString &composedText)
 {
-    const QMutexLocker locker(&processLock());
-    if (!m_bInitialized || !m_oLogger) {
-        qDebug("Logger not initialized!");
-        return;
+    {
+        const QMutexLocker locker(&processLock());
+        if (m_bInitialized && m_oLogger) {
+            const QString text = filterLogMessage(composedText).left(kMaxLogMessageLength);
+            try {
+                m_oLogger->log(toSpdlogLevel(static_cast<int>(level)), "{}", text.toStdString());
+            } catch (...) {
+                // An output that fails must not take the caller down with it.
+            }
+            return;
+        }
     }
-    const QString text = filterLogMessage(composedText).left(kMaxLogMessageLength);
-    try {
-        m_oLogger->log(toSpdlogLevel(static_cast<int>(level)), "{}", text.toStdString());
-    } catch (...) {
-        // An output that fails must not take the caller down with it.
-    }
+    // Outside the lock: Qt's messages may be routed back into this log.
+    qDebug("Logger not initialized!");
 }

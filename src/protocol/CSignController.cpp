@@ -146,6 +146,16 @@ void CSignController::SetAllNecessaryParams(HttpRequest &request, HttpResponse &
         store && !m_oFields.sessionId.isEmpty() ? store->getSession(m_oFields.sessionId) : HttpSession();
     SetLibraryNameAndCommand(request, response);
     m_oCallback = request.parameter("callback");
+    FillRequestMap(request);
+    m_oFields.sessionParams = m_oSession.getAll();
+    m_oFields.commandId = GetHeaderValue(request, "X-VYR-cmdId");
+    if (m_oFields.commandId.isEmpty())
+        GenerateCmdId();
+    response.setHeader("X-VYR-cmdId", m_oFields.commandId);
+}
+
+void CSignController::FillRequestMap(HttpRequest &request)
+{
     tRequestMap &map = m_oFields.requestMap;
     map.unite(request.parameterMap());
     map.unite(request.headerMap());
@@ -155,11 +165,9 @@ void CSignController::SetAllNecessaryParams(HttpRequest &request, HttpResponse &
     map.insert("keyHttpMethod", request.method());
     map.insert("keyHttpPath", request.path());
     map.insert("keyHttpVersion", request.version());
-    m_oFields.sessionParams = m_oSession.getAll();
-    m_oFields.commandId = GetHeaderValue(request, "X-VYR-cmdId");
-    if (m_oFields.commandId.isEmpty())
-        GenerateCmdId();
-    response.setHeader("X-VYR-cmdId", m_oFields.commandId);
+    // Modules decide whom to ask the user about by this entry: a page must not name itself.
+    map.remove(kVyrOriginKey);
+    map.insert(kVyrOriginKey, request.header("Origin"));
 }
 
 void CSignController::SetLibraryNameAndCommand(HttpRequest &request, HttpResponse &)

@@ -56,6 +56,8 @@ private:
     static const ServerCommand *FindServerCommand(const QByteArray &command);
 
     void SetAllNecessaryParams(HttpRequest &request, HttpResponse &response);
+    // Parameters, headers, cookies, then the entries only the server writes.
+    void FillRequestMap(HttpRequest &request);
     void SetLibraryNameAndCommand(HttpRequest &request, HttpResponse &response);
     void GenerateCmdId();
     bool IsOriginAllowed(HttpRequest &request);

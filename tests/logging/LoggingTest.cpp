@@ -1,7 +1,9 @@
 #include "logging/LogStatement.h"
+#include "logging/QtMessageRouting.h"
 #include "support/CapturingSink.h"
 #include "support/QtPrinters.h"
 
+#include <QLoggingCategory>
 #include <gtest/gtest.h>
 
 namespace {
@@ -38,6 +40,30 @@ TEST(LogChannelUninitialized, Write_BeforeInitialization_Dropped)
 {
     LogChannel channel(QStringLiteral("late"));
     LogStatement(channel, LogLevel::Error, "X", "y") << "lost";
+}
+
+Q_LOGGING_CATEGORY(lcModule, "veltrane.module")
+
+// What a module says through Qt reaches the server channel while the routing lives, filtered
+// at its own level; the log's complaint about a channel not yet set up neither loops nor
+// deadlocks; afterwards Qt's own handler has the messages back.
+TEST(QtMessageRouting, ModuleMessages_WhileInstalled_ServerLinesAtTheirLevel)
+{
+    const auto sink = std::make_shared<CapturingSink>();
+    sink->set_level(spdlog::level::info);
+    serverLogChannel().initializeWithSinks(static_cast<int>(LogLevel::Debug), 1000, QString(), {sink});
+    {
+        const QtMessageRouting routing;
+        qCWarning(lcModule) << "store skipped";
+        qCDebug(lcModule) << "below the level";
+        qInfo("plain");
+        LogChannel late(QStringLiteral("late"));
+        LogStatement(late, LogLevel::Error, "X", "y") << "lost";
+    }
+    qWarning("after");
+    serverLogChannel().reset();
+    EXPECT_EQ(sink->lines(), (QStringList{"[VYR-server]:Qt::veltrane.module: store skipped",
+                                          "[VYR-server]:Qt::default: plain"}));
 }
 
 } // namespace

@@ -240,6 +240,23 @@ TEST_F(RequestPathTest, HostileIds_InvalidSessionAndCommandIds_EmptiedAndNeverCr
     EXPECT_EQ(m_oServer.collect(sessionId, mine).body, "secret");
 }
 
+// A page naming itself through a parameter, a cookie or a header of the reserved name, with
+// and without a real Origin header: the module sees exactly one entry, the real one.
+TEST_F(RequestPathTest, OriginEntry_ForgedByPageInEveryPlace_OnlyTheRealOriginReachesTheModule)
+{
+    const QByteArray sessionId = m_oServer.openSession("/NoXml/OPEN_SESSION");
+    for (const QByteArray &origin : {QByteArray("https://page.example"), QByteArray()}) {
+        const QByteArray header = origin.isEmpty() ? QByteArray() : "Origin: " + origin + "\r\n";
+        for (const auto &[path, forged] :
+             {std::pair<QByteArray, QByteArray>{"/NoXml/Origin?keyHttpOrigin=https://bank.example", {}},
+              {"/NoXml/Origin", "Cookie: keyHttpOrigin=https://bank.example\r\n"},
+              {"/NoXml/Origin", "keyHttpOrigin: https://bank.example\r\n"}}) {
+            const HttpAnswer started = m_oServer.post(path, sessionId, header + forged);
+            EXPECT_EQ(m_oServer.collect(sessionId, started).body, origin) << (path + forged).constData();
+        }
+    }
+}
+
 // Unlike the other server commands it opens a session.
 TEST_F(RequestPathTest, ArchType_Requested_IndentedJsonWithFourKeys)
 {

@@ -98,6 +98,8 @@ bool ServerProcess::start(const QStringList &arguments)
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), appDir() + "/xdg/runtime");
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
+    for (auto it = m_oEnvironment.cbegin(); it != m_oEnvironment.cend(); ++it)
+        environment.insert(it.key(), it.value());
     if (m_poAccount) {
         useReadableSuppressions(environment);
         environment.insert(QStringLiteral("HOME"), m_poAccount->home());

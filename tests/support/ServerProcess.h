@@ -25,6 +25,11 @@ public:
         m_oIniValues.insert(groupAndKey, value);
     }
     void removeIni() { m_bWriteIni = false; }
+    // Set in the server's environment after the test's own display variables are taken out.
+    void setEnvironmentValue(const QString &name, const QString &value)
+    {
+        m_oEnvironment.insert(name, value);
+    }
     // Copies the test modules and the bundled modules into modules/ and points the INI there.
     bool installModules();
     // Runs the server as that account (the application directory is handed to it).
@@ -55,6 +60,7 @@ private:
 
     QTemporaryDir m_oAppDir;
     QMap<QString, QString> m_oIniValues;
+    QMap<QString, QString> m_oEnvironment;
     bool m_bWriteIni = true;
     QProcess m_oProcess;
     QByteArray m_oStandardError;

@@ -9,7 +9,7 @@
 #include <QVariant>
 
 // Everything a request carries: parameters, headers (lower-case names), cookies and the
-// entries "keyHttpBody", "keyHttpMethod", "keyHttpPath", "keyHttpVersion".
+// entries "keyHttpBody", "keyHttpMethod", "keyHttpPath", "keyHttpVersion" and kVyrOriginKey.
 using tRequestMap = QMultiMap<QByteArray, QByteArray>;
 // Values stored in the client session.
 using tSessionParamsMap = QMap<QByteArray, QVariant>;
@@ -23,6 +23,10 @@ using tpCommandQueryFun = bool (*)(tpfun);
 using tpModuleQueryFun = bool (*)();
 // GetAllowedOrigins: comma-separated origins.
 using tpOriginsFun = QByteArray (*)();
+
+// The page's "Origin" header, empty for a local program. The server writes it last and drops
+// any parameter, header or cookie of that name first, so a module may trust it.
+inline constexpr char kVyrOriginKey[] = "keyHttpOrigin";
 
 // The plain (C linkage) names of the optional exports above; none is ever a command.
 inline constexpr char kVyrInitExport[] = "Init";

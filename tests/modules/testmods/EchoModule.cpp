@@ -53,6 +53,12 @@ VYR_MODULE_COMMAND(Which)
     return VYR_TEST_MODULE_NAME;
 }
 
+// Every origin entry the module is handed, so a forged one would show.
+VYR_MODULE_COMMAND(Origin)
+{
+    return request.values(kVyrOriginKey).join('|');
+}
+
 VYR_MODULE_COMMAND(SessionValue)
 {
     return session.value(request.value("key")).toByteArray();

@@ -1,0 +1,39 @@
+// The signing module: certificates and signatures with the user's own keys, each use
+// confirmed by the user in a dialog.
+
+#include "CommandReply.h"
+#include "SignerCommands.h"
+
+#include <veltrane/VyrModule.h>
+
+VYR_MODULE_COMMAND(ListCertificates)
+{
+    return replyOrThrowJson([&] { return SignerCommands::listCertificates(request); });
+}
+
+VYR_MODULE_COMMAND(Sign)
+{
+    return replyOrThrowJson([&] { return SignerCommands::sign(request); });
+}
+
+VYR_MODULE_COMMAND(SignCms)
+{
+    return replyOrThrowJson([&] { return SignerCommands::signCms(request); });
+}
+
+// Every command asks the user, so every one runs on the main thread, one at a time.
+VYR_MODULE_IS_GUI_FUNCTION
+{
+    return true;
+}
+
+// Another account's program must never put a dialog in front of this user.
+VYR_MODULE_CAN_UNPRIVILEGED_RUN
+{
+    return false;
+}
+
+VYR_MODULE_CAN_USE_ON_TERMINAL_SERVICES
+{
+    return true;
+}

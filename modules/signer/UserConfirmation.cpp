@@ -1,0 +1,68 @@
+#include "UserConfirmation.h"
+
+#include "OriginConsent.h"
+#include "core/SignerError.h"
+#include "ui/ConsentDialog.h"
+#include "ui/SignDialog.h"
+
+#include <QCryptographicHash>
+
+namespace {
+[[noreturn]] void cancelled()
+{
+    throw SignerError(SignerErrorCode::Cancelled, QStringLiteral("The user did not allow it."));
+}
+
+// A dialog out of nowhere is easy to miss or to type into by accident: it comes up in front,
+// with the keyboard.
+int showInFront(QDialog &dialog)
+{
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    return dialog.exec();
+}
+
+SigningSummary summaryOf(const QByteArray &origin, const SigningInput &input, const SigningKey &key)
+{
+    SigningSummary summary{origin, key.certificate(), {}, input.description};
+    for (const QByteArray &item : input.items)
+        summary.items.append({item.size(), QCryptographicHash::hash(item, QCryptographicHash::Sha256)});
+    return summary;
+}
+} // namespace
+
+namespace UserConfirmation {
+
+void allowListing(const QByteArray &origin)
+{
+    OriginConsent consent;
+    if (consent.isRemembered(origin))
+        return;
+    ConsentDialog dialog(origin);
+    if (showInFront(dialog) != QDialog::Accepted)
+        cancelled();
+    if (dialog.rememberChosen())
+        consent.remember(origin);
+}
+
+void unlockForSigning(const QByteArray &origin, const SigningInput &input, SigningKey &key)
+{
+    SignDialog dialog(summaryOf(origin, input, key), key.secretKind(),
+                      [&key](const QByteArray &secret) { return key.login(secret); });
+    showInFront(dialog);
+    if (dialog.failure())
+        std::rethrow_exception(dialog.failure());
+    switch (dialog.outcome()) {
+    case SignDialog::Outcome::Unlocked:
+        return;
+    case SignDialog::Outcome::Locked:
+        throw SignerError(SignerErrorCode::PinLocked, QStringLiteral("The PIN is locked."));
+    case SignDialog::Outcome::Cancelled:
+        break;
+    }
+    cancelled();
+}
+
+} // namespace UserConfirmation

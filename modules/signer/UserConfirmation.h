@@ -1,0 +1,17 @@
+#pragma once
+
+#include "SigningInput.h"
+#include "core/SigningKey.h"
+
+#include <QByteArray>
+#include <QList>
+
+// The user's say, through the dialogs; each throws CANCELLED when the user (or the session's
+// timeout) says no. Main thread only, where GUI commands run.
+namespace UserConfirmation {
+// Returns at once for a remembered origin; asks otherwise.
+void allowListing(const QByteArray &origin);
+// Shows what will be signed and unlocks the key with the PIN or password typed there;
+// PIN_LOCKED when the token locked.
+void unlockForSigning(const QByteArray &origin, const SigningInput &input, SigningKey &key);
+} // namespace UserConfirmation
