@@ -6,10 +6,6 @@
 #include <QList>
 #include <optional>
 
-// The listing a page gets: a JSON array of objects with id, subject, issuer, serial,
-// notBefore, notAfter, keyType, keySize, storeLabel and certificate (base64 DER).
-QByteArray certificateListJson(const QList<CertificateEntry> &entries);
-
 // The algorithm to sign with: the requested one when the certificate's key can do it (RSA:
 // PKCS#1 v1.5 or PSS; EC: ECDSA), else ALGORITHM_UNSUPPORTED; the key's usual one when none
 // was requested.

@@ -1,10 +1,11 @@
-// The shipped binding of the store seam. The PKCS#11 and PKCS#12 stores are built beside
-// this module (core/); until they join the build this lists nothing, so every command answers
-// as on a machine without certificates.
+// The shipped binding of the store seam: the stores this user's settings name.
 
 #include "KeyStores.h"
 
-KeyStoreList openKeyStores()
+#include "core/SignerSettings.h"
+
+vyr::signer::KeyStores &moduleKeyStores()
 {
-    return {};
+    static vyr::signer::KeyStores stores(vyr::signer::SignerSettings::load());
+    return stores;
 }

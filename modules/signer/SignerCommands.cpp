@@ -1,8 +1,10 @@
 #include "SignerCommands.h"
 
 #include "CertificateJson.h"
-#include "CmsSignature.h"
 #include "KeyStores.h"
+#include "cms/CadesBuilder.h"
+#include "core/CertificateFilter.h"
+#include "core/CertificateListing.h"
 #include "SigningInput.h"
 #include "UserConfirmation.h"
 
@@ -36,17 +38,14 @@ namespace SignerCommands {
 QByteArray listCertificates(const tRequestMap &request)
 {
     UserConfirmation::allowListing(originOf(request));
-    QList<CertificateEntry> entries;
-    for (const std::unique_ptr<KeyStore> &store : openKeyStores())
-        entries += store->list();
-    return certificateListJson(entries);
+    return vyr::signer::certificateListJson(moduleKeyStores().list(),
+                                            vyr::signer::CertificateFilter::fromRequest(request));
 }
 
 QByteArray sign(const tRequestMap &request)
 {
     const SigningInput input = SigningInput::read(request, SigningInput::Form::Raw);
-    const KeyStoreList stores = openKeyStores();
-    const std::unique_ptr<SigningKey> key = openKeyById(stores, input.id);
+    const std::unique_ptr<SigningKey> key = moduleKeyStores().open(input.id);
     const SignatureAlgorithm algorithm = algorithmForCertificate(key->certificate(), input.algorithm);
     UserConfirmation::unlockForSigning(originOf(request), input, *key);
     QList<QByteArray> signatures;
@@ -61,14 +60,13 @@ QByteArray sign(const tRequestMap &request)
 QByteArray signCms(const tRequestMap &request)
 {
     const SigningInput input = SigningInput::read(request, SigningInput::Form::Cms);
-    const KeyStoreList stores = openKeyStores();
-    const std::unique_ptr<SigningKey> key = openKeyById(stores, input.id);
+    const std::unique_ptr<SigningKey> key = moduleKeyStores().open(input.id);
     const SignatureAlgorithm algorithm = algorithmForCertificate(key->certificate(), input.algorithm);
+    // Made before the dialog, so a key that cannot make this signature is refused before the
+    // user is asked for anything.
+    CadesBuilder builder(*key, {input.detached, true, input.digest, algorithm});
     UserConfirmation::unlockForSigning(originOf(request), input, *key);
-    QList<QByteArray> signatures;
-    for (const QByteArray &item : input.items)
-        signatures.append(cmsSignature(*key, algorithm, item, input.detached));
-    return answer(signatures, {});
+    return answer(builder.signEach(input.items), {});
 }
 
 } // namespace SignerCommands

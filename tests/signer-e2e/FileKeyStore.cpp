@@ -54,21 +54,27 @@ private:
     int m_iTries = 3;
 };
 
+// Shaped as the real stores' ids are: the module refuses any other shape before asking a store.
+constexpr char kTestKeyId[] = "5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ff";
+
 class FileKeyStore : public KeyStore
 {
 public:
     QString label() const override { return QStringLiteral("test key"); }
-    QList<CertificateEntry> list() override { return {{"test-key", keyFile("cert.der"), label()}}; }
+    QList<CertificateEntry> list() override { return {{kTestKeyId, keyFile("cert.der"), label()}}; }
     std::unique_ptr<SigningKey> open(const QByteArray &id) override
     {
-        return id == "test-key" ? std::make_unique<FileKey>() : nullptr;
+        return id == kTestKeyId ? std::make_unique<FileKey>() : nullptr;
     }
 };
 } // namespace
 
-KeyStoreList openKeyStores()
+vyr::signer::KeyStores &moduleKeyStores()
 {
-    KeyStoreList stores;
-    stores.push_back(std::make_unique<FileKeyStore>());
+    static vyr::signer::KeyStores stores([] {
+        std::vector<std::unique_ptr<KeyStore>> list;
+        list.push_back(std::make_unique<FileKeyStore>());
+        return list;
+    }());
     return stores;
 }
