@@ -1,7 +1,6 @@
 // The shipped binding of the store seam: the stores this user's settings name.
 
 #include "KeyStores.h"
-
 #include "core/SignerSettings.h"
 
 vyr::signer::KeyStores &moduleKeyStores()

@@ -2,11 +2,11 @@
 
 #include "CertificateJson.h"
 #include "KeyStores.h"
+#include "SigningInput.h"
+#include "UserConfirmation.h"
 #include "cms/CadesBuilder.h"
 #include "core/CertificateFilter.h"
 #include "core/CertificateListing.h"
-#include "SigningInput.h"
-#include "UserConfirmation.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -12,6 +12,8 @@
 using namespace std::chrono_literals;
 
 namespace {
+// The test build's one key (tests/signer-e2e/FileKeyStore.cpp).
+const QByteArray kKeyId = "5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ff";
 
 const QString kConsentTitle = QStringLiteral("Allow access to your certificates?");
 const QString kSignTitle = QStringLiteral("Sign with your certificate");
@@ -117,7 +119,7 @@ TEST_F(SignerDialogTest, Listing_RememberedForProgram_ForgedOriginStillAskedAndC
     const QByteArray first = start("/signer/LIST_CERTIFICATES");
     typeInto(kConsentTitle, "consent", {"key", "space", "Return"});
     const QJsonDocument listing = QJsonDocument::fromJson(result(first));
-    EXPECT_EQ(listing[0]["id"].toString(), "5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ff");
+    EXPECT_EQ(listing[0]["id"].toString().toLatin1(), kKeyId);
     EXPECT_EQ(listing[0]["subject"].toString(), "O=Veltrane Tests,CN=Test Signer");
     EXPECT_EQ(QJsonDocument::fromJson(result(start("/signer/LIST_CERTIFICATES"))), listing);
     const QByteArray forged =
@@ -132,7 +134,7 @@ TEST_F(SignerDialogTest, Sign_WrongThenRightPin_BatchVerifiedByOpenssl)
 {
     const QList<QByteArray> items{"first item", "second item"};
     const QByteArray form =
-        "id=5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ff&data=" + QUrl::toPercentEncoding(items[0].toBase64()) +
+        "id=" + kKeyId + "&data=" + QUrl::toPercentEncoding(items[0].toBase64()) +
         "&data=" + QUrl::toPercentEncoding(items[1].toBase64()) + "&description=" +
         QUrl::toPercentEncoding("<b>Pay</b> \x01\x1b[2J\u202e 100 EUR " + QByteArray(12000, 'x'));
     const QByteArray command = start("/signer/SIGN", "Origin: https://shop.example\r\n", form);
@@ -167,17 +169,17 @@ TEST_F(SignerDialogTest, Sign_WrongThenRightPin_BatchVerifiedByOpenssl)
 // dialog left alone closes with its session's timeout, and the command ends CANCELLED too.
 TEST_F(SignerDialogTest, Sign_BusyCancelAndTimeout_503ThenCancelledTwice)
 {
-    const QByteArray open = start("/signer/SIGN?id=5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ff&data=YQ==");
+    const QByteArray open = start("/signer/SIGN?id=" + kKeyId + "&data=YQ==");
     typeInto(kSignTitle, {}, {"search", "--sync", "--name", kSignTitle});
     const QByteArray other = m_poClient->post("/OPEN_SESSION").body;
     const HttpAnswer busy =
-        m_poClient->post("/signer/SIGN?id=5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ff&data=YQ==", "X-VYR-sessionId: " + other + "\r\n");
+        m_poClient->post("/signer/SIGN?id=" + kKeyId + "&data=YQ==", "X-VYR-sessionId: " + other + "\r\n");
     EXPECT_EQ(busy.statusLine + ' ' + busy.body,
               "HTTP/1.1 503 Service Unavailable The VYR server is busy performing "
               "another gui request. Try again later.");
     typeInto(kSignTitle, {}, {"key", "Escape"});
     EXPECT_EQ(result(open), kCancelled);
-    start("/signer/SIGN?id=5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ffee5e1f0c0ff&data=YQ==");
+    start("/signer/SIGN?id=" + kKeyId + "&data=YQ==");
     typeInto(kSignTitle, {}, {"search", "--sync", "--name", kSignTitle});
     ASSERT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + m_oSession, 20s));
     EXPECT_TRUE(
