@@ -61,11 +61,16 @@ void CORSSettings::setCORSHeaders(const HttpRequest &request, HttpResponse &resp
 {
     const QByteArray origin = request.header("Origin");
     const bool allowed = allowsOrigin(getModuleName(request), origin);
-    response.setHeader("Access-Control-Allow-Origin", allowOriginValue(request, origin, allowed));
+    const QByteArray allowOrigin = allowOriginValue(request, origin, allowed);
+    response.setHeader("Access-Control-Allow-Origin", allowOrigin);
     response.setHeader("Access-Control-Allow-Methods", kAllowedMethods);
     response.setHeader("Access-Control-Max-Age", kMaxAge);
     response.setHeader("Access-Control-Allow-Headers", kAllowedHeaders);
     response.setHeader("Access-Control-Allow-Credentials", kAllowCredentials);
+    // Chromium asks before a public page may reach a loopback address. Only a page whose
+    // origin the answer names is let through; a refused one learns nothing more.
+    if (request.header("Access-Control-Request-Private-Network") == "true" && allowOrigin != kNullOrigin)
+        response.setHeader("Access-Control-Allow-Private-Network", "true");
 }
 
 bool CORSSettings::allowsOrigin(const QByteArray &moduleName, const QByteArray &origin) const

@@ -287,7 +287,8 @@ TEST_F(RequestPathTest, Preflight_FreeModule_AccessControlAndSecurityHeaders)
 
 // brevalo is restricted by the CORS table, and this build of it announces its own origins:
 // every way of naming its command, each with listed origins (one announced with a trailing
-// slash), unlisted ones and none (a local program).
+// slash), unlisted ones and none (a local program). A page on a public address asks the
+// preflight for the loopback too; only an allowed origin gets that yes.
 TEST_F(RequestPathTest, RestrictedModule_EveryPathFormAndOrigin_PreflightAndControllerAgree)
 {
     const QByteArray sessionId = m_oServer.openSession();
@@ -300,11 +301,13 @@ TEST_F(RequestPathTest, RestrictedModule_EveryPathFormAndOrigin_PreflightAndCont
                                               {{}, true}}) {
             SCOPED_TRACE((path + " from " + origin).toStdString());
             const QByteArray originHeader = origin.isEmpty() ? QByteArray() : "Origin: " + origin + "\r\n";
-            EXPECT_EQ(m_oServer
-                          .send("OPTIONS " + path + " HTTP/1.1\r\n" + originHeader +
-                                "Access-Control-Request-Method: POST\r\n\r\n")
-                          .headers.value("Access-Control-Allow-Origin"),
-                      allowed ? origin : "null");
+            const HttpAnswer preflight =
+                m_oServer.send("OPTIONS " + path + " HTTP/1.1\r\n" + originHeader +
+                               "Access-Control-Request-Method: POST\r\n"
+                               "Access-Control-Request-Private-Network: true\r\n\r\n");
+            EXPECT_EQ(preflight.headers.value("Access-Control-Allow-Origin"), allowed ? origin : "null");
+            EXPECT_EQ(preflight.headers.value("Access-Control-Allow-Private-Network"),
+                      allowed ? "true" : QByteArray());
             // A simple POST (form-encoded, no header of ours, so a browser sends it unasked),
             // then the same with the session header, which a browser sends only after the
             // preflight. This module's commands run one at a time: each result is collected.
