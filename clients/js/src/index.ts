@@ -11,14 +11,7 @@ export {
   type SignRequest,
   type SignResult,
 } from "./client.js";
-export {
-  SessionClient,
-  DEFAULT_RUN_TIMEOUT_MS,
-  FIRST_POLL_MS,
-  LONGEST_POLL_MS,
-  type Progress,
-  type RunOptions,
-} from "./session-client.js";
+export { SessionClient, DEFAULT_RUN_TIMEOUT_MS, type Progress, type RunOptions } from "./session-client.js";
 export type { Params, ParamValue } from "./params.js";
 export type { Bytes } from "./bytes.js";
 export type { FetchLike } from "./transport.js";

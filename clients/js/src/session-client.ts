@@ -27,8 +27,8 @@ export interface RunOptions {
 export const DEFAULT_RUN_TIMEOUT_MS = 120_000;
 // Quick commands answer within the first polls; a command waiting on a person costs at
 // most two requests a second.
-export const FIRST_POLL_MS = 25;
-export const LONGEST_POLL_MS = 500;
+const FIRST_POLL_MS = 25;
+const LONGEST_POLL_MS = 500;
 const SESSION_OPEN_TIMEOUT_MS = 10_000;
 const MAX_TIMEOUT_MS = 2_147_483_647; // setTimeout's limit
 
