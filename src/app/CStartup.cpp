@@ -128,7 +128,7 @@ void CStartup::refuseSecondInstance()
         const qint64 ownPid = QCoreApplication::applicationPid();
         const QString name = processUtils->getProcessNameForPid(ownPid);
         account = processUtils->getDomainAndUsernameForPid(ownPid);
-        port = processUtils->getPortOfUserProcess(account, name, 0);
+        port = processUtils->getPortOfUserProcess(processUtils->getUidForPid(ownPid), name, 0);
     } catch (const BaseException &exception) {
         VYR_LOG_SERVER(Warning) << "Single-instance check failed: " << exception.getMessage();
         return;

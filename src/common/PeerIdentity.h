@@ -12,7 +12,8 @@ struct PeerIdentity
 
     // Account text ("host/user"), or unknownAccount().
     QString account = unknownAccount();
-    // Owner of the peer's socket as the kernel reported it; unset when another route told.
+    // Owner of the peer's socket as the kernel reported it, or of the peer's process when
+    // the kernel could not be asked; unset when only the dispatcher could name the account.
     std::optional<quint32> uid;
     bool onServerAccount = false;
     bool onSystemAccount = false;

@@ -16,9 +16,9 @@ struct PeerSocketOwner
     QString account;
 };
 
-// What the server asks the operating system about processes, ports, sessions and
-// accounts, and the one process it may end. Implementations keep no state:
-// create one per use (createProcessUtils()) and call it from any thread.
+// What the server asks the operating system about processes, ports and accounts, and the
+// one process it may end. Implementations keep no state: create one per use
+// (createProcessUtils()) and call it from any thread.
 //
 // Account text: domain (the host name on Linux), "/", user name.
 // Query operations throw ProcessUtilsImplException subclasses (ProcessUtilsExceptions.h);
@@ -37,11 +37,10 @@ public:
     // Owner of the IPv4 TCP socket bound to the local port; 0 when none is known.
     virtual qint64 getPidOfProcessAtPort(quint16 port) = 0;
     virtual QString getDomainAndUsernameForPid(qint64 pid) = 0;
-    // Throws ActiveSessionException unless exactly one session is active.
-    virtual QString getDomainAndUsernameForSingleActiveSession() = 0;
-    // Listening port >= minPort of the first process with that name and account; 0 when none.
-    virtual quint16 getPortOfUserProcess(const QString &account, const QString &processName,
-                                         quint16 minPort) = 0;
+    // Owner of the process.
+    virtual quint32 getUidForPid(qint64 pid) = 0;
+    // Listening port >= minPort of the first process with that name owned by uid; 0 when none.
+    virtual quint16 getPortOfUserProcess(quint32 uid, const QString &processName, quint16 minPort) = 0;
     // Executable's complete base name, or "<unknown>".
     virtual QString getProcessNameForPid(qint64 pid) = 0;
     virtual bool isSystemProcess(qint64 pid) = 0;

@@ -39,12 +39,6 @@ public:
     void raise() const override { throw static_cast<const Derived &>(*this); }
 };
 
-class ActiveSessionException final : public ProcessUtilsExceptionOf<ActiveSessionException>
-{
-public:
-    using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
-};
-
 class EnumProcessesException final : public ProcessUtilsExceptionOf<EnumProcessesException>
 {
 public:
@@ -64,19 +58,6 @@ public:
 };
 
 class OpenProcessException final : public ProcessUtilsExceptionOf<OpenProcessException>
-{
-public:
-    using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
-};
-
-class WTSEnumerateSessionsException final : public ProcessUtilsExceptionOf<WTSEnumerateSessionsException>
-{
-public:
-    using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;
-};
-
-class WTSQuerySessionInformationException final
-    : public ProcessUtilsExceptionOf<WTSQuerySessionInformationException>
 {
 public:
     using ProcessUtilsExceptionOf::ProcessUtilsExceptionOf;

@@ -1,16 +1,13 @@
 #include "ProcessUtilsLinuxImpl.h"
 
-#include "LogindSessionSource_linux.h"
 #include "PeerSocketQuery_linux.h"
 #include "ProcessUtilsExceptions.h"
 #include "QProcessCommandRunner.h"
 #include "SocketOwnerLookup_linux.h"
 #include "SyslogEventLogWriter_linux.h"
 #include "UserDatabase_linux.h"
-#include "UtmpSessionSource_linux.h"
 #include "logging/LogStatement.h"
 
-#include <QFileInfo>
 #include <QtEndian>
 #include <cstdlib>
 #include <sys/socket.h>
@@ -30,19 +27,6 @@ const QString kUnknown = QStringLiteral("<UNKNOWN>");
     std::abort(); // raise() always throws
 }
 
-std::shared_ptr<SessionSource> systemSessionSource(const std::shared_ptr<CommandRunner> &runner)
-{
-    // logind keeps this directory while it runs; without it the login records are all there is.
-    if (QFileInfo::exists(QStringLiteral("/run/systemd/seats")))
-        return std::make_shared<LogindSessionSource>(runner);
-    return std::make_shared<UtmpSessionSource>();
-}
-
-QString stationName(const LoginSession &session)
-{
-    return session.seat.isEmpty() ? session.tty : session.seat;
-}
-
 } // namespace
 
 ProcessUtilsLinuxImpl::ProcessUtilsLinuxImpl(const QString &procRoot, const QString &etcRoot,
@@ -51,8 +35,6 @@ ProcessUtilsLinuxImpl::ProcessUtilsLinuxImpl(const QString &procRoot, const QStr
 {
     if (!m_oDependencies.runner)
         m_oDependencies.runner = std::make_shared<QProcessCommandRunner>();
-    if (!m_oDependencies.sessionSource)
-        m_oDependencies.sessionSource = systemSessionSource(m_oDependencies.runner);
     if (!m_oDependencies.eventLogWriter)
         m_oDependencies.eventLogWriter = std::make_shared<SyslogEventLogWriter>();
 }
@@ -163,21 +145,16 @@ quint16 ProcessUtilsLinuxImpl::getPortOfProcessWithPID(qint64 pid, quint16 minPo
     return 0;
 }
 
-quint16 ProcessUtilsLinuxImpl::getPortOfUserProcess(const QString &account, const QString &processName,
-                                                    quint16 minPort)
+quint16 ProcessUtilsLinuxImpl::getPortOfUserProcess(quint32 uid, const QString &processName, quint16 minPort)
 {
     const QList<qint64> pids = allPids(
         __func__, QStringLiteral("ProcessUtilsWinImpl::getPortOfUserProcess EnumProcesses Error: %1"));
     for (const qint64 pid : pids) {
         if (getProcessNameForPid(pid).compare(processName, Qt::CaseInsensitive) != 0)
             continue;
-        QString owner;
-        try {
-            owner = getDomainAndUsernameForPid(pid);
-        } catch (const ProcessUtilsImplException &) {
-            continue; // ended since the enumeration
-        }
-        if (owner.compare(account, Qt::CaseInsensitive) != 0)
+        // A process that ended since the enumeration has no owner any more.
+        const auto owner = m_oProcFs.ownerUid(pid);
+        if (!owner.ok() || owner.value != uid)
             continue;
         if (const quint16 port = getPortOfProcessWithPID(pid, minPort); port != 0) {
             VYR_LOG(processUtilsLogChannel(), Info)
@@ -199,6 +176,11 @@ QString ProcessUtilsLinuxImpl::getDomainAndUsernameForPid(qint64 pid)
     return userName(ownerUid(pid, __func__), __func__);
 }
 
+quint32 ProcessUtilsLinuxImpl::getUidForPid(qint64 pid)
+{
+    return ownerUid(pid, __func__);
+}
+
 bool ProcessUtilsLinuxImpl::isSystemProcess(qint64 pid)
 {
     return ownerUid(pid, __func__) == 0;
@@ -213,86 +195,6 @@ QString ProcessUtilsLinuxImpl::getDomainAndUsernameForSystemAccount()
     }
     VYR_LOG(processUtilsLogChannel(), Debug) << "system SID obtained";
     return UserDatabase::accountText(name.value);
-}
-
-QList<LoginSession> ProcessUtilsLinuxImpl::getActiveSessionsIDs()
-{
-    const SessionQuery query = m_oDependencies.sessionSource->querySessions();
-    if (!query.ok) {
-        raiseLogged(
-            __func__,
-            WTSEnumerateSessionsException(
-                QStringLiteral("ProcessUtilsWinImpl::getActiveSessionsIDs WTSEnumerateSessions Error: %1")
-                    .arg(query.errorCode)));
-    }
-    VYR_LOG(processUtilsLogChannel(), Debug) << "Found " << query.sessions.size() << " WTS sessions on host";
-    QList<LoginSession> active;
-    for (qsizetype index = 0; index < query.sessions.size(); ++index) {
-        const LoginSession &session = query.sessions.at(index);
-        VYR_LOG(processUtilsLogChannel(), Debug)
-            << "sessionId=" << session.id << ", stationName = " << stationName(session);
-        logSessionDetails(session);
-        if (!session.active)
-            continue;
-        active.append(session);
-        VYR_LOG(processUtilsLogChannel(), Debug)
-            << "Found active session on <" << index << "> position in list; sessionID: " << session.id;
-    }
-    return active;
-}
-
-void ProcessUtilsLinuxImpl::logSessionDetails(const LoginSession &session) const
-{
-    const QList<std::pair<const char *, QString>> details{
-        {"WTSSessionId", session.id},
-        {"WTSUserName", session.userName},
-        {"WTSWinStationName", stationName(session)},
-        {"WTSDomainName", UserDatabase::hostName()},
-        {"WTSConnectState", session.active ? QStringLiteral("active") : QStringLiteral("inactive")},
-    };
-    for (const auto &[name, value] : details) {
-        VYR_LOG(processUtilsLogChannel(), Debug) << "WTSQuerySessionInformation - session " << session.id
-                                                 << " " << name << " - returned:" << value;
-    }
-}
-
-namespace {
-
-QString sessionAccount(const LoginSession &session)
-{
-    if (session.userName.isEmpty()) {
-        const WTSQuerySessionInformationException exception(
-            QStringLiteral(
-                "ProcessUtilsWinImpl::getDomainAndUsernameForSessionID WTSQuerySessionInformation Error: %1")
-                .arg(ENOENT));
-        raiseLogged("getDomainAndUsernameForSessionID", exception);
-    }
-    return UserDatabase::accountText(session.userName);
-}
-
-} // namespace
-
-QString ProcessUtilsLinuxImpl::getDomainAndUsernameForSingleActiveSession()
-{
-    const QList<LoginSession> sessions = getActiveSessionsIDs();
-    if (sessions.size() > 1) {
-        VYR_LOG(processUtilsLogChannel(), Warning)
-            << "Found more than one active session. Software may be running on Windows Server OS";
-        raiseLogged(__func__,
-                    ActiveSessionException(
-                        QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession "
-                                       "ActiveSession Error: More than one active session"),
-                        QStringLiteral("More than one user already logged in.")));
-    }
-    if (sessions.isEmpty()) {
-        raiseLogged(__func__,
-                    ActiveSessionException(
-                        QStringLiteral("ProcessUtilsWinImpl::getDomainAndUsernameForSingleActiveSession "
-                                       "ActiveSession Error: Active session not found"),
-                        QStringLiteral("Could not find active session.")));
-    }
-    VYR_LOG(processUtilsLogChannel(), Debug) << "dwActiveSessionID=" << sessions.first().id;
-    return sessionAccount(sessions.first());
 }
 
 void ProcessUtilsLinuxImpl::writeEventLog(const QString &source, const QString &message)

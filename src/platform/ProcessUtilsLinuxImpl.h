@@ -4,14 +4,13 @@
 #include "EventLogWriter.h"
 #include "ProcFs_linux.h"
 #include "ProcessUtils.h"
-#include "SessionSource.h"
 #include "TcpTable_linux.h"
 
 #include <memory>
 
-// ProcessUtils on Linux: /proc for processes and sockets, the user database for
-// accounts, the login manager for sessions, syslog for the event log and signals for
-// ending a process. LocalSystem's counterpart is root.
+// ProcessUtils on Linux: /proc for processes and sockets, the user database for accounts,
+// syslog for the event log and signals for ending a process. LocalSystem's counterpart is
+// root.
 class ProcessUtilsLinuxImpl : public ProcessUtils
 {
 public:
@@ -19,7 +18,6 @@ public:
     struct Dependencies
     {
         std::shared_ptr<CommandRunner> runner;
-        std::shared_ptr<SessionSource> sessionSource;
         std::shared_ptr<EventLogWriter> eventLogWriter;
     };
 
@@ -34,9 +32,8 @@ public:
 
     qint64 getPidOfProcessAtPort(quint16 port) override;
     QString getDomainAndUsernameForPid(qint64 pid) override;
-    QString getDomainAndUsernameForSingleActiveSession() override;
-    quint16 getPortOfUserProcess(const QString &account, const QString &processName,
-                                 quint16 minPort) override;
+    quint32 getUidForPid(qint64 pid) override;
+    quint16 getPortOfUserProcess(quint32 uid, const QString &processName, quint16 minPort) override;
     QString getProcessNameForPid(qint64 pid) override;
     bool isSystemProcess(qint64 pid) override;
     QString getDomainAndUsernameForSystemAccount() override;
@@ -59,8 +56,6 @@ private:
     QList<qint64> allPids(const char *method, const QString &errorText) const;
     uid_t ownerUid(qint64 pid, const char *method) const;
     QString userName(uid_t uid, const char *method) const;
-    QList<LoginSession> getActiveSessionsIDs();
-    void logSessionDetails(const LoginSession &session) const;
     bool waitUntilEnded(qint64 pid, int timeoutMs) const;
     // Output (stderr appended) of the command, or "Command finished with TIMEOUT".
     QByteArray runSystemCommand(const QString &command, const QStringList &arguments, int timeoutMs);

@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 #include <string>
 
+using ControllerReplies::kNoServerForAccount;
 using ControllerReplies::kNotFound;
 
 void CSignController::ProcessArchType(HttpRequest &, HttpResponse &response)
@@ -50,10 +51,9 @@ void CSignController::ProcessGetUserServerPort(HttpRequest &, HttpResponse &resp
         return;
     }
     try {
-        UserServerPort lookup(createProcessUtils(), m_oPeer);
-        const quint16 port = settings->ReadWindowsServerMode() ? lookup.getUserServerPort()
-                                                               : lookup.getUserServerPortForActiveSession();
-        SetResultData(ResultData(200, "OK", QByteArray::number(port)), response);
+        const std::optional<quint16> port = UserServerPort(createProcessUtils(), m_oPeer).getUserServerPort();
+        SetResultData(port ? ResultData(200, "OK", QByteArray::number(*port)) : kNoServerForAccount,
+                      response);
     } catch (const BaseException &exception) {
         VYR_LOG_SERVER(Warning) << "Exception: " << exception.getStackTrace();
         SetResultData(ResultData(500, "Internal Server Error", userFacingMessageOf(exception).toUtf8()),

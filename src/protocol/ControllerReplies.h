@@ -7,5 +7,6 @@ namespace ControllerReplies {
 inline const ResultData kBadParameters(400, "Bad Request", "The parameters you passed are not valid.");
 inline const ResultData kForbidden(403, "Forbidden", "You don't have permissions to access this resource.");
 inline const ResultData kNotFound(404, "Not Found", "The URL you requested was not found.");
+inline const ResultData kNoServerForAccount(404, "Not Found", "No VYR server runs for your account.");
 inline const ResultData kNoSession(418, "No Session", "Session with provided ID doesn't exist.");
 } // namespace ControllerReplies

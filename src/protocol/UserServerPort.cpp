@@ -7,25 +7,8 @@
 
 #include <QCoreApplication>
 
-UserServerPortException::UserServerPortException(const QString &message, const QString &userMessage)
-    : BaseException(message), m_oUserMessage(userMessage)
-{
-}
-
-UserServerPortException *UserServerPortException::clone() const
-{
-    return new UserServerPortException(*this);
-}
-
-void UserServerPortException::raise() const
-{
-    throw *this;
-}
-
 QString userFacingMessageOf(const BaseException &exception)
 {
-    if (const auto *portFailure = dynamic_cast<const UserServerPortException *>(&exception))
-        return portFailure->getUserMessage();
     if (const auto *platformFailure = dynamic_cast<const ProcessUtilsImplException *>(&exception))
         return platformFailure->getUserMessage();
     return ProcessUtilsImplException::defaultUserMessage();
@@ -38,38 +21,20 @@ UserServerPort::UserServerPort(std::unique_ptr<ProcessUtils> processUtils, PeerI
 
 UserServerPort::~UserServerPort() = default;
 
-quint16 UserServerPort::getUserServerPort()
+std::optional<quint16> UserServerPort::getUserServerPort()
 {
-    const quint16 basePort = static_cast<quint16>(CSettings::instance()->ReadPort());
-    const QString &account = m_oClient.account;
-    const QString name = m_poProcessUtils->getProcessNameForPid(QCoreApplication::applicationPid());
-    const quint16 port = m_poProcessUtils->getPortOfUserProcess(account, name, basePort);
-    VYR_LOG_SERVER(Info) << "Read server port(" << port << ") and username(" << account << ") for client uid("
-                         << (m_oClient.uid ? qint64(*m_oClient.uid) : -1) << ") and process with Name ("
-                         << name << ")";
-    if (port == 0) {
-        const UserServerPortException failure(
-            "UserServerPort::getUserServerPort, cannot receive user server port!",
-            "Could not establish connection with VYR server. Server on user accoutn is probably down.");
-        VYR_LOG_SERVER(Error) << "Exception: " << failure.getStackTrace();
-        throw failure;
+    // Without the uid nobody can say which account asks, and an account text is only a name.
+    if (!m_oClient.uid) {
+        VYR_LOG_SERVER(Info) << "No server port for a client of unknown account(" << m_oClient.account << ")";
+        return std::nullopt;
     }
-    return port;
-}
-
-quint16 UserServerPort::getUserServerPortForActiveSession()
-{
     const quint16 basePort = static_cast<quint16>(CSettings::instance()->ReadPort());
-    const QString account = m_poProcessUtils->getDomainAndUsernameForSingleActiveSession();
     const QString name = m_poProcessUtils->getProcessNameForPid(QCoreApplication::applicationPid());
-    const quint16 port = m_poProcessUtils->getPortOfUserProcess(account, name, basePort);
-    VYR_LOG_SERVER(Info) << "Port: " << port << ", user: " << account << ", process: " << name;
-    if (port == 0) {
-        const UserServerPortException failure(
-            "UserServerPort::getUserServerPortForActiveSession, cannot receive user server port!",
-            "Could not establish connection with VYR server. Server on user account is probably down.");
-        VYR_LOG_SERVER(Error) << "Exception: " << failure.getStackTrace();
-        throw failure;
-    }
+    const quint16 port = m_poProcessUtils->getPortOfUserProcess(*m_oClient.uid, name, basePort);
+    VYR_LOG_SERVER(Info) << "Read server port(" << port << ") and username(" << m_oClient.account
+                         << ") for client uid(" << *m_oClient.uid << ") and process with Name (" << name
+                         << ")";
+    if (port == 0)
+        return std::nullopt;
     return port;
 }

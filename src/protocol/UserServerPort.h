@@ -5,21 +5,9 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 
 class ProcessUtils;
-
-// The user's own server could not be found; the user-facing text goes to the page.
-class UserServerPortException : public BaseException
-{
-public:
-    UserServerPortException(const QString &message, const QString &userMessage);
-    UserServerPortException *clone() const override;
-    void raise() const override;
-    QString getUserMessage() const { return m_oUserMessage; }
-
-private:
-    QString m_oUserMessage;
-};
 
 // The text a page may see for a failure of the port lookup.
 QString userFacingMessageOf(const BaseException &exception);
@@ -33,10 +21,9 @@ public:
     UserServerPort(std::unique_ptr<ProcessUtils> processUtils, PeerIdentity client);
     ~UserServerPort();
 
-    // The server of the client's account (multi-user machines).
-    quint16 getUserServerPort();
-    // The server of the one active session's account.
-    quint16 getUserServerPortForActiveSession();
+    // The server that runs under the client's own account, whoever else is logged in; none
+    // when that account runs none. Throws what ProcessUtils throws when it cannot look.
+    std::optional<quint16> getUserServerPort();
 
 private:
     std::unique_ptr<ProcessUtils> m_poProcessUtils;

@@ -11,17 +11,18 @@
 
 namespace {
 
-QString accountOfPeerProcess(ProcessUtils &processUtils, qintptr socketDescriptor)
+void learnAccountOfPeerProcess(ProcessUtils &processUtils, qintptr socketDescriptor, PeerIdentity &peer)
 {
     const qint64 pid = processUtils.getPidOfConnectionPeer(socketDescriptor);
     VYR_LOG_SERVER(Debug) << "Client PID: " << pid;
     if (pid == 0)
-        return PeerIdentity::unknownAccount();
+        return;
     try {
-        return processUtils.getDomainAndUsernameForPid(pid);
+        peer.account = processUtils.getDomainAndUsernameForPid(pid);
+        peer.uid = processUtils.getUidForPid(pid);
     } catch (const ProcessUtilsImplException &) {
         VYR_LOG_SERVER(Info) << "Too low permissions. Ask dispatcher for username";
-        return DispatcherAccountQuery::fromSettings().askDispatcherForDomainAndUsernameForPID(pid);
+        peer.account = DispatcherAccountQuery::fromSettings().askDispatcherForDomainAndUsernameForPID(pid);
     }
 }
 
@@ -33,7 +34,7 @@ void learnAccount(ProcessUtils &processUtils, qintptr socketDescriptor, PeerIden
     } catch (const ProcessUtilsImplException &) {
         VYR_LOG_SERVER(Warning)
             << "The kernel does not name the client's socket owner; looking for its process";
-        peer.account = accountOfPeerProcess(processUtils, socketDescriptor);
+        learnAccountOfPeerProcess(processUtils, socketDescriptor, peer);
         return;
     }
     if (!owner) {

@@ -86,8 +86,9 @@ TEST_F(ProtocolTest, Identity_OtherAccountOnBorrowedPortAndRoot_RefusedAsSuch)
 }
 
 // A user server takes the first free port above the configured one (the next one is taken
-// here), and the dispatcher on the configured port names it to that user only.
-TEST_F(ProtocolTest, Dispatcher_GetUserServerPortFromUserProcess_ThatUsersPort)
+// here). The dispatcher on the configured port names each account its own server, by the
+// account the connection belongs to, with no notion of which login is in front.
+TEST_F(ProtocolTest, Dispatcher_GetUserServerPortForTwoAccounts_EachItsOwnPortOr404WithoutServer)
 {
     QTcpServer blocker;
     ASSERT_TRUE(blocker.listen(QHostAddress::LocalHost, static_cast<quint16>(m_iConfiguredPort + 1)));
@@ -97,17 +98,29 @@ TEST_F(ProtocolTest, Dispatcher_GetUserServerPortFromUserProcess_ThatUsersPort)
         m_oServer.logText().contains(QStringLiteral("Cannot bind on port %1: ").arg(m_iConfiguredPort + 1)));
     ServerProcess dispatcher;
     dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
-    dispatcher.setIniValue("listener/windowsServerMode", "true");
     ASSERT_TRUE(dispatcher.installModules());
     ASSERT_TRUE(dispatcher.start());
     ASSERT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
-    const HttpAnswer answer = TlsClient(m_iConfiguredPort, s_poOwner).post("/GET_USER_SERVER_PORT");
-    EXPECT_EQ(answer.statusLine, "HTTP/1.1 200 OK");
-    EXPECT_EQ(answer.body, QByteArray::number(m_iPort));
-    const HttpAnswer none = TlsClient(m_iConfiguredPort, s_poOther).post("/GET_USER_SERVER_PORT");
-    EXPECT_EQ(none.statusLine, "HTTP/1.1 500 Internal Server Error");
-    EXPECT_EQ(none.body,
-              "Could not establish connection with VYR server. Server on user accoutn is probably down.");
+    const auto askDispatcher = [&](const TestAccount *account) {
+        return TlsClient(m_iConfiguredPort, account).post("/GET_USER_SERVER_PORT");
+    };
+    const HttpAnswer none = askDispatcher(s_poOther);
+    EXPECT_EQ(none.statusLine, "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(none.body, "No VYR server runs for your account.");
+
+    ServerProcess otherServer;
+    otherServer.setIniValue("listener/port", QString::number(m_iConfiguredPort));
+    ASSERT_TRUE(otherServer.installModules());
+    otherServer.runAs(s_poOther);
+    ASSERT_TRUE(otherServer.start({QStringLiteral("-console")}));
+    const quint16 otherPort = otherServer.waitForListeningPort();
+    ASSERT_NE(otherPort, 0);
+    ASSERT_NE(otherPort, m_iPort);
+    for (const auto &[account, port] : {std::pair{s_poOwner, m_iPort}, std::pair{s_poOther, otherPort}}) {
+        const HttpAnswer answer = askDispatcher(account);
+        EXPECT_EQ(answer.statusLine, "HTTP/1.1 200 OK");
+        EXPECT_EQ(answer.body, QByteArray::number(port)) << account->name().toStdString();
+    }
     EXPECT_EQ(post("/GET_USER_SERVER_PORT").statusLine, "HTTP/1.1 404 Not Found");
     // The dispatcher's own port number on another loopback address makes nobody root.
     TlsClient borrower(m_iConfiguredPort, s_poOther, QStringLiteral("127.0.0.2"), m_iConfiguredPort);

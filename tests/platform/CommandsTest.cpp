@@ -1,11 +1,10 @@
-// System tools, the TEST report and the single-session rule against scripted commands; the real
+// System tools and the TEST report against scripted commands; the real
 // command runner against sh; ending real children, and refusing pids that would signal more
 // than one process.
 #include "PlatformTestSupport.h"
 #include "platform/ProcessUtilsExceptions.h"
 #include "platform/QProcessCommandRunner.h"
 #include "platform/SystemInformationReport.h"
-#include "platform/UserDatabase_linux.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -72,34 +71,6 @@ TEST(ChildProcessTest, ShutdownProcess_TermHonouredOrIgnored_EndedByTermOrKilled
     // 0 and -1 would signal our own process group or everyone.
     for (const qint64 pid : {qint64(0), qint64(-1), qint64(99999999), qint64(1) << 40})
         EXPECT_FALSE(utils.ShutdownProcess(pid)) << pid;
-}
-
-LoginSession session(const QString &user, const QString &seat, bool active)
-{
-    return {user, user, seat, QString(), active}; // the user names the session too
-}
-
-TEST(SingleActiveSessionTest,
-     GetDomainAndUsernameForSingleActiveSession_Sessions_AccountOrActiveSessionException)
-{
-    Fakes fakes;
-    auto utils = fakes.utils();
-    fakes.sessions->query.sessions = {session("bob", "seat0", false), session("alice", "seat0", true)};
-    EXPECT_EQ(utils.getDomainAndUsernameForSingleActiveSession(), UserDatabase::accountText("alice"));
-    const std::pair<QList<LoginSession>, QString> failures[] = {
-        {{session("bob", "seat0", true), session("alice", "", true)},
-         "More than one user already logged in."},
-        {{session("bob", "seat0", false)}, "Could not find active session."},
-    };
-    for (const auto &[sessions, userMessage] : failures) {
-        fakes.sessions->query.sessions = sessions;
-        try {
-            utils.getDomainAndUsernameForSingleActiveSession();
-            ADD_FAILURE() << "no exception for " << userMessage.toStdString();
-        } catch (const ActiveSessionException &exception) {
-            EXPECT_EQ(exception.getUserMessage(), userMessage);
-        }
-    }
 }
 
 } // namespace

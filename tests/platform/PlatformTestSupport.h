@@ -36,19 +36,12 @@ struct FakeCommandRunner : CommandRunner
     QMap<QString, CommandResult> script;
 };
 
-struct FakeSessionSource : SessionSource
-{
-    SessionQuery querySessions() override { return query; }
-    SessionQuery query{true, 0, {}};
-};
-
 struct Fakes
 {
     std::shared_ptr<FakeCommandRunner> runner = std::make_shared<FakeCommandRunner>();
-    std::shared_ptr<FakeSessionSource> sessions = std::make_shared<FakeSessionSource>();
     ProcessUtilsLinuxImpl::Dependencies deps() const
     {
-        return {runner, sessions, nullptr}; // no test writes to the event log
+        return {runner, nullptr}; // no test writes to the event log
     }
     ProcessUtilsLinuxImpl utils(const QString &proc = "/proc") const
     {

@@ -3,7 +3,6 @@
 #include "PlatformTestSupport.h"
 #include "platform/PeerSocketQuery_linux.h"
 #include "platform/ProcessUtilsExceptions.h"
-#include "platform/UserDatabase_linux.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -94,11 +93,10 @@ TEST(SocketTableTest, SocketLookups_CraftedTcpTableAndFds_OwnerPidOrListeningPor
     for (const auto &c : listeners)
         EXPECT_EQ(utils.getPortOfProcessWithPID(c.pid, c.minPort), c.port)
             << "pid " << c.pid << " min " << c.minPort;
-    // The first server of the account, by name and account in any case, with a port high enough.
-    const QString account = UserDatabase::accountText(UserDatabase::userName(me).value).toUpper();
-    EXPECT_EQ(utils.getPortOfUserProcess(account, "veltranecryptoserver", 0), 8630);
-    EXPECT_EQ(utils.getPortOfUserProcess(account, "VeltraneCryptoServer", 8631), 8631);
-    EXPECT_EQ(utils.getPortOfUserProcess("elsewhere/nobody", "VeltraneCryptoServer", 0), 0);
+    // The first server of the uid, by name in any case, with a port high enough.
+    EXPECT_EQ(utils.getPortOfUserProcess(me, "veltranecryptoserver", 0), 8630);
+    EXPECT_EQ(utils.getPortOfUserProcess(me, "VeltraneCryptoServer", 8631), 8631);
+    EXPECT_EQ(utils.getPortOfUserProcess(me + 1, "VeltraneCryptoServer", 0), 0);
 }
 
 TEST(ProcessNameTest, GetProcessNameForPid_ExeThenCmdlineThenUnknown_BaseNameStatParsedAndMissingTablesThrow)

@@ -1,3 +1,0 @@
-#include "SessionSource.h"
-
-SessionSource::~SessionSource() = default;
