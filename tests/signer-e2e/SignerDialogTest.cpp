@@ -309,7 +309,8 @@ TEST_F(SignerDialogTest, Sign_BusyCancelRemovedTokenAndTimeout_ExactReplies)
         waitUntil([&] { return m_oServer.logText().count(QString::fromLatin1(kCancelled)) == 2; }, 20s));
 }
 
-// A token whose PIN is locked (login would still work underneath, so a PIN tried would sign).
+// A token that reports its PIN locked; login would still work underneath, so a PIN tried would
+// sign. The dialog says so from the start, its PIN field disabled; closing it reports the lock.
 class LockedTokenTest : public SignerDialogTest
 {
 protected:
@@ -320,8 +321,8 @@ TEST_F(LockedTokenTest, Sign_LockedPin_ReportedAndNeverTried)
 {
     const QByteArray command =
         start("/signer/SIGN", kPage, "id=" + idOf(listing(), "Test Token", "EC") + "&data=YQ==");
-    enter("1234");
-    typeInto(kSignTitle, "token-locked", {"key", "Escape"});
+    typeInto(kSignTitle, "token-locked", {"type", "1234"});
+    typeInto(kSignTitle, {}, {"key", "Escape"});
     EXPECT_EQ(result(command), failure("PIN_LOCKED", "The PIN is locked."));
 }
 
