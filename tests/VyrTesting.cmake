@@ -37,7 +37,8 @@ endif()
 set_target_properties(vyr_test_pch PROPERTIES CXX_COMPILER_LAUNCHER "${VYR_TEST_LAUNCHER}")
 
 # vyr_add_test(NAME SOURCES ... LIBS ... [LABEL <label>] [PROPERTIES ...]): a GoogleTest
-# executable registered with CTest, one test per case, labelled unit unless told otherwise.
+# executable registered with CTest, one test per case, labelled unit unless told otherwise;
+# it links the shared harness (tests/support), whose Qt main runs the cases.
 function(vyr_add_test name)
   cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   if(NOT ARG_LABEL)
@@ -45,7 +46,7 @@ function(vyr_add_test name)
   endif()
   vyr_test_label_properties(${ARG_LABEL} label_properties)
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Qt6::Core Qt6::Test)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} vyr_test_support GTest::gtest GTest::gmock Qt6::Core Qt6::Test)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_precompile_headers(${name} REUSE_FROM vyr_test_pch)
   # gtest_discover_tests keeps only the first entry of an ENVIRONMENT list, so the

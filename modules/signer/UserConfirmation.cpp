@@ -51,6 +51,8 @@ void unlockForSigning(const QByteArray &origin, const SigningInput &input, Signi
 {
     SignDialog dialog(summaryOf(origin, input, key), key.secretKind(),
                       [&key](const QByteArray &secret) { return key.login(secret); });
+    if (key.secretLocked())
+        dialog.showLocked();
     showInFront(dialog);
     if (dialog.failure())
         std::rethrow_exception(dialog.failure());

@@ -28,6 +28,7 @@ public:
     QList<QByteArray> chain() const override;
     SecretKind secretKind() const override;
     LoginResult login(const QByteArray &secret) override;
+    bool secretLocked() const override { return (m_location.tokenFlags & CKF_USER_PIN_LOCKED) != 0; }
     QByteArray signDigest(SignatureAlgorithm algorithm, DigestAlgorithm digest,
                           const QByteArray &digestValue) override;
 

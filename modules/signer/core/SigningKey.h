@@ -60,6 +60,8 @@ public:
     virtual SecretKind secretKind() const = 0;
     // Called again after Incorrect with the next try; never after Locked.
     virtual LoginResult login(const QByteArray &secret) = 0;
+    // Known locked before any try (a token says so): the user is told, never asked for it.
+    virtual bool secretLocked() const { return false; }
     // Signs a digest already computed with `digest` (its length matches the algorithm):
     // PKCS#1 v1.5 over the DigestInfo, PSS with MGF1 of the same digest and salt of its length,
     // ECDSA as a DER SEQUENCE of r and s. Throws SignerError (AlgorithmUnsupported for a key

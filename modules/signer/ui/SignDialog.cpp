@@ -139,7 +139,8 @@ void SignDialog::showLoginFailure(const LoginResult &result)
     if (result.outcome == LoginResult::Outcome::Locked) {
         m_eOutcome = Outcome::Locked;
         m_poStatus->setText(tr("The PIN is locked: this key cannot be used until it is unblocked."));
-        m_poSecret->setEnabled(false);
+        if (m_poSecret)
+            m_poSecret->setEnabled(false);
         m_poConfirm->setEnabled(false);
         return;
     }

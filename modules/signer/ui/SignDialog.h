@@ -33,6 +33,8 @@ public:
     std::exception_ptr failure() const { return m_pFailure; }
 
     void accept() override;
+    // For a key already locked when the dialog opens: no secret is taken, only Cancel is left.
+    void showLocked() { showLoginFailure({LoginResult::Outcome::Locked, 0}); }
 
 private:
     void addCertificate(const QByteArray &der);
