@@ -1,0 +1,78 @@
+#include "PdfSigner.h"
+
+#include "CadesBuilder.h"
+#include "IncrementalUpdate.h"
+#include "PdfReadError.h"
+#include "SignatureAppearance.h"
+#include "SignatureField.h"
+
+#include <QCryptographicHash>
+#include <QIODevice>
+#include <cmath>
+
+namespace {
+
+// A signature larger than a sheet of A0 paper is not meant; far-off numbers only hide mistakes.
+constexpr double kLargestCoordinate = 14400;
+
+void checkRect(const QRectF &rect)
+{
+    const bool finite = std::isfinite(rect.left()) && std::isfinite(rect.top()) &&
+                        std::isfinite(rect.width()) && std::isfinite(rect.height());
+    if (!finite || rect.width() < 1 || rect.height() < 1 || std::abs(rect.left()) > kLargestCoordinate ||
+        std::abs(rect.top()) > kLargestCoordinate || rect.right() > kLargestCoordinate ||
+        rect.bottom() > kLargestCoordinate)
+        throw SignerError(
+            SignerErrorCode::BadInput,
+            QStringLiteral("The signature's rectangle must have a size and lie within %1 points.")
+                .arg(kLargestCoordinate));
+}
+
+} // namespace
+
+PdfSigner::PdfSigner(const PdfDocument &document, PdfSignatureOptions options)
+    : m_document(document), m_options(std::move(options)), m_page(document.page(m_options.page))
+{
+    if (m_options.rect)
+        checkRect(*m_options.rect);
+    m_options.details.check();
+}
+
+QByteArray PdfSigner::sign(CadesBuilder &builder, const QByteArray &signerCertificate)
+{
+    m_options.details.time = QDateTime::currentDateTimeUtc();
+    const SignatureDictionary dictionary(m_options.details, builder.detachedSizeBound());
+    const auto [update, bodyStart] = readingPdf([&] {
+        IncrementalUpdate update(m_document);
+        const QPDFObjGen signature = update.reserve();
+        const qsizetype start = update.addObject(signature, dictionary.body());
+        std::optional<QPDFObjGen> appearance;
+        if (m_options.rect) {
+            const SignatureAppearance face(m_options.rect->size(), signerCertificate, m_options.details.time);
+            appearance = update.reserve();
+            update.addStream(*appearance, face.entries(), face.content());
+        }
+        SignatureField(m_document, m_page)
+            .addTo(update, signature, m_options.rect.value_or(QRectF()), appearance);
+        return std::pair(update.finish(), start);
+    });
+    QByteArray signedUpdate = update;
+    const auto gap = dictionary.writeByteRange(signedUpdate, bodyStart, m_document.input().size());
+    dictionary.writeContents(signedUpdate, bodyStart, builder.signContentDigest(digest(signedUpdate, gap)));
+    return signedUpdate;
+}
+
+void PdfSigner::write(const QByteArray &update, QIODevice &out) const
+{
+    m_document.input().forEachPiece([&](QByteArrayView piece) { out.write(piece.data(), piece.size()); });
+    out.write(update);
+}
+
+QByteArray PdfSigner::digest(const QByteArray &update, std::pair<qsizetype, qsizetype> gap) const
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    m_document.input().forEachPiece([&](QByteArrayView piece) { hash.addData(piece); });
+    hash.addData(QByteArrayView(update).first(gap.first));
+    hash.addData(QByteArrayView(update).sliced(gap.second));
+    return hash.result();
+}
