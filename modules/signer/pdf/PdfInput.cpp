@@ -1,8 +1,8 @@
 #include "PdfInput.h"
 
+#include "Sha256.h"
 #include "core/SignerError.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 
 namespace {
@@ -55,7 +55,7 @@ void PdfInput::forEachPiece(const std::function<void(QByteArrayView)> &consume) 
 
 QByteArray PdfInput::sha256() const
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    forEachPiece([&](QByteArrayView piece) { hash.addData(piece); });
+    Sha256 hash;
+    forEachPiece([&](QByteArrayView piece) { hash.add(piece); });
     return hash.result();
 }

@@ -3,10 +3,10 @@
 #include "CadesBuilder.h"
 #include "IncrementalUpdate.h"
 #include "PdfReadError.h"
+#include "Sha256.h"
 #include "SignatureAppearance.h"
 #include "SignatureField.h"
 
-#include <QCryptographicHash>
 #include <QIODevice>
 #include <cmath>
 
@@ -70,9 +70,9 @@ void PdfSigner::write(const QByteArray &update, QIODevice &out) const
 
 QByteArray PdfSigner::digest(const QByteArray &update, std::pair<qsizetype, qsizetype> gap) const
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    m_document.input().forEachPiece([&](QByteArrayView piece) { hash.addData(piece); });
-    hash.addData(QByteArrayView(update).first(gap.first));
-    hash.addData(QByteArrayView(update).sliced(gap.second));
+    Sha256 hash;
+    m_document.input().forEachPiece([&](QByteArrayView piece) { hash.add(piece); });
+    hash.add(QByteArrayView(update).first(gap.first));
+    hash.add(QByteArrayView(update).sliced(gap.second));
     return hash.result();
 }

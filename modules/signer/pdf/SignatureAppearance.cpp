@@ -19,8 +19,7 @@ QString commonName(const QByteArray &certificate)
     unsigned char *utf8 = nullptr;
     const int length =
         ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
-    const QString name =
-        length < 0 ? QString() : QString::fromUtf8(reinterpret_cast<const char *>(utf8), length);
+    QString name = length < 0 ? QString() : QString::fromUtf8(reinterpret_cast<const char *>(utf8), length);
     OPENSSL_free(utf8);
     return name;
 }
