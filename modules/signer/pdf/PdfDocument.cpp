@@ -1,6 +1,7 @@
 #include "PdfDocument.h"
 
 #include "PdfReadError.h"
+#include "core/SignerLog.h"
 
 #include <cctype>
 #include <qpdf/QPDF.hh>
@@ -55,6 +56,9 @@ void PdfDocument::open()
     if (!m_qpdf->getRoot().isIndirect())
         throw badInput("The PDF's catalog is not an object of its own.");
     m_qpdf->getAllPages();
+    // What qpdf overlooked (a stream's wrong length, a stray token) readers overlook as well.
+    if (m_qpdf->anyWarnings())
+        qCInfo(lcSigner) << "PDF read with" << m_qpdf->getWarnings().size() << "warnings";
 }
 
 void PdfDocument::resolveEveryObject()

@@ -42,30 +42,38 @@ QByteArray PdfSigner::sign(CadesBuilder &builder, const QByteArray &signerCertif
 {
     m_options.details.time = QDateTime::currentDateTimeUtc();
     const SignatureDictionary dictionary(m_options.details, builder.detachedSizeBound());
-    const auto [update, bodyStart] = readingPdf([&] {
-        IncrementalUpdate update(m_document);
-        const QPDFObjGen signature = update.reserve();
-        const qsizetype start = update.addObject(signature, dictionary.body());
-        std::optional<QPDFObjGen> appearance;
-        if (m_options.rect) {
-            const SignatureAppearance face(m_options.rect->size(), signerCertificate, m_options.details.time);
-            appearance = update.reserve();
-            update.addStream(*appearance, face.entries(), face.content());
-        }
-        SignatureField(m_document, m_page)
-            .addTo(update, signature, m_options.rect.value_or(QRectF()), appearance);
-        return std::pair(update.finish(), start);
-    });
-    QByteArray signedUpdate = update;
-    const auto gap = dictionary.writeByteRange(signedUpdate, bodyStart, m_document.input().size());
-    dictionary.writeContents(signedUpdate, bodyStart, builder.signContentDigest(digest(signedUpdate, gap)));
-    return signedUpdate;
+    auto [update, bodyStart] = readingPdf([&] { return unsignedUpdate(dictionary, signerCertificate); });
+    const auto gap = dictionary.writeByteRange(update, bodyStart, m_document.input().size());
+    dictionary.writeContents(update, bodyStart, builder.signContentDigest(digest(update, gap)));
+    return update;
+}
+
+std::pair<QByteArray, qsizetype> PdfSigner::unsignedUpdate(const SignatureDictionary &dictionary,
+                                                           const QByteArray &signerCertificate) const
+{
+    IncrementalUpdate update(m_document);
+    const QPDFObjGen signature = update.reserve();
+    const qsizetype bodyStart = update.addObject(signature, dictionary.body());
+    std::optional<QPDFObjGen> appearance;
+    if (m_options.rect) {
+        const SignatureAppearance face(m_options.rect->size(), signerCertificate, m_options.details.time);
+        appearance = update.reserve();
+        update.addStream(*appearance, face.entries(), face.content());
+    }
+    SignatureField(m_document, m_page)
+        .addTo(update, signature, m_options.rect.value_or(QRectF()), appearance);
+    return {update.finish(), bodyStart};
 }
 
 void PdfSigner::write(const QByteArray &update, QIODevice &out) const
 {
-    m_document.input().forEachPiece([&](QByteArrayView piece) { out.write(piece.data(), piece.size()); });
-    out.write(update);
+    bool written = true;
+    m_document.input().forEachPiece([&](QByteArrayView piece) {
+        written = written && out.write(piece.data(), piece.size()) == piece.size();
+    });
+    if (!written || out.write(update) != update.size())
+        throw SignerError(SignerErrorCode::StoreError,
+                          QStringLiteral("The signed document could not be written."));
 }
 
 QByteArray PdfSigner::digest(const QByteArray &update, std::pair<qsizetype, qsizetype> gap) const

@@ -29,10 +29,13 @@ public:
 
     // The update to append to the document's bytes. Throws what the builder throws.
     QByteArray sign(CadesBuilder &builder, const QByteArray &signerCertificate);
-    // The document followed by `update`.
+    // The document followed by `update`; StoreError when `out` takes less.
     void write(const QByteArray &update, QIODevice &out) const;
 
 private:
+    // The update with the dictionary's room still empty, and where the dictionary's body starts.
+    std::pair<QByteArray, qsizetype> unsignedUpdate(const SignatureDictionary &dictionary,
+                                                    const QByteArray &signerCertificate) const;
     QByteArray digest(const QByteArray &update, std::pair<qsizetype, qsizetype> gap) const;
 
     const PdfDocument &m_document;
