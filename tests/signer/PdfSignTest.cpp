@@ -45,8 +45,9 @@ QString path(const QString &name)
     return g_dir.filePath(name);
 }
 
-// Signs `in` into `out` with the named person's PKCS#12 file.
-void signPdf(const QString &in, const QString &out, const char *signer, const PdfSignatureOptions &options)
+// Signs `in` into `out` with the named person's PKCS#12 file, read from the file or from memory.
+void signPdf(const QString &in, const QString &out, const char *signer, const PdfSignatureOptions &options,
+             bool inMemory = false)
 {
     vyr::signer::Pkcs12Store store(path("p12"));
     QList<CertificateEntry> entries = store.list();
@@ -55,7 +56,9 @@ void signPdf(const QString &in, const QString &out, const char *signer, const Pd
     const std::unique_ptr<SigningKey> key = store.open(entries[0].id);
     ASSERT_EQ(key->login("pw").outcome, LoginResult::Outcome::Ok);
     CadesBuilder builder(*key, {true, false, DigestAlgorithm::Sha256, SignatureAlgorithm::RsaPkcs1v15});
-    const PdfDocument document(PdfInput::fromFile(in));
+    QFile original(in);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const PdfDocument document(inMemory ? PdfInput::fromBytes(original.readAll()) : PdfInput::fromFile(in));
     PdfSigner signer(document, options);
     const QByteArray update = signer.sign(builder, key->certificate());
     QFile file(out);
@@ -92,7 +95,7 @@ struct SignCase
     const char *name, *sample;
     int page;
     std::optional<QRectF> rect;
-    bool xrefStream;
+    bool xrefStream, inMemory;
 };
 
 class PdfSignCaseTest : public PdfSignTest, public ::testing::WithParamInterface<SignCase>
@@ -104,7 +107,7 @@ TEST_P(PdfSignCaseTest, Sign_EachForm_PdfsigValidAndQpdfClean)
     const SignCase c = GetParam();
     const QString out = path(QStringLiteral("%1.pdf").arg(c.name));
     const SignatureDetails details{{}, QStringLiteral("Approved (final) \\ ü"), QStringLiteral("Zürich"), {}};
-    signPdf(path(c.sample), out, "alice", {c.page, c.rect, details});
+    signPdf(path(c.sample), out, "alice", {c.page, c.rect, details}, c.inMemory);
     const QStringList reports = signatureReports(out);
     ASSERT_EQ(reports.size(), 1);
     EXPECT_TRUE(valid(reports[0], "alice", true)) << reports[0].toStdString();
@@ -133,9 +136,10 @@ TEST_P(PdfSignCaseTest, Sign_EachForm_PdfsigValidAndQpdfClean)
 
 INSTANTIATE_TEST_SUITE_P(
     Samples, PdfSignCaseTest,
-    ::testing::Values(SignCase{"OnePageInvisible", "one.pdf", 1, std::nullopt, false},
-                      SignCase{"FormFieldVisible", "many.pdf", 2, QRectF(300, 100, 220, 60), false},
-                      SignCase{"XrefStreamVisible", "streams.pdf", 40, QRectF(300, 400, 160, 40), true}),
+    ::testing::Values(SignCase{"OnePageInvisibleInMemory", "one.pdf", 1, std::nullopt, false, true},
+                      SignCase{"FormFieldVisible", "many.pdf", 2, QRectF(300, 100, 220, 60), false, false},
+                      SignCase{"XrefStreamVisible", "streams.pdf", 40, QRectF(300, 400, 160, 40), true,
+                               false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(PdfSignTest, SignTwice_BothValid_FirstBrokenByAByteOfItsRevision)

@@ -42,14 +42,16 @@ QByteArray PdfInput::read(qint64 offset, qint64 length) const
 void PdfInput::forEachPiece(const std::function<void(QByteArrayView)> &consume) const
 {
     for (qint64 offset = 0; offset < m_size; offset += kPiece) {
-        const QByteArray piece = m_file ? read(offset, kPiece) : QByteArray();
-        const QByteArrayView view =
-            m_file ? QByteArrayView(piece)
-                   : QByteArrayView(m_bytes).sliced(offset, std::min(kPiece, m_size - offset));
-        if (view.size() != std::min(kPiece, m_size - offset))
+        const qint64 length = std::min(kPiece, m_size - offset);
+        if (!m_file) {
+            consume(QByteArrayView(m_bytes).sliced(offset, length));
+            continue;
+        }
+        const QByteArray piece = read(offset, length);
+        if (piece.size() != length)
             throw SignerError(SignerErrorCode::StoreError,
                               QStringLiteral("The document could not be read to its end."));
-        consume(view);
+        consume(piece);
     }
 }
 
