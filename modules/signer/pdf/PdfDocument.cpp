@@ -10,7 +10,6 @@ namespace {
 
 // The largest object number a PDF may use; beyond it a reader's tables overflow.
 constexpr int kMaxObjectNumber = 8388607;
-constexpr qint64 kHeaderWindow = 1024;
 constexpr qint64 kTailWindow = 1024;
 
 SignerError badInput(const char *message)
@@ -33,8 +32,10 @@ QByteArray numberAfter(const QByteArray &text, qsizetype from)
 
 PdfDocument::PdfDocument(PdfInput input) : m_input(std::move(input)), m_qpdf(std::make_unique<QPDF>())
 {
-    if (!m_input.read(0, kHeaderWindow).contains("%PDF-"))
-        throw badInput("The document is not a PDF.");
+    // Readers count a file's offsets from its header; one that does not start the file would
+    // shift every offset the update writes.
+    if (!m_input.read(0, 5).startsWith("%PDF-"))
+        throw badInput("The document is not a PDF: it does not begin with a PDF header.");
     readingPdf([this] { open(); });
     m_tail = readTail();
 }
