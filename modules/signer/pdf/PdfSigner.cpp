@@ -9,6 +9,7 @@
 
 #include <QIODevice>
 #include <cmath>
+#include <qpdf/QPDF.hh>
 
 namespace {
 
@@ -28,6 +29,22 @@ void checkRect(const QRectF &rect)
                 .arg(kLargestCoordinate));
 }
 
+// A certification that allows no change at all (DocMDP with /P 1) is broken by any update,
+// a further signature too.
+void checkCertification(QPDF &qpdf)
+{
+    QPDFObjectHandle references = qpdf.getRoot().getKey("/Perms").getKey("/DocMDP").getKey("/Reference");
+    if (!references.isArray())
+        return;
+    for (QPDFObjectHandle &reference : references.getArrayAsVector()) {
+        QPDFObjectHandle permission = reference.getKey("/TransformParams").getKey("/P");
+        if (permission.isInteger() && permission.getIntValue() == 1)
+            throw SignerError(
+                SignerErrorCode::BadInput,
+                QStringLiteral("The PDF is certified against any change; it cannot be signed again."));
+    }
+}
+
 } // namespace
 
 PdfSigner::PdfSigner(const PdfDocument &document, PdfSignatureOptions options)
@@ -36,6 +53,7 @@ PdfSigner::PdfSigner(const PdfDocument &document, PdfSignatureOptions options)
     if (m_options.rect)
         checkRect(*m_options.rect);
     m_options.details.check();
+    readingPdf([&] { checkCertification(document.qpdf()); });
 }
 
 QByteArray PdfSigner::sign(CadesBuilder &builder, const QByteArray &signerCertificate)

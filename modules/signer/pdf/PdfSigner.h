@@ -24,7 +24,8 @@ struct PdfSignatureOptions
 class PdfSigner
 {
 public:
-    // BadInput for a page the document lacks, a rectangle no page holds or an overlong text.
+    // BadInput for a page the document lacks, a rectangle no page holds, an overlong text or a
+    // document certified against any change.
     PdfSigner(const PdfDocument &document, PdfSignatureOptions options);
 
     // The update to append to the document's bytes. Throws what the builder throws.
