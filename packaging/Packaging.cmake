@@ -60,8 +60,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 string(CONCAT CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6core6 (>= 6.4), libqt6network6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), "
     "libqt6core5compat6 (>= 6.4), libssl3 (>= 3.0), libspdlog1.10, libfmt9, "
-    # The signing module reaches every token the system registers through p11-kit's proxy.
-    "p11-kit, p11-kit-modules")
+    # The signing module reaches every token the system registers through p11-kit's proxy, and
+    # reads the PDFs it signs with qpdf.
+    "p11-kit, p11-kit-modules, libqpdf29")
 # certutil, for the browser-trust step of the user unit; smart cards for the signing module.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libnss3-tools, opensc, pcscd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -11,6 +11,7 @@ packages=(
   curl procps passwd util-linux ca-certificates
   libnss3-tools
   softhsm2 opensc p11-kit p11-kit-modules libp11-kit-dev
+  libqpdf-dev qpdf poppler-utils  # PDF signing reads with qpdf; its tests check with qpdf and poppler's tools
   xvfb xdotool imagemagick  # the signing dialogs' end-to-end tests: an X server, keystrokes, screenshots
   chromium nodejs $(command -v npm >/dev/null || echo npm)  # NodeSource's nodejs carries its own npm
 )

@@ -1,0 +1,63 @@
+#include "PdfInput.h"
+
+#include "Sha256.h"
+#include "core/SignerError.h"
+
+#include <QFile>
+
+namespace {
+constexpr qint64 kPiece = 1 << 20;
+}
+
+PdfInput PdfInput::fromFile(const QString &path)
+{
+    PdfInput input;
+    input.m_path = path;
+    input.m_file = std::make_shared<QFile>(path);
+    if (!input.m_file->open(QIODevice::ReadOnly))
+        throw SignerError(SignerErrorCode::BadInput, QStringLiteral("The document cannot be read."));
+    input.m_size = input.m_file->size();
+    return input;
+}
+
+PdfInput PdfInput::fromBytes(const QByteArray &bytes)
+{
+    PdfInput input;
+    input.m_bytes = bytes;
+    input.m_size = bytes.size();
+    return input;
+}
+
+QByteArray PdfInput::read(qint64 offset, qint64 length) const
+{
+    if (offset < 0 || offset >= m_size || length <= 0)
+        return {};
+    if (!m_file)
+        return m_bytes.mid(offset, length);
+    if (!m_file->seek(offset))
+        return {};
+    return m_file->read(std::min(length, m_size - offset));
+}
+
+void PdfInput::forEachPiece(const std::function<void(QByteArrayView)> &consume) const
+{
+    for (qint64 offset = 0; offset < m_size; offset += kPiece) {
+        const qint64 length = std::min(kPiece, m_size - offset);
+        if (!m_file) {
+            consume(QByteArrayView(m_bytes).sliced(offset, length));
+            continue;
+        }
+        const QByteArray piece = read(offset, length);
+        if (piece.size() != length)
+            throw SignerError(SignerErrorCode::StoreError,
+                              QStringLiteral("The document could not be read to its end."));
+        consume(piece);
+    }
+}
+
+QByteArray PdfInput::sha256() const
+{
+    Sha256 hash;
+    forEachPiece([&](QByteArrayView piece) { hash.add(piece); });
+    return hash.result();
+}
