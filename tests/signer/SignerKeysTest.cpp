@@ -151,7 +151,7 @@ TEST_F(SignerKeysTest, Login_WrongThenRightSecretOrLockedToken_ReportedWithoutLo
         EXPECT_EQ(key->login("wrong-secret").outcome, LoginResult::Outcome::Incorrect) << store;
         EXPECT_EQ(key->login(secret).outcome, LoginResult::Outcome::Ok) << store;
     }
-    SignerSettings lockedSettings{false, {QStringLiteral(VYR_LOCKED_TOKEN)}, dir.path(), {}};
+    SignerSettings lockedSettings{false, {QStringLiteral(VYR_LOCKED_TOKEN)}, dir.path(), {}, {}};
     KeyStores lockedStores(lockedSettings);
     const QList<CertificateEntry> lockedEntries = lockedStores.list();
     ASSERT_EQ(lockedEntries.size(), 2);
