@@ -201,7 +201,6 @@ TEST_F(SignerKeysTest, Stores_BrokenOrRemoved_SkippedInListingAndCodedWhenOpened
         }
         return SignerErrorCode::Cancelled; // no error at all
     };
-    EXPECT_EQ(codeOf(QByteArray(64, '0'), "ECDSA"), SignerErrorCode::CertificateNotFound);
     EXPECT_EQ(codeOf(idOf(QStringLiteral("Test Token"), QStringLiteral("RSA")), "ECDSA"),
               SignerErrorCode::AlgorithmUnsupported);
     EXPECT_EQ(codeOf(idOf(QStringLiteral("file.p12"), QStringLiteral("RSA")), "ECDSA"),
