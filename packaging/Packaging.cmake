@@ -28,14 +28,16 @@ foreach(script postinst prerm postrm)
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE)
 endforeach()
-# dpkg keeps an administrator's edits of the INI across upgrades.
-file(WRITE ${_vyr_packaging_build}/debian/conffiles "${VYR_INSTALL_DIR}/VeltraneCryptoProvider.ini\n")
+# dpkg keeps an administrator's edits of the INIs across upgrades.
+file(WRITE ${_vyr_packaging_build}/debian/conffiles
+     "${VYR_INSTALL_DIR}/VeltraneCryptoProvider.ini\n${VYR_INSTALL_DIR}/dlls/signer.ini\n")
 
 install(TARGETS VeltraneCryptoServer vyr-certgen vyr-sign-module RUNTIME DESTINATION ${VYR_INSTALL_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/config/VeltraneCryptoProvider.ini DESTINATION ${VYR_INSTALL_DIR})
 # Copied byte for byte: stripping or a rewritten run path would break the module's signature.
 install(FILES $<TARGET_FILE:vyr_module_hash> ${VYR_APP_DIR}/dlls/hash.xml
-              $<TARGET_FILE:signer> ${VYR_APP_DIR}/dlls/signer.xml DESTINATION ${VYR_INSTALL_DIR}/dlls)
+              $<TARGET_FILE:signer> ${VYR_APP_DIR}/dlls/signer.xml ${VYR_APP_DIR}/dlls/signer.ini
+        DESTINATION ${VYR_INSTALL_DIR}/dlls)
 install(FILES ${_vyr_packaging_build}/veltrane-dispatcher.service ${_vyr_packaging_build}/veltrane-dispatcher.socket
         DESTINATION ${VYR_SYSTEMD_SYSTEM_UNIT_DIR})
 install(FILES ${_vyr_packaging_build}/veltrane-server.service DESTINATION ${VYR_SYSTEMD_USER_UNIT_DIR})

@@ -1,16 +1,18 @@
 #include "SignerCommands.h"
 
-#include "CertificateJson.h"
 #include "KeyStores.h"
-#include "SigningInput.h"
 #include "UserConfirmation.h"
 #include "cms/CadesBuilder.h"
 #include "core/CertificateFilter.h"
 #include "core/CertificateListing.h"
+#include "core/SignRequest.h"
+#include "core/SignatureAlgorithms.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+using vyr::signer::SignRequest;
 
 namespace {
 QByteArray originOf(const tRequestMap &request)
@@ -44,26 +46,24 @@ QByteArray listCertificates(const tRequestMap &request)
 
 QByteArray sign(const tRequestMap &request)
 {
-    const SigningInput input = SigningInput::read(request, SigningInput::Form::Raw);
+    SignRequest input = vyr::signer::parseSignRequest(request, SignRequest::Form::Raw);
     const std::unique_ptr<SigningKey> key = moduleKeyStores().open(input.id);
-    const SignatureAlgorithm algorithm = algorithmForCertificate(key->certificate(), input.algorithm);
+    // Chosen before the dialog, so a key that cannot make this signature is refused before the
+    // user is asked for anything.
+    input.algorithm = vyr::signer::signatureAlgorithmFor(key->certificate(), input.algorithm);
     UserConfirmation::unlockForSigning(originOf(request), input, *key);
-    QList<QByteArray> signatures;
-    for (const QByteArray &item : input.items)
-        signatures.append(key->signDigest(algorithm, input.digest,
-                                          input.itemsAreDigests ? item : digestOf(input.digest, item)));
-    return answer(signatures,
-                  {{QStringLiteral("algorithm"), QString::fromLatin1(algorithmName(algorithm))},
+    return answer(vyr::signer::signDigests(*key, input),
+                  {{QStringLiteral("algorithm"), vyr::signer::signatureName(*input.algorithm)},
                    {QStringLiteral("certificate"), QString::fromLatin1(key->certificate().toBase64())}});
 }
 
 QByteArray signCms(const tRequestMap &request)
 {
-    const SigningInput input = SigningInput::read(request, SigningInput::Form::Cms);
+    const SignRequest input = vyr::signer::parseSignRequest(request, SignRequest::Form::Cms);
     const std::unique_ptr<SigningKey> key = moduleKeyStores().open(input.id);
-    const SignatureAlgorithm algorithm = algorithmForCertificate(key->certificate(), input.algorithm);
-    // Made before the dialog, so a key that cannot make this signature is refused before the
-    // user is asked for anything.
+    const SignatureAlgorithm algorithm =
+        vyr::signer::signatureAlgorithmFor(key->certificate(), input.algorithm);
+    // Made before the dialog, for the same reason as above.
     CadesBuilder builder(*key, {input.detached, true, input.digest, algorithm});
     UserConfirmation::unlockForSigning(originOf(request), input, *key);
     return answer(builder.signEach(input.items), {});

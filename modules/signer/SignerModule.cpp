@@ -3,6 +3,7 @@
 
 #include "CommandReply.h"
 #include "SignerCommands.h"
+#include "core/SignerSettings.h"
 
 #include <veltrane/VyrModule.h>
 
@@ -31,6 +32,17 @@ VYR_MODULE_IS_GUI_FUNCTION
 VYR_MODULE_CAN_UNPRIVILEGED_RUN
 {
     return false;
+}
+
+// The server lets a page in only when its origin is on this list, before any dialog opens.
+// Nothing may escape into the server: a failure allows nobody.
+VYR_MODULE_GET_ALLOWED_ORIGINS
+{
+    try {
+        return vyr::signer::SignerSettings::load().allowedOrigins.join(',');
+    } catch (...) {
+        return {};
+    }
 }
 
 VYR_MODULE_CAN_USE_ON_TERMINAL_SERVICES

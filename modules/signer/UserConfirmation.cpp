@@ -1,11 +1,10 @@
 #include "UserConfirmation.h"
 
 #include "OriginConsent.h"
+#include "core/SignatureAlgorithms.h"
 #include "core/SignerError.h"
 #include "ui/ConsentDialog.h"
 #include "ui/SignDialog.h"
-
-#include <QCryptographicHash>
 
 namespace {
 [[noreturn]] void cancelled()
@@ -24,11 +23,12 @@ int showInFront(QDialog &dialog)
     return dialog.exec();
 }
 
-SigningSummary summaryOf(const QByteArray &origin, const SigningInput &input, const SigningKey &key)
+SigningSummary summaryOf(const QByteArray &origin, const vyr::signer::SignRequest &input,
+                         const SigningKey &key)
 {
     SigningSummary summary{origin, key.certificate(), {}, input.description};
     for (const QByteArray &item : input.items)
-        summary.items.append({item.size(), QCryptographicHash::hash(item, QCryptographicHash::Sha256)});
+        summary.items.append({item.size(), vyr::signer::computeDigest(DigestAlgorithm::Sha256, item)});
     return summary;
 }
 } // namespace
@@ -47,7 +47,7 @@ void allowListing(const QByteArray &origin)
         consent.remember(origin);
 }
 
-void unlockForSigning(const QByteArray &origin, const SigningInput &input, SigningKey &key)
+void unlockForSigning(const QByteArray &origin, const vyr::signer::SignRequest &input, SigningKey &key)
 {
     SignDialog dialog(summaryOf(origin, input, key), key.secretKind(),
                       [&key](const QByteArray &secret) { return key.login(secret); });

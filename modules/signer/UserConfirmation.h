@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SigningInput.h"
+#include "core/SignRequest.h"
 #include "core/SigningKey.h"
 
 #include <QByteArray>
@@ -13,5 +13,5 @@ namespace UserConfirmation {
 void allowListing(const QByteArray &origin);
 // Shows what will be signed and unlocks the key with the PIN or password typed there;
 // PIN_LOCKED when the token locked.
-void unlockForSigning(const QByteArray &origin, const SigningInput &input, SigningKey &key);
+void unlockForSigning(const QByteArray &origin, const vyr::signer::SignRequest &input, SigningKey &key);
 } // namespace UserConfirmation

@@ -24,6 +24,8 @@ const QMap<QByteArray, QList<QByteArray>> kBuiltInAllowedOrigins = {
     {"quintara",
      {"https://quintara.example.com", "https://www.quintara.example.com", "https://quintara.example.org",
       "https://signer.example.net", "https://signer.example.net:5230", "https://signer.example.net:5231"}},
+    // The user's keys: only the origins its own settings name, none when it cannot say.
+    {"signer", {}},
 };
 
 const QByteArray kNullOrigin = "null";

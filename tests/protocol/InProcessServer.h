@@ -26,7 +26,8 @@ enum class Peer
 
 // One server's request path inside the test process: raw request bytes are parsed, mapped
 // and answered over buffers the way a connection handler does it, with services of its own
-// (the test modules and a build of brevalo that announces its own origins, the INI defaults)
+// (the test modules, a build of brevalo that announces its own origins, the shipped modules,
+// the INI defaults)
 // and the client identity the test names. No TLS and no socket; module jobs still run on the
 // launcher's worker threads. The test's thread only.
 class InProcessServer
@@ -75,7 +76,8 @@ private:
     QSettings m_oSessionSettings;
     HttpSessionStore m_oSessions;
     const QStringList m_oModuleDirectories{QStringLiteral(VYR_TEST_MODULE_DIR),
-                                           QStringLiteral(VYR_POLICY_MODULE_DIR "/own")};
+                                           QStringLiteral(VYR_POLICY_MODULE_DIR "/own"),
+                                           QStringLiteral(VYR_APP_MODULE_DIR)};
     DllManager m_oModules{m_oModuleDirectories};
     CLauncher m_oLauncher{[this] { return &m_oModules; }};
     CTimeout m_oTimeouts;

@@ -4,6 +4,7 @@
 #include "DerWriter.h"
 #include "SignatureCheck.h"
 #include "SignedAttributes.h"
+#include "core/SignatureAlgorithms.h"
 #include "core/SignerError.h"
 
 namespace {
@@ -25,7 +26,7 @@ CadesBuilder::CadesBuilder(SigningKey &key, const CadesOptions &options)
     : m_key(key), m_options(options), m_signer(key.certificate()),
       m_certificates(certificatesOf(key, m_signer.der()))
 {
-    if (!m_signer.keyFits(options.signature))
+    if (!vyr::signer::keySupports(options.signature, m_signer.publicKey()))
         throw SignerError(
             SignerErrorCode::AlgorithmUnsupported,
             QStringLiteral("This certificate's key cannot make the requested kind of signature."));
@@ -33,13 +34,13 @@ CadesBuilder::CadesBuilder(SigningKey &key, const CadesOptions &options)
 
 QByteArray CadesBuilder::sign(const QByteArray &content)
 {
-    const QByteArray contentDigest = cms::digest(m_options.digest, content);
+    const QByteArray contentDigest = vyr::signer::computeDigest(m_options.digest, content);
     return signedData(contentDigest, m_options.detached ? nullptr : &content);
 }
 
 QByteArray CadesBuilder::signContentDigest(const QByteArray &contentDigest)
 {
-    if (contentDigest.size() != cms::digestLength(m_options.digest))
+    if (contentDigest.size() != vyr::signer::digestLength(m_options.digest))
         throw SignerError(SignerErrorCode::BadInput,
                           QStringLiteral("The digest's length does not match its algorithm."));
     return signedData(contentDigest, nullptr);
@@ -101,7 +102,7 @@ QByteArray CadesBuilder::signerInfo(const QByteArray &contentDigest)
 
 QByteArray CadesBuilder::signatureOver(const QByteArray &attributes)
 {
-    const QByteArray attributesDigest = cms::digest(m_options.digest, attributes);
+    const QByteArray attributesDigest = vyr::signer::computeDigest(m_options.digest, attributes);
     QByteArray signature = m_key.signDigest(m_options.signature, m_options.digest, attributesDigest);
     if (!cms::signatureMatches(m_signer.publicKey(), m_options.signature, m_options.digest, attributesDigest,
                                signature))

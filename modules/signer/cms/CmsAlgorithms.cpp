@@ -1,6 +1,7 @@
 #include "CmsAlgorithms.h"
 
 #include "DerWriter.h"
+#include "core/SignatureAlgorithms.h"
 #include "core/SignerError.h"
 
 namespace cms {
@@ -38,41 +39,11 @@ QByteArray pssParameters(DigestAlgorithm digest)
     return der::sequence({
         der::explicitTag(0, hash),
         der::explicitTag(1, der::sequence({der::objectIdentifier(kMgf1), hash})),
-        der::explicitTag(2, der::integer(static_cast<int>(digestLength(digest)))),
+        der::explicitTag(2, der::integer(vyr::signer::digestLength(digest))),
     });
 }
 
 } // namespace
-
-const EVP_MD *evpDigest(DigestAlgorithm algorithm)
-{
-    switch (algorithm) {
-    case DigestAlgorithm::Sha256:
-        return EVP_sha256();
-    case DigestAlgorithm::Sha384:
-        return EVP_sha384();
-    case DigestAlgorithm::Sha512:
-        return EVP_sha512();
-    }
-    throw SignerError(SignerErrorCode::AlgorithmUnsupported, QStringLiteral("Unknown digest algorithm."));
-}
-
-qsizetype digestLength(DigestAlgorithm algorithm)
-{
-    return EVP_MD_get_size(evpDigest(algorithm));
-}
-
-QByteArray digest(DigestAlgorithm algorithm, const QByteArray &bytes)
-{
-    QByteArray value(EVP_MAX_MD_SIZE, Qt::Uninitialized);
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.constData(), static_cast<size_t>(bytes.size()),
-                   reinterpret_cast<unsigned char *>(value.data()), &length, evpDigest(algorithm),
-                   nullptr) != 1)
-        throw SignerError(SignerErrorCode::StoreError, QStringLiteral("The digest could not be computed."));
-    value.truncate(length);
-    return value;
-}
 
 QByteArray digestAlgorithmIdentifier(DigestAlgorithm algorithm)
 {

@@ -3,11 +3,10 @@
 #include "core/SigningKey.h"
 
 #include <QByteArray>
-#include <openssl/evp.h>
 
-// Object identifiers and AlgorithmIdentifier encodings of the algorithms a signer may choose,
-// and the digests computed with them: one table, so the identifier written into a
-// signature and the digest actually computed cannot disagree.
+// Object identifiers and AlgorithmIdentifier encodings of the algorithms a signer may choose.
+// The digests themselves are computed by the key stores' own functions
+// (core/SignatureAlgorithms.h), so a raw signature and a CMS one hash alike.
 namespace cms {
 
 namespace oid {
@@ -19,9 +18,6 @@ inline constexpr const char *signingTime = "1.2.840.113549.1.9.5";
 inline constexpr const char *signingCertificateV2 = "1.2.840.113549.1.9.16.2.47";
 } // namespace oid
 
-const EVP_MD *evpDigest(DigestAlgorithm algorithm);
-qsizetype digestLength(DigestAlgorithm algorithm);
-QByteArray digest(DigestAlgorithm algorithm, const QByteArray &bytes);
 // Parameters absent, as the SHA-2 identifiers are written in CMS.
 QByteArray digestAlgorithmIdentifier(DigestAlgorithm algorithm);
 // PSS carries its hash, mask generation and salt length, matching what SigningKey promises:

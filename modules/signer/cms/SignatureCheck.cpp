@@ -2,6 +2,7 @@
 
 #include "CmsAlgorithms.h"
 #include "common/OpenSslHandles.h"
+#include "core/SignatureAlgorithms.h"
 
 #include <openssl/err.h>
 #include <openssl/rsa.h>
@@ -16,8 +17,8 @@ bool configurePadding(EVP_PKEY_CTX *context, SignatureAlgorithm signature, Diges
         return EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING) > 0;
     case SignatureAlgorithm::RsaPss:
         return EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PSS_PADDING) > 0 &&
-               EVP_PKEY_CTX_set_rsa_mgf1_md(context, evpDigest(digest)) > 0 &&
-               EVP_PKEY_CTX_set_rsa_pss_saltlen(context, static_cast<int>(digestLength(digest))) > 0;
+               EVP_PKEY_CTX_set_rsa_mgf1_md(context, vyr::signer::digestMd(digest)) > 0 &&
+               EVP_PKEY_CTX_set_rsa_pss_saltlen(context, vyr::signer::digestLength(digest)) > 0;
     case SignatureAlgorithm::Ecdsa:
         return true;
     }
@@ -31,7 +32,7 @@ bool signatureMatches(EVP_PKEY *publicKey, SignatureAlgorithm signature, DigestA
 {
     const vyr::openssl::EvpPkeyCtxPtr context(EVP_PKEY_CTX_new(publicKey, nullptr));
     if (!context || EVP_PKEY_verify_init(context.get()) <= 0 ||
-        EVP_PKEY_CTX_set_signature_md(context.get(), evpDigest(digest)) <= 0 ||
+        EVP_PKEY_CTX_set_signature_md(context.get(), vyr::signer::digestMd(digest)) <= 0 ||
         !configurePadding(context.get(), signature, digest)) {
         ERR_clear_error();
         return false;

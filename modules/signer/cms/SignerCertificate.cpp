@@ -2,6 +2,7 @@
 
 #include "CmsAlgorithms.h"
 #include "DerWriter.h"
+#include "core/SignatureAlgorithms.h"
 #include "core/SignerError.h"
 
 #include <openssl/err.h>
@@ -57,21 +58,8 @@ QByteArray SignerCertificate::essCertIdV2() const
 {
     // GeneralNames holding one directoryName, which is [4] EXPLICIT Name.
     const QByteArray issuerSerial = der::sequence({der::sequence({der::explicitTag(4, m_issuer)}), m_serial});
-    return der::sequence({der::octetString(cms::digest(DigestAlgorithm::Sha256, m_der)), issuerSerial});
-}
-
-bool SignerCertificate::keyFits(SignatureAlgorithm algorithm) const
-{
-    const int type = EVP_PKEY_get_base_id(publicKey());
-    switch (algorithm) {
-    case SignatureAlgorithm::RsaPkcs1v15:
-        return type == EVP_PKEY_RSA;
-    case SignatureAlgorithm::RsaPss:
-        return type == EVP_PKEY_RSA || type == EVP_PKEY_RSA_PSS;
-    case SignatureAlgorithm::Ecdsa:
-        return type == EVP_PKEY_EC;
-    }
-    return false;
+    return der::sequence(
+        {der::octetString(vyr::signer::computeDigest(DigestAlgorithm::Sha256, m_der)), issuerSerial});
 }
 
 EVP_PKEY *SignerCertificate::publicKey() const

@@ -23,7 +23,6 @@ public:
     QByteArray issuerAndSerialNumber() const;
     // ESSCertIDv2: SHA-256 of the certificate (the default hash, so not named) and IssuerSerial.
     QByteArray essCertIdV2() const;
-    bool keyFits(SignatureAlgorithm algorithm) const;
     EVP_PKEY *publicKey() const;
 
 private:

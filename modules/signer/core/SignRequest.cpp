@@ -3,9 +3,6 @@
 #include "SignatureAlgorithms.h"
 #include "SignerError.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 
 namespace vyr::signer {
@@ -16,101 +13,86 @@ namespace {
     throw SignerError(SignerErrorCode::BadInput, message);
 }
 
-QByteArray decodeItem(const QByteArray &text, const char *parameter)
+template <typename Algorithm> Algorithm named(std::optional<Algorithm> algorithm, const char *parameter)
 {
-    // A page may send either alphabet; both decode strictly.
-    for (const auto alphabet : {QByteArray::Base64Encoding, QByteArray::Base64UrlEncoding}) {
-        const auto decoded =
-            QByteArray::fromBase64Encoding(text, alphabet | QByteArray::AbortOnBase64DecodingErrors);
-        if (decoded)
-            return *decoded;
-    }
-    badInput(QStringLiteral("%1: not base64.").arg(QLatin1String(parameter)));
+    if (!algorithm)
+        throw SignerError(SignerErrorCode::AlgorithmUnsupported,
+                          QStringLiteral("Unsupported %1.").arg(QLatin1String(parameter)));
+    return *algorithm;
 }
 
-// The request map keeps repeated parameters newest first; the page's order is the reverse.
-QList<QByteArray> itemsInOrder(const tRequestMap &request, const char *parameter)
+// Repeated parameters in the order the page wrote them (the map hands back the newest first).
+QList<QByteArray> inPageOrder(const tRequestMap &request, const char *name)
 {
-    QList<QByteArray> texts = request.values(parameter);
-    std::reverse(texts.begin(), texts.end());
-    if (texts.size() > SignRequest::kMaxItems)
-        badInput(QStringLiteral("At most %1 items in one request.").arg(SignRequest::kMaxItems));
-    qsizetype total = 0;
+    QList<QByteArray> values = request.values(name);
+    std::reverse(values.begin(), values.end());
+    return values;
+}
+
+// Bounded on the encoded size before anything is decoded.
+QList<QByteArray> decodedItems(const QList<QByteArray> &encoded, const char *name)
+{
+    if (encoded.size() > SignRequest::kMaxItems)
+        badInput(QStringLiteral("At most %1 items may be signed at once.").arg(SignRequest::kMaxItems));
     QList<QByteArray> items;
-    for (const QByteArray &text : texts) {
+    qsizetype total = 0;
+    for (const QByteArray &text : encoded) {
         total += text.size() / 4 * 3;
         if (total > SignRequest::kMaxTotalBytes)
-            badInput(QStringLiteral("At most %1 bytes in one request.").arg(SignRequest::kMaxTotalBytes));
-        items.append(decodeItem(text, parameter));
-        if (items.last().isEmpty())
-            badInput(QStringLiteral("%1: an item is empty.").arg(QLatin1String(parameter)));
+            badInput(QStringLiteral("The items are too large to sign at once."));
+        const auto decoded = QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded || decoded.decoded.isEmpty())
+            badInput(QStringLiteral("Each \"%1\" must be non-empty base64.").arg(QLatin1String(name)));
+        items.append(decoded.decoded);
     }
     return items;
 }
 
-void parseAlgorithms(const tRequestMap &request, SignRequest &parsed)
+void readItems(const tRequestMap &request, SignRequest::Form form, SignRequest &parsed)
 {
-    const QByteArray algorithm = request.value("algorithm");
-    if (algorithm.isEmpty())
-        badInput(QStringLiteral("algorithm: missing (RSA-PKCS1, RSA-PSS or ECDSA)."));
-    const std::optional<SignatureAlgorithm> signature = signatureFromName(algorithm);
-    if (!signature)
-        throw SignerError(SignerErrorCode::AlgorithmUnsupported,
-                          QStringLiteral("algorithm: one of RSA-PKCS1, RSA-PSS, ECDSA."));
-    parsed.algorithm = *signature;
-    const std::optional<DigestAlgorithm> digest = digestFromName(request.value("digestAlgorithm", "SHA-256"));
-    if (!digest)
-        throw SignerError(SignerErrorCode::AlgorithmUnsupported,
-                          QStringLiteral("digestAlgorithm: one of SHA-256, SHA-384, SHA-512."));
-    parsed.digestAlgorithm = *digest;
+    const QList<QByteArray> data = inPageOrder(request, "data");
+    const QList<QByteArray> digests =
+        form == SignRequest::Form::Raw ? inPageOrder(request, "digest") : QList<QByteArray>();
+    if (data.isEmpty() == digests.isEmpty())
+        badInput(QStringLiteral("Give either \"data\" or \"digest\", one or more times."));
+    parsed.itemsAreDigests = !digests.isEmpty();
+    parsed.items =
+        decodedItems(parsed.itemsAreDigests ? digests : data, parsed.itemsAreDigests ? "digest" : "data");
+    for (const QByteArray &digest : parsed.itemsAreDigests ? parsed.items : QList<QByteArray>()) {
+        if (digest.size() != digestLength(parsed.digest))
+            badInput(QStringLiteral("A \"digest\" does not have the length of its \"digestAlgorithm\"."));
+    }
 }
 
 } // namespace
 
-SignRequest parseSignRequest(const tRequestMap &request)
+SignRequest parseSignRequest(const tRequestMap &request, SignRequest::Form form)
 {
     SignRequest parsed;
     parsed.id = request.value("id");
-    if (parsed.id.isEmpty())
-        badInput(QStringLiteral("id: missing; take it from the certificate listing."));
-    parseAlgorithms(request, parsed);
-    const bool hasData = request.contains("data");
-    parsed.itemsAreDigests = request.contains("digest");
-    if (hasData == parsed.itemsAreDigests)
-        badInput(QStringLiteral("Give either data or digest."));
-    parsed.items = itemsInOrder(request, parsed.itemsAreDigests ? "digest" : "data");
-    for (const QByteArray &item : parsed.items) {
-        if (parsed.itemsAreDigests)
-            requireDigestLength(parsed.digestAlgorithm, item);
-        parsed.digests.append(parsed.itemsAreDigests ? item : computeDigest(parsed.digestAlgorithm, item));
-    }
-    parsed.batch = parsed.items.size() > 1;
+    if (parsed.id.isEmpty() || parsed.id.size() > SignRequest::kMaxIdLength)
+        badInput(QStringLiteral("\"id\" must name a certificate from the listing."));
+    if (request.contains("digestAlgorithm"))
+        parsed.digest = named(digestFromName(request.value("digestAlgorithm")), "digestAlgorithm");
+    if (request.contains("algorithm"))
+        parsed.algorithm = named(signatureFromName(request.value("algorithm")), "algorithm");
+    const QByteArray detached = request.value("detached", "true");
+    if (detached != "true" && detached != "false")
+        badInput(QStringLiteral("\"detached\" is true or false."));
+    parsed.detached = detached == "true";
+    parsed.description = request.value("description");
+    readItems(request, form, parsed);
     return parsed;
 }
 
 QList<QByteArray> signDigests(SigningKey &key, const SignRequest &request)
 {
+    const SignatureAlgorithm algorithm = signatureAlgorithmFor(key.certificate(), request.algorithm);
     QList<QByteArray> signatures;
-    for (const QByteArray &digest : request.digests)
-        signatures.append(key.signDigest(request.algorithm, request.digestAlgorithm, digest));
+    for (const QByteArray &item : request.items)
+        signatures.append(key.signDigest(
+            algorithm, request.digest, request.itemsAreDigests ? item : computeDigest(request.digest, item)));
     return signatures;
-}
-
-QByteArray signAnswer(const SignRequest &request, const QList<QByteArray> &signatures,
-                      const QByteArray &certificate)
-{
-    QJsonObject answer;
-    if (request.batch) {
-        QJsonArray list;
-        for (const QByteArray &signature : signatures)
-            list.append(QString::fromLatin1(signature.toBase64()));
-        answer.insert(QStringLiteral("signatures"), list);
-    } else {
-        answer.insert(QStringLiteral("signature"), QString::fromLatin1(signatures.value(0).toBase64()));
-        answer.insert(QStringLiteral("algorithm"), signatureName(request.algorithm));
-        answer.insert(QStringLiteral("certificate"), QString::fromLatin1(certificate.toBase64()));
-    }
-    return QJsonDocument(answer).toJson(QJsonDocument::Compact);
 }
 
 } // namespace vyr::signer

@@ -86,7 +86,7 @@ QString signatureName(SignatureAlgorithm algorithm)
 std::optional<DigestAlgorithm> digestFromName(const QByteArray &name)
 {
     for (const DigestFacts &entry : kDigests)
-        if (name.compare(entry.name, Qt::CaseInsensitive) == 0)
+        if (name == entry.name)
             return entry.digest;
     return std::nullopt;
 }
@@ -94,7 +94,7 @@ std::optional<DigestAlgorithm> digestFromName(const QByteArray &name)
 std::optional<SignatureAlgorithm> signatureFromName(const QByteArray &name)
 {
     for (const SignatureFacts &entry : kSignatures)
-        if (name.compare(entry.name, Qt::CaseInsensitive) == 0)
+        if (name == entry.name)
             return entry.algorithm;
     return std::nullopt;
 }
@@ -152,17 +152,33 @@ QByteArray ecdsaRawToDer(const QByteArray &raw)
     return der;
 }
 
-void requireKeySupports(SignatureAlgorithm algorithm, const QByteArray &certificateDer)
+bool keySupports(SignatureAlgorithm algorithm, EVP_PKEY *key)
+{
+    const int type = key ? EVP_PKEY_get_base_id(key) : EVP_PKEY_NONE;
+    if (algorithm != SignatureAlgorithm::Ecdsa)
+        return type == EVP_PKEY_RSA || (algorithm == SignatureAlgorithm::RsaPss && type == EVP_PKEY_RSA_PSS);
+    const QString curve = type == EVP_PKEY_EC ? curveOf(key) : QString();
+    return curve == QLatin1String("prime256v1") || curve == QLatin1String("secp384r1");
+}
+
+SignatureAlgorithm signatureAlgorithmFor(const QByteArray &certificateDer,
+                                         std::optional<SignatureAlgorithm> requested)
 {
     const X509Ptr certificate = parseCertificate(certificateDer);
     EVP_PKEY *key = certificate ? X509_get0_pubkey(certificate.get()) : nullptr;
-    const int type = key ? EVP_PKEY_get_base_id(key) : EVP_PKEY_NONE;
-    const bool rsa = type == EVP_PKEY_RSA;
-    const bool wanted = algorithm == SignatureAlgorithm::Ecdsa
-                            ? type == EVP_PKEY_EC && (curveOf(key) == QLatin1String("prime256v1") ||
-                                                      curveOf(key) == QLatin1String("secp384r1"))
-                            : rsa;
-    if (!wanted)
+    const bool ec = key && EVP_PKEY_get_base_id(key) == EVP_PKEY_EC;
+    const SignatureAlgorithm algorithm =
+        requested.value_or(ec ? SignatureAlgorithm::Ecdsa : SignatureAlgorithm::RsaPkcs1v15);
+    if (!keySupports(algorithm, key))
+        throw SignerError(SignerErrorCode::AlgorithmUnsupported,
+                          QStringLiteral("This certificate's key cannot sign with that algorithm."));
+    return algorithm;
+}
+
+void requireKeySupports(SignatureAlgorithm algorithm, const QByteArray &certificateDer)
+{
+    const X509Ptr certificate = parseCertificate(certificateDer);
+    if (!keySupports(algorithm, certificate ? X509_get0_pubkey(certificate.get()) : nullptr))
         throw SignerError(SignerErrorCode::AlgorithmUnsupported,
                           QStringLiteral("This certificate's key cannot make %1 signatures.")
                               .arg(signatureName(algorithm)));

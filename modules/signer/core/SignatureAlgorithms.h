@@ -13,6 +13,7 @@ namespace vyr::signer {
 
 QString digestName(DigestAlgorithm digest);          // "SHA-256"
 QString signatureName(SignatureAlgorithm algorithm); // "RSA-PKCS1", "RSA-PSS", "ECDSA"
+// Exactly as written above; anything else is no name of ours.
 std::optional<DigestAlgorithm> digestFromName(const QByteArray &name);
 std::optional<SignatureAlgorithm> signatureFromName(const QByteArray &name);
 
@@ -25,8 +26,15 @@ QByteArray digestInfo(DigestAlgorithm digest, const QByteArray &digestValue);
 // A token's ECDSA answer is r||s, each half the length; pages and CMS expect DER.
 QByteArray ecdsaRawToDer(const QByteArray &raw);
 
-// Throws AlgorithmUnsupported unless the certificate's key can make this signature:
-// RSA for PKCS#1 v1.5 and PSS, an EC key on P-256 or P-384 for ECDSA.
+// Whether a public key can make this signature: RSA for PKCS#1 v1.5 and PSS (an RSA-PSS key
+// for PSS too), an EC key on P-256 or P-384 for ECDSA.
+bool keySupports(SignatureAlgorithm algorithm, EVP_PKEY *key);
+// The algorithm to sign with: the requested one, or the key's usual one (PKCS#1 v1.5 for RSA,
+// ECDSA for EC) when none was. Throws AlgorithmUnsupported unless the certificate's key can
+// make it.
+SignatureAlgorithm signatureAlgorithmFor(const QByteArray &certificateDer,
+                                         std::optional<SignatureAlgorithm> requested);
+// The same check for an algorithm already chosen, naming it in the message.
 void requireKeySupports(SignatureAlgorithm algorithm, const QByteArray &certificateDer);
 // Throws BadInput unless the digest has the length of its algorithm.
 void requireDigestLength(DigestAlgorithm digest, const QByteArray &digestValue);

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -17,6 +18,7 @@ constexpr char kUseProxy[] = "pkcs11/useProxy";
 constexpr char kLibraries[] = "pkcs11/libraries";
 constexpr char kPkcs12Directory[] = "pkcs12/directory";
 constexpr char kNssDatabase[] = "nss/database";
+constexpr char kAllowedOrigins[] = "origins/allowed";
 
 std::unique_ptr<QSettings> openFile(const QString &path)
 {
@@ -39,6 +41,40 @@ QVariant lookup(const std::array<QSettings *, 2> &files, const char *key, const 
     return fallback;
 }
 
+QStringList trimmedList(const QVariant &value)
+{
+    QStringList entries;
+    for (const QString &entry : value.toStringList())
+        if (!entry.trimmed().isEmpty())
+            entries.append(entry.trimmed());
+    return entries;
+}
+
+// Visible ASCII only: anything else could never match a browser's Origin header, and a comma
+// or line break would change the list the server reads back.
+bool isOriginText(const QString &origin)
+{
+    return origin.size() <= SignerSettings::kMaxOriginLength &&
+           std::all_of(origin.cbegin(), origin.cend(),
+                       [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7f && c != u','; });
+}
+
+QList<QByteArray> originsFrom(const QStringList &entries)
+{
+    QList<QByteArray> origins;
+    qsizetype skipped = 0;
+    for (const QString &entry : entries) {
+        if (origins.size() < SignerSettings::kMaxOrigins && isOriginText(entry))
+            origins.append(entry.toLatin1());
+        else
+            ++skipped;
+    }
+    if (skipped > 0)
+        qCWarning(lcSigner) << "Signer settings:" << skipped << "allowed origins skipped, malformed or over"
+                            << SignerSettings::kMaxOrigins;
+    return origins;
+}
+
 } // namespace
 
 SignerSettings SignerSettings::load(const QString &systemFile, const QString &userFile)
@@ -48,11 +84,10 @@ SignerSettings SignerSettings::load(const QString &systemFile, const QString &us
     const std::array<QSettings *, 2> files{user.get(), system.get()};
     SignerSettings settings;
     settings.useProxy = lookup(files, kUseProxy, true).toBool();
-    for (const QString &library : lookup(files, kLibraries, QStringList()).toStringList())
-        if (!library.trimmed().isEmpty())
-            settings.pkcs11Libraries.append(library.trimmed());
+    settings.pkcs11Libraries = trimmedList(lookup(files, kLibraries, QStringList()));
     settings.pkcs12Directory = lookup(files, kPkcs12Directory, defaultPkcs12Directory()).toString();
     settings.nssDatabase = lookup(files, kNssDatabase, defaultNssDatabase()).toString();
+    settings.allowedOrigins = originsFrom(trimmedList(lookup(files, kAllowedOrigins, QStringList())));
     return settings;
 }
 

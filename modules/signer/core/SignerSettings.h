@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -11,12 +13,20 @@ namespace vyr::signer {
 //            libraries=/a.so, /b.so   more PKCS#11 libraries
 //   [pkcs12] directory=...            the PKCS#12 files
 //   [nss]    database=sql:...         the browser's certificate database; empty: none
+//   [origins] allowed=https://a.example, http://localhost:8600
+//                                     the only web origins whose pages the server lets in
 struct SignerSettings
 {
+    // The server reads the list on every request from a page; these bound what a broken or
+    // hostile file can make it hold.
+    static constexpr qsizetype kMaxOrigins = 64;
+    static constexpr qsizetype kMaxOriginLength = 256;
+
     bool useProxy = true;
     QStringList pkcs11Libraries;
     QString pkcs12Directory;
     QString nssDatabase;
+    QList<QByteArray> allowedOrigins; // exact, as a browser writes its Origin header
 
     static SignerSettings load(const QString &systemFile, const QString &userFile);
     // The usual pair: signer.ini beside the module and $XDG_CONFIG_HOME/veltrane/signer.ini.
