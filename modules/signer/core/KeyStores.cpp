@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include <QSet>
+#include <algorithm>
 
 namespace vyr::signer {
 namespace {
@@ -43,12 +44,18 @@ QList<CertificateEntry> KeyStores::list()
 {
     QList<CertificateEntry> entries;
     QSet<QByteArray> seen;
-    for (const std::unique_ptr<KeyStore> &store : m_stores)
-        for (const CertificateEntry &entry : store->list())
+    for (const std::unique_ptr<KeyStore> &store : m_stores) {
+        // A token finds its objects in no fixed order; a page showing the list to a person
+        // should not reshuffle it from one call to the next.
+        QList<CertificateEntry> found = store->list();
+        std::sort(found.begin(), found.end(),
+                  [](const CertificateEntry &a, const CertificateEntry &b) { return a.id < b.id; });
+        for (const CertificateEntry &entry : std::as_const(found))
             if (!seen.contains(entry.id)) {
                 seen.insert(entry.id);
                 entries.append(entry);
             }
+    }
     return entries;
 }
 
