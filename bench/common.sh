@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The set-up the benchmarks share, sourced by them (not run): the tools they need, the build,
 # a temporary work directory, the bench account, the server's application directory with its
 # certificates, and a started server whose port is in $vyr_port.

@@ -48,10 +48,10 @@ QByteArray sign(const tRequestMap &request)
     const std::unique_ptr<SigningKey> key = moduleKeyStores().open(input.id);
     const SignatureAlgorithm algorithm = algorithmForCertificate(key->certificate(), input.algorithm);
     UserConfirmation::unlockForSigning(originOf(request), input, *key);
-    QList<QByteArray> signatures;
+    QList<QByteArray> digests;
     for (const QByteArray &item : input.items)
-        signatures.append(key->signDigest(algorithm, input.digest,
-                                          input.itemsAreDigests ? item : digestOf(input.digest, item)));
+        digests.append(input.itemsAreDigests ? item : digestOf(input.digest, item));
+    const QList<QByteArray> signatures = key->signDigests(algorithm, input.digest, digests);
     return answer(signatures,
                   {{QStringLiteral("algorithm"), QString::fromLatin1(algorithmName(algorithm))},
                    {QStringLiteral("certificate"), QString::fromLatin1(key->certificate().toBase64())}});

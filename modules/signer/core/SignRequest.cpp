@@ -90,10 +90,7 @@ SignRequest parseSignRequest(const tRequestMap &request)
 
 QList<QByteArray> signDigests(SigningKey &key, const SignRequest &request)
 {
-    QList<QByteArray> signatures;
-    for (const QByteArray &digest : request.digests)
-        signatures.append(key.signDigest(request.algorithm, request.digestAlgorithm, digest));
-    return signatures;
+    return key.signDigests(request.algorithm, request.digestAlgorithm, request.digests);
 }
 
 QByteArray signAnswer(const SignRequest &request, const QList<QByteArray> &signatures,
