@@ -56,7 +56,8 @@ row "  the same beside openssl speed -elapsed" "$wall_rate"
 
 if [ -n "${perf_pid:-}" ]; then
   echo
-  echo "server CPU over the rounds (perf, self time; libcrypto's own routines have no names):"
-  perf report -q -i "$work/perf.data" --no-children --sort dso,sym --stdio 2>/dev/null |
-    grep -E '^ +[0-9.]+%' | head -n 20
+  # By library: libcrypto's own routines have no symbols to name them by.
+  echo "server CPU over the rounds (perf, self time by library):"
+  perf report -q -i "$work/perf.data" --no-children --sort dso --stdio 2>/dev/null |
+    grep -E '^ +[0-9.]+%' | head -n 8
 fi
