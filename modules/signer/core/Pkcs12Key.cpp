@@ -129,7 +129,7 @@ QList<QByteArray> Pkcs12Key::signDigests(SignatureAlgorithm algorithm, DigestAlg
         requireDigestLength(digest, digestValue);
     EVP_PKEY_CTX *prepared = contextFor(algorithm, digest);
     QList<QByteArray> signatures(digestValues.size());
-    QByteArray *slots = signatures.data(); // each range writes its own slots only
+    QByteArray *slot = signatures.data(); // each range writes its own slots only
     runInRanges(digestValues.size(), QThread::idealThreadCount(), kMinimumPerThread,
                 [&](int part, qsizetype begin, qsizetype end) {
                     // The first range runs here with the prepared context; every other range's
@@ -137,7 +137,7 @@ QList<QByteArray> Pkcs12Key::signDigests(SignatureAlgorithm algorithm, DigestAlg
                     const EvpPkeyCtxPtr own = part == 0 ? nullptr : newContext(algorithm, digest);
                     EVP_PKEY_CTX *context = part == 0 ? prepared : own.get();
                     for (qsizetype i = begin; i < end; ++i)
-                        slots[i] = signWith(context, digestValues[i]);
+                        slot[i] = signWith(context, digestValues[i]);
                 });
     return signatures;
 }

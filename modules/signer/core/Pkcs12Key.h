@@ -30,7 +30,7 @@ private:
     QByteArray m_certificate;
     QList<QByteArray> m_otherCertificates;
     // Set by a successful login on the command's thread. While signDigests runs, its signing
-    // threads read it too: OpenSSL lets threads sign with one key as long as none changes it.
+    // threads read it too: OpenSSL 3 lets threads sign with one key as long as none changes it.
     EvpPkeyPtr m_key;
     // Set up once per algorithm and digest: a batch then costs only the signatures.
     EvpPkeyCtxPtr m_context;
