@@ -5,51 +5,14 @@
 # the controller, and the module round trip (POST hash/SHA256 -> 202, GET_RESULT -> 200).
 # PERF=1 also samples the server's CPU during one more SERVER_VERSION run (needs perf, as root).
 set -euo pipefail
-cd "$(dirname "$0")/.."
 DURATION=${DURATION:-5}
-BENCH_USER=${BENCH_USER:-vyrbench}
+source "$(dirname "$0")/common.sh"
 
-need=()
-for tool in nginx wrk openssl; do command -v "$tool" >/dev/null || need+=("$tool"); done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends nginx-light wrk openssl >/dev/null
-fi
-make --no-print-directory deps build PRESET=default >/dev/null
-
-work=$(mktemp -d /tmp/vyr-bench.XXXXXX)
-chmod 755 "$work"
-pids=()
-cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"; }
-trap cleanup EXIT
-
-# The server's own application directory, run by an ordinary account: a root client would
-# count as the system account and could not run module commands.
-runas=()
-if [ "$(id -u)" -eq 0 ]; then
-  id "$BENCH_USER" >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin "$BENCH_USER"
-  runas=(runuser -u "$BENCH_USER" --)
-fi
-app="$work/app"
-mkdir -p "$app"
-cp -r build/default/bin/VeltraneCryptoServer build/default/bin/VeltraneCryptoProvider.ini build/default/bin/dlls "$app/"
-port=$(( 20000 + RANDOM % 20000 ))
-sed -i "s/^port=.*/port=$port/; s/^logLevel=.*/logLevel=4/; s/^maxThreads=.*/maxThreads=16/; s/^interval=.*/interval=600000/" \
-  "$app/VeltraneCryptoProvider.ini"
-build/default/bin/vyr-certgen --app-dir "$app" --ca-dir "$work/ca" >/dev/null
-[ ${#runas[@]} -gt 0 ] && chown -R "$BENCH_USER" "$work"
-export XDG_CONFIG_HOME="$work/xdg/config" XDG_DATA_HOME="$work/xdg/data"
-"${runas[@]}" env XDG_CONFIG_HOME="$XDG_CONFIG_HOME" XDG_DATA_HOME="$XDG_DATA_HOME" \
-  "$app/VeltraneCryptoServer" -console >/dev/null 2>&1 &
-pids+=($!)
-log="$XDG_CONFIG_HOME/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log"
-sed -i "s/^logLevel=.*/logLevel=2/" "$app/VeltraneCryptoProvider.ini"
-for _ in $(seq 1 100); do
-  vyr_port=$(grep -o 'Listening on port [0-9]*' "$log" 2>/dev/null | grep -o '[0-9]*$' || true)
-  [ -n "$vyr_port" ] && break
-  sleep 0.1
-done
-[ -n "${vyr_port:-}" ] || { echo "server did not start"; exit 1; }
+bench_need nginx:nginx-light wrk:wrk openssl:openssl
+bench_build vyr_module_hash
+bench_workdir
+bench_app
+bench_start_server
 
 # nginx with a key of the same type and size and the same cipher preference.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/nginx.key" -out "$work/nginx.crt" -days 2 \
@@ -80,7 +43,6 @@ sleep 0.5
 
 rps() { "${runas[@]}" wrk -t1 -c"$1" -d"${DURATION}s" "${@:3}" "$2" 2>/dev/null | awk '/Requests\/sec/ {print $2}'; }
 tls_new() { openssl s_time -connect "127.0.0.1:$1" -new -time "$DURATION" 2>/dev/null | awk '/connections in/ && /real/ {printf "%.1f", $1/$4; exit}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 
 printf '%-40s %12s %12s %8s\n' "measure" "server" "nginx" "ratio"
 row() { printf '%-40s %12s %12s %8s\n' "$1" "$2" "$3" "$(ratio "$2" "$3")"; }
@@ -98,7 +60,6 @@ printf '%-40s %12s\n' "hash/SHA256 round trip, 1 conn (trips/s)" "$trips"
 
 # Where the server's CPU goes on the SERVER_VERSION row: the top symbols, kernel and user side.
 if [ -n "${PERF:-}" ] && command -v perf >/dev/null; then
-  server_pid=$(pgrep -f -- "^$app/VeltraneCryptoServer" | head -n1)
   perf record -q -g -p "$server_pid" -o "$work/perf.data" -- sleep "$DURATION" 2>/dev/null &
   perf_pid=$!
   rps 10 "https://127.0.0.1:$vyr_port/SERVER_VERSION" -s bench/post.lua >/dev/null

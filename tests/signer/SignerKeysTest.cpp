@@ -139,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SignCase{"Test Token", "EC", "1234", "ECDSA", "SHA-256", "", 3},
                       SignCase{"file.p12", "RSA", "filepass", "RSA-PKCS1", "SHA-512", "", 1},
                       SignCase{"file.p12", "RSA", "filepass", "RSA-PSS", "SHA-256", kPss, 3},
+                      // more than one thread's share: split over the cores, answered in order
+                      SignCase{"file.p12", "RSA", "filepass", "RSA-PKCS1", "SHA-256", "", 40},
                       SignCase{"NSS Certificate DB", "RSA", "", "RSA-PSS", "SHA-512", kPss, 1}));
 
 // A wrong secret is reported and the right one still works; a locked token is never tried.

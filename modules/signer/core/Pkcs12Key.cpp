@@ -1,10 +1,12 @@
 #include "Pkcs12Key.h"
 
 #include "CertificateChain.h"
+#include "ParallelRanges.h"
 #include "Pkcs12File.h"
 #include "SignatureAlgorithms.h"
 #include "SignerError.h"
 
+#include <QThread>
 #include <openssl/rsa.h>
 
 namespace vyr::signer {
@@ -36,6 +38,23 @@ void setPadding(EVP_PKEY_CTX *context, SignatureAlgorithm algorithm, const EVP_M
     if (!ok)
         throw SignerError(SignerErrorCode::AlgorithmUnsupported,
                           QStringLiteral("The key refuses this algorithm."));
+}
+
+// Below this many signatures per thread, starting a thread costs more than it saves.
+constexpr qsizetype kMinimumPerThread = 16;
+
+QByteArray signWith(EVP_PKEY_CTX *context, const QByteArray &digestValue)
+{
+    const auto *input = reinterpret_cast<const unsigned char *>(digestValue.constData());
+    size_t length = 0;
+    if (EVP_PKEY_sign(context, nullptr, &length, input, static_cast<size_t>(digestValue.size())) != 1)
+        storeError(QStringLiteral("Signing failed."));
+    QByteArray signature(static_cast<qsizetype>(length), Qt::Uninitialized);
+    if (EVP_PKEY_sign(context, reinterpret_cast<unsigned char *>(signature.data()), &length, input,
+                      static_cast<size_t>(digestValue.size())) != 1)
+        storeError(QStringLiteral("Signing failed."));
+    signature.truncate(static_cast<qsizetype>(length));
+    return signature;
 }
 
 } // namespace
@@ -75,17 +94,23 @@ LoginResult Pkcs12Key::login(const QByteArray &secret)
     return {};
 }
 
-EVP_PKEY_CTX *Pkcs12Key::contextFor(SignatureAlgorithm algorithm, DigestAlgorithm digest)
+EvpPkeyCtxPtr Pkcs12Key::newContext(SignatureAlgorithm algorithm, DigestAlgorithm digest) const
 {
     if (!m_key)
         storeError(QStringLiteral("The certificate file is not unlocked."));
+    EvpPkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(nullptr, m_key.get(), nullptr));
+    if (!context || EVP_PKEY_sign_init(context.get()) != 1)
+        storeError(QStringLiteral("The key cannot sign."));
+    setPadding(context.get(), algorithm, digestMd(digest));
+    return context;
+}
+
+EVP_PKEY_CTX *Pkcs12Key::contextFor(SignatureAlgorithm algorithm, DigestAlgorithm digest)
+{
     if (m_context && m_contextFor == std::pair{algorithm, digest})
         return m_context.get();
     m_contextFor.reset();
-    m_context.reset(EVP_PKEY_CTX_new_from_pkey(nullptr, m_key.get(), nullptr));
-    if (!m_context || EVP_PKEY_sign_init(m_context.get()) != 1)
-        storeError(QStringLiteral("The key cannot sign."));
-    setPadding(m_context.get(), algorithm, digestMd(digest));
+    m_context = newContext(algorithm, digest);
     m_contextFor = std::pair{algorithm, digest};
     return m_context.get();
 }
@@ -93,19 +118,28 @@ EVP_PKEY_CTX *Pkcs12Key::contextFor(SignatureAlgorithm algorithm, DigestAlgorith
 QByteArray Pkcs12Key::signDigest(SignatureAlgorithm algorithm, DigestAlgorithm digest,
                                  const QByteArray &digestValue)
 {
+    return signDigests(algorithm, digest, {digestValue}).constFirst();
+}
+
+QList<QByteArray> Pkcs12Key::signDigests(SignatureAlgorithm algorithm, DigestAlgorithm digest,
+                                         const QList<QByteArray> &digestValues)
+{
     requireKeySupports(algorithm, m_certificate);
-    requireDigestLength(digest, digestValue);
-    EVP_PKEY_CTX *context = contextFor(algorithm, digest);
-    const auto *input = reinterpret_cast<const unsigned char *>(digestValue.constData());
-    size_t length = 0;
-    if (EVP_PKEY_sign(context, nullptr, &length, input, static_cast<size_t>(digestValue.size())) != 1)
-        storeError(QStringLiteral("Signing failed."));
-    QByteArray signature(static_cast<qsizetype>(length), Qt::Uninitialized);
-    if (EVP_PKEY_sign(context, reinterpret_cast<unsigned char *>(signature.data()), &length, input,
-                      static_cast<size_t>(digestValue.size())) != 1)
-        storeError(QStringLiteral("Signing failed."));
-    signature.truncate(static_cast<qsizetype>(length));
-    return signature;
+    for (const QByteArray &digestValue : digestValues)
+        requireDigestLength(digest, digestValue);
+    EVP_PKEY_CTX *prepared = contextFor(algorithm, digest);
+    QList<QByteArray> signatures(digestValues.size());
+    QByteArray *slot = signatures.data(); // each range writes its own slots only
+    runInRanges(digestValues.size(), QThread::idealThreadCount(), kMinimumPerThread,
+                [&](int part, qsizetype begin, qsizetype end) {
+                    // The first range runs here with the prepared context; every other range's
+                    // thread makes and owns one of its own over the same key.
+                    const EvpPkeyCtxPtr own = part == 0 ? nullptr : newContext(algorithm, digest);
+                    EVP_PKEY_CTX *context = part == 0 ? prepared : own.get();
+                    for (qsizetype i = begin; i < end; ++i)
+                        slot[i] = signWith(context, digestValues[i]);
+                });
+    return signatures;
 }
 
 } // namespace vyr::signer

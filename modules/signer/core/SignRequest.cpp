@@ -88,11 +88,11 @@ SignRequest parseSignRequest(const tRequestMap &request, SignRequest::Form form)
 QList<QByteArray> signDigests(SigningKey &key, const SignRequest &request)
 {
     const SignatureAlgorithm algorithm = signatureAlgorithmFor(key.certificate(), request.algorithm);
-    QList<QByteArray> signatures;
+    QList<QByteArray> digests;
+    digests.reserve(request.items.size());
     for (const QByteArray &item : request.items)
-        signatures.append(key.signDigest(
-            algorithm, request.digest, request.itemsAreDigests ? item : computeDigest(request.digest, item)));
-    return signatures;
+        digests.append(request.itemsAreDigests ? item : computeDigest(request.digest, item));
+    return key.signDigests(algorithm, request.digest, digests);
 }
 
 } // namespace vyr::signer

@@ -68,6 +68,17 @@ public:
     // that cannot, TokenAbsent when the token went away, StoreError otherwise).
     virtual QByteArray signDigest(SignatureAlgorithm algorithm, DigestAlgorithm digest,
                                   const QByteArray &digestValue) = 0;
+    // The digests of a batch signed, answered in their order. By default one after another, as
+    // a token must: a PKCS#11 session serves one thread at a time.
+    virtual QList<QByteArray> signDigests(SignatureAlgorithm algorithm, DigestAlgorithm digest,
+                                          const QList<QByteArray> &digestValues)
+    {
+        QList<QByteArray> signatures;
+        signatures.reserve(digestValues.size());
+        for (const QByteArray &digestValue : digestValues)
+            signatures.append(signDigest(algorithm, digest, digestValue));
+        return signatures;
+    }
 };
 
 class KeyStore

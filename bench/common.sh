@@ -1,0 +1,72 @@
+# shellcheck shell=bash
+# The set-up the benchmarks share, sourced by them (not run): the tools they need, the build,
+# a temporary work directory, the bench account, the server's application directory with its
+# certificates, and a started server whose port is in $vyr_port.
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+BENCH_USER=${BENCH_USER:-vyrbench}
+
+# bench_need command:package...: installs the packages of the commands that are missing.
+bench_need() {
+  local need=() pair
+  for pair in "$@"; do command -v "${pair%%:*}" >/dev/null || need+=("${pair#*:}"); done
+  [ ${#need[@]} -eq 0 ] && return
+  local sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+}
+
+# bench_build module-target...: the server, the certificate tool and those modules only.
+bench_build() {
+  make --no-print-directory deps configure PRESET=default >/dev/null
+  cmake --build --preset default -j"$(nproc)" --target VeltraneCryptoServer vyr-certgen "$@" >/dev/null
+}
+
+# $work, removed at exit with every process in pids.
+bench_workdir() {
+  work=$(mktemp -d /tmp/vyr-bench.XXXXXX)
+  chmod 755 "$work"
+  pids=()
+  trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+}
+
+# The server's own application directory, run by an ordinary account: a root client would
+# count as the system account and could not run module commands. runas prefixes the commands
+# that must run as that account.
+bench_app() {
+  runas=()
+  if [ "$(id -u)" -eq 0 ]; then
+    id "$BENCH_USER" >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin "$BENCH_USER"
+    runas=(runuser -u "$BENCH_USER" --)
+  fi
+  app="$work/app"
+  mkdir -p "$app"
+  cp -r build/default/bin/VeltraneCryptoServer build/default/bin/VeltraneCryptoProvider.ini build/default/bin/dlls "$app/"
+  local port=$(( 20000 + RANDOM % 20000 ))
+  sed -i "s/^port=.*/port=$port/; s/^logLevel=.*/logLevel=4/; s/^maxThreads=.*/maxThreads=16/; s/^interval=.*/interval=600000/" \
+    "$app/VeltraneCryptoProvider.ini"
+  build/default/bin/vyr-certgen --app-dir "$app" --ca-dir "$work/ca" >/dev/null
+  export XDG_CONFIG_HOME="$work/xdg/config" XDG_DATA_HOME="$work/xdg/data"
+  mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+}
+
+# bench_start_server [NAME=value...]: the server as the bench account, with those variables
+# added to its environment and the arguments in server_args; sets vyr_port and server_pid.
+server_args=(-console)
+bench_start_server() {
+  [ ${#runas[@]} -gt 0 ] && chown -R "$BENCH_USER" "$work"
+  "${runas[@]}" env XDG_CONFIG_HOME="$XDG_CONFIG_HOME" XDG_DATA_HOME="$XDG_DATA_HOME" "$@" \
+    "$app/VeltraneCryptoServer" "${server_args[@]}" >/dev/null 2>&1 &
+  pids+=($!)
+  local log="$XDG_CONFIG_HOME/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log"
+  sed -i "s/^logLevel=.*/logLevel=2/" "$app/VeltraneCryptoProvider.ini"
+  vyr_port=
+  for _ in $(seq 1 100); do
+    vyr_port=$(grep -o 'Listening on port [0-9]*' "$log" 2>/dev/null | grep -o '[0-9]*$' || true)
+    [ -n "$vyr_port" ] && break
+    sleep 0.1
+  done
+  [ -n "$vyr_port" ] || { echo "server did not start"; exit 1; }
+  server_pid=$(pgrep -f -- "^$app/VeltraneCryptoServer" | head -n1)
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
