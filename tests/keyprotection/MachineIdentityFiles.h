@@ -1,6 +1,7 @@
 #pragma once
 
 #include "keyprotection/UniquePassSources.h"
+#include "support/Files.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -52,9 +53,7 @@ public:
     QString path(const char *name) const { return m_oDir.filePath(QLatin1String(name)); }
     void write(const char *name, const QByteArray &bytes, mode_t mode) const
     {
-        QFile file(path(name));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(bytes);
+        writeWholeFile(path(name), bytes);
         ::chmod(QFile::encodeName(path(name)).constData(), mode);
     }
 

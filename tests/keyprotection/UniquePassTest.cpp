@@ -3,8 +3,8 @@
 #include "MachineIdentityFiles.h"
 #include "keyprotection/MachineSeed.h"
 #include "keyprotection/SmbiosTable.h"
-#include "logging/LogChannels.h"
 #include "support/QtPrinters.h"
+#include "support/SilentLogChannels.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -28,13 +28,12 @@ QByteArray passPhrase(unsigned mode, const UniquePassSources &sources)
     return UniquePass(mode, sources).getUniquePassword().toByteArray();
 }
 
-// The pieces' log lines go nowhere.
+::testing::Environment *const g_pSilentChannels =
+    ::testing::AddGlobalTestEnvironment(new SilentLogChannels({&vyrcommonsLogChannel}));
+
 class UniquePassTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { vyrcommonsLogChannel().initializeWithSinks(1, 0, QString(), {}); }
-    void TearDown() override { vyrcommonsLogChannel().reset(); }
-
     MachineIdentityFiles m_oIdentity{kSeed, kMachineId + "\n", kBios + systemInformation()};
 };
 

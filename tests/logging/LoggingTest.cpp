@@ -35,13 +35,6 @@ TEST_F(LogChannelTest, Statement_PrefixAndValues_ComposedInOrderAndCutTo300)
     EXPECT_EQ(other.level(), 1);
 }
 
-// Writing before initialization drops the line (and says so on the debug output) rather than crashing.
-TEST(LogChannelUninitialized, Write_BeforeInitialization_Dropped)
-{
-    LogChannel channel(QStringLiteral("late"));
-    LogStatement(channel, LogLevel::Error, "X", "y") << "lost";
-}
-
 Q_LOGGING_CATEGORY(lcModule, "veltrane.module")
 
 // What a module says through Qt reaches the server channel while the routing lives, filtered

@@ -2,9 +2,9 @@
 
 #include "logging/LogChannels.h"
 #include "support/CapturingSink.h"
+#include "support/Files.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -39,18 +39,6 @@ inline QString testModuleDir()
 inline QString testModulePath(const char *name)
 {
     return testModuleDir() + QLatin1Char('/') + QLatin1String(name);
-}
-
-inline QByteArray readWholeFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeWholeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 // Library objects are released by deferred deletion; run it so nothing outlives a test.

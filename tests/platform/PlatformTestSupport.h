@@ -1,25 +1,13 @@
 #pragma once
 
-#include "logging/LogChannels.h"
 #include "platform/ProcessUtilsLinuxImpl.h"
 #include "support/QtPrinters.h"
+#include "support/SilentLogChannels.h"
 
 #include <QMap>
-#include <gtest/gtest.h>
-#include <spdlog/sinks/null_sink.h>
 
-// The platform's log channels write nowhere during the tests.
-struct SilentChannels : ::testing::Environment
-{
-    void SetUp() override
-    {
-        for (LogChannel *channel : {&processUtilsLogChannel(), &serverLogChannel()})
-            channel->initializeWithSinks(int(LogLevel::Debug), 1000000, QString(),
-                                         {std::make_shared<spdlog::sinks::null_sink_mt>()});
-    }
-};
 inline ::testing::Environment *const g_pSilentChannels =
-    ::testing::AddGlobalTestEnvironment(new SilentChannels);
+    ::testing::AddGlobalTestEnvironment(new SilentLogChannels({&processUtilsLogChannel, &serverLogChannel}));
 
 inline CommandResult ran(int exitCode, const QByteArray &output = {}, const QByteArray &error = {})
 {

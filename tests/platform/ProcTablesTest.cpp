@@ -3,6 +3,7 @@
 #include "PlatformTestSupport.h"
 #include "platform/PeerSocketQuery_linux.h"
 #include "platform/ProcessUtilsExceptions.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -34,10 +35,7 @@ struct FakeProc
     QTemporaryDir dir;
     void write(const QString &path, const QByteArray &content) const
     {
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(dir.filePath(path)).path()));
-        QFile file(dir.filePath(path));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        ASSERT_TRUE(writeWholeFile(dir.filePath(path), content));
     }
     void link(const QString &path, const QString &target) const
     {

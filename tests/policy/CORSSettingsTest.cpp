@@ -2,9 +2,9 @@
 
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
-#include "logging/LogChannels.h"
 #include "policy/RequestTarget.h"
 #include "support/QtPrinters.h"
+#include "support/SilentLogChannels.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -65,15 +65,8 @@ bool isMapped(const QString &libraryFile)
     return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(QFile::encodeName(libraryFile));
 }
 
-class CORSSettingsTest : public ::testing::Test
-{
-protected:
-    static void SetUpTestSuite()
-    {
-        for (LogChannel *channel : {&serverLogChannel(), &moduleToolsLogChannel()})
-            channel->initializeWithSinks(int(LogLevel::Off), 0, QString(), {});
-    }
-};
+::testing::Environment *const g_pSilentChannels =
+    ::testing::AddGlobalTestEnvironment(new SilentLogChannels({&serverLogChannel, &moduleToolsLogChannel}));
 
 const QByteArray kBank = "https://bank.example.net"; // in brevalo's table row
 const QByteArray kOwn = "https://own.example.com";   // in own/brevalo's export
@@ -82,7 +75,7 @@ const QByteArray kIntruder = "https://intruder.example"; // in the exports of mo
 
 // The fixed Access-Control headers of every answer, and the exempt commands, are asserted by the
 // request path and origin tests.
-TEST_F(CORSSettingsTest, Preflight_Cases_AllowOriginEchoedOrNull)
+TEST(CORSSettingsTest, Preflight_Cases_AllowOriginEchoedOrNull)
 {
     const struct
     {
@@ -124,7 +117,7 @@ TEST_F(CORSSettingsTest, Preflight_Cases_AllowOriginEchoedOrNull)
     }
 }
 
-TEST_F(CORSSettingsTest, Preflight_LibraryHeldElsewhere_StaysLoaded)
+TEST(CORSSettingsTest, Preflight_LibraryHeldElsewhere_StaysLoaded)
 {
     const QString tessaroma = moduleDir(QStringLiteral("own/tessaroma.so"));
     QLibrary holder(tessaroma);
@@ -137,7 +130,7 @@ TEST_F(CORSSettingsTest, Preflight_LibraryHeldElsewhere_StaysLoaded)
 }
 
 // Each preflight loads the module library for itself and unloads it again.
-TEST_F(CORSSettingsTest, ConcurrentPreflights_SameModule_EveryAnswerRightAndLibraryUnloaded)
+TEST(CORSSettingsTest, ConcurrentPreflights_SameModule_EveryAnswerRightAndLibraryUnloaded)
 {
     const CORSSettings policy = policyOver({"own"});
     std::atomic<int> wrong = 0;

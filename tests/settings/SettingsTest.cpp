@@ -1,8 +1,8 @@
 #include "settings/CSettings.h"
+#include "support/Files.h"
 #include "support/QtPrinters.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -11,8 +11,7 @@ namespace {
 // Writes the given INI text beside a fresh application directory and reads it back.
 std::unique_ptr<CSettings> settingsWith(const QTemporaryDir &directory, const QByteArray &iniText)
 {
-    QFile file(directory.filePath(QStringLiteral("VeltraneCryptoProvider.ini")));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(iniText) && file.flush());
+    EXPECT_TRUE(writeWholeFile(directory.filePath(QStringLiteral("VeltraneCryptoProvider.ini")), iniText));
     return std::make_unique<CSettings>(directory.path());
 }
 

@@ -8,10 +8,11 @@
 #include "PemCodec.h"
 #include "keyprotection/MachineIdentityFiles.h"
 #include "keyprotection/PendingFileSet.h"
-#include "logging/LogChannels.h"
 #include "settings/CSettings.h"
+#include "support/Files.h"
 #include "support/ProgramRun.h"
 #include "support/QtPrinters.h"
+#include "support/SilentLogChannels.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -31,31 +32,14 @@ using vyr::openssl::EvpPkeyPtr;
 // The built vyr-certgen on scratch directories and a scratch HOME, so nothing under
 // /var/lib, the user's data directory or the user's browsers is touched.
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 const QString kNickname = QString::fromLatin1(BrowserTrust::kNickname);
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
+::testing::Environment *const g_pSilentChannels =
+    ::testing::AddGlobalTestEnvironment(new SilentLogChannels({&vyrcommonsLogChannel, &serverLogChannel}));
 
 class CertGenToolTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        for (LogChannel *channel : {&vyrcommonsLogChannel(), &serverLogChannel()})
-            channel->initializeWithSinks(int(LogLevel::Off), 0, QString(), {});
-    }
-
     QString at(const QString &relative) const { return m_oRoot.filePath(relative); }
     // CTest names the application directory; outside it the tool is where the build puts it.
     ProgramRun certgen(const QStringList &arguments, const QString &path = qEnvironmentVariable("PATH")) const
@@ -79,7 +63,7 @@ protected:
         QDirIterator it(m_oRoot.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
-            files.insert(path, readAll(path));
+            files.insert(path, readWholeFile(path));
         }
         return files;
     }
@@ -143,10 +127,10 @@ TEST_F(CertGenToolTest, Run_FreshThenAgainThenForced_FilesForThisMachineRefusalU
 
     const ProgramRun forced = provision({"--force"});
     ASSERT_EQ(forced.exitCode, 0) << forced.output.toStdString();
-    EXPECT_NE(readAll(certificate), chain.front().toPem());
+    EXPECT_NE(readWholeFile(certificate), chain.front().toPem());
     for (const char *name : {"ca/VYR-ca-key.pem", "ca/VYR-ca.pem"})
-        EXPECT_EQ(readAll(at(name)), before.value(at(name))) << name;
-    EXPECT_EQ(readAll(at("app/certs/VYR-ca.pem")), before.value(at("ca/VYR-ca.pem")));
+        EXPECT_EQ(readWholeFile(at(name)), before.value(at(name))) << name;
+    EXPECT_EQ(readWholeFile(at("app/certs/VYR-ca.pem")), before.value(at("ca/VYR-ca.pem")));
 }
 
 // An authority from before the name limits, trusted by this user's Chromium: replaced without
@@ -166,7 +150,7 @@ TEST_F(CertGenToolTest, Run_AuthorityWithoutNameConstraints_ReplacedLimitedToLoo
     if (certutil) {
         ASSERT_EQ(certgen({"--trust-browsers", "--ca", at("ca/VYR-ca.pem")}).exitCode, 0);
     }
-    writeFile(at("app/certs/VYR-cert-server.pem"), "signed by the old authority");
+    ASSERT_TRUE(writeWholeFile(at("app/certs/VYR-cert-server.pem"), "signed by the old authority"));
 
     const ProgramRun replaced = provision();
     ASSERT_EQ(replaced.exitCode, 0) << replaced.output.toStdString();
@@ -175,16 +159,17 @@ TEST_F(CertGenToolTest, Run_AuthorityWithoutNameConstraints_ReplacedLimitedToLoo
         "openssl", {"verify", "-purpose", "sslserver", "-CAfile", ca, at("app/certs/VYR-cert-server.pem")});
     EXPECT_EQ(chain.exitCode, 0) << chain.output.toStdString();
     if (certutil) {
-        EXPECT_EQ(exported(BrowserTrust::chromiumDatabase(at("home"))), readAll(ca).simplified());
+        EXPECT_EQ(exported(BrowserTrust::chromiumDatabase(at("home"))), readWholeFile(ca).simplified());
     }
 
     const CertificateAuthority authority = CertificateAuthority::loadOrCreate(at("ca"));
     const EvpPkeyPtr key = CertificateFactory::generateRsaKey();
     for (const char *names : {"DNS:example.com", "DNS:localhost.example.com", "IP:127.0.0.2"}) {
-        writeFile(at("other.pem"),
-                  PemCodec::certificateToPem(CertificateFactory::createServerCertificate(
-                                                 key.get(), authority.certificate(), authority.key(), names)
-                                                 .get()));
+        ASSERT_TRUE(writeWholeFile(
+            at("other.pem"),
+            PemCodec::certificateToPem(CertificateFactory::createServerCertificate(
+                                           key.get(), authority.certificate(), authority.key(), names)
+                                           .get())));
         const ProgramRun verify = runProgram("openssl", {"verify", "-CAfile", ca, at("other.pem")});
         EXPECT_NE(verify.exitCode, 0) << names;
         EXPECT_TRUE(verify.output.contains("subtree violation")) << verify.output.toStdString();
@@ -217,7 +202,7 @@ TEST_F(CertGenToolTest, TrustBrowsers_ChromiumAndFirefoxProfiles_RefusedUntouche
     ASSERT_EQ(certgen({"--trust-browsers", "--ca", replacement}).exitCode, 0);
     for (const QString &store : stores)
         EXPECT_EQ(listing(store).count(kNickname), 1) << store.toStdString();
-    EXPECT_EQ(exported(chromium), readAll(replacement).simplified());
+    EXPECT_EQ(exported(chromium), readWholeFile(replacement).simplified());
 
     ASSERT_EQ(certgen({"--untrust-browsers"}).exitCode, 0);
     for (const QString &store : stores)
@@ -263,7 +248,7 @@ TEST_F(CertGenLibraryTest, ReplaceServerFiles_KilledBeforeEachStep_ServerReadsOn
 // A present seed is never rewritten: MachineSeed::writeIfMissing, raced in UniquePassTest.
 TEST_F(CertGenLibraryTest, EnsureSeed_PresentOrUnprivileged_NeverWrittenAndUnwritableThrows)
 {
-    writeFile(at("file"), "HGFEDCBAHGFEDCBA");
+    ASSERT_TRUE(writeWholeFile(at("file"), "HGFEDCBAHGFEDCBA"));
     EXPECT_EQ(CertGenerator::ensureSeed(at("file"), true), CertGenerator::SeedState::Present);
     EXPECT_EQ(CertGenerator::ensureSeed(at("missing/seed"), false),
               CertGenerator::SeedState::MissingUnprivileged);
@@ -276,7 +261,7 @@ TEST_F(CertGenLibraryTest, Targets_IniPaths_WhereTheServerReads)
 {
     for (const QByteArray ini :
          {"", "certFile=./tls/c.pem\nkeyFile=tls/k.pem\n", "certFile=/etc/c.pem\nkeyFile=k.pem\n"}) {
-        writeFile(at("VeltraneCryptoProvider.ini"), "[sslCertificate]\n" + ini);
+        ASSERT_TRUE(writeWholeFile(at("VeltraneCryptoProvider.ini"), "[sslCertificate]\n" + ini));
         const auto server = CSettings(m_oRoot.path()).ReadSslCertificateCertAndKeyFiles();
         const CertGenerator::Targets targets = CertGenerator::targets(m_oRoot.path());
         EXPECT_EQ((QStringList{targets.certificate, targets.key}),
@@ -294,6 +279,6 @@ TEST_F(CertGenLibraryTest, LoadAuthority_HalfOrMismatchedKey_RefusedNotReplaced)
     CertificateAuthority::loadOrCreate(at("second"));
     ASSERT_TRUE(QFile::remove(at("first/VYR-ca-key.pem")));
     EXPECT_THROW(CertificateAuthority::loadOrCreate(at("first")), CertGenException) << "half an authority";
-    writeFile(at("first/VYR-ca-key.pem"), readAll(at("second/VYR-ca-key.pem")));
+    ASSERT_TRUE(writeWholeFile(at("first/VYR-ca-key.pem"), readWholeFile(at("second/VYR-ca-key.pem"))));
     EXPECT_THROW(CertificateAuthority::loadOrCreate(at("first")), CertGenException) << "another's key";
 }

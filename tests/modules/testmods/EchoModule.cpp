@@ -1,5 +1,5 @@
-// The plain test module, built under several names (Mod1, NoXml, Unsigned, BadXml, Variant,
-// the qt6 Variant, moduleupgrader): echoes and tells which build it is.
+// The plain test module, built under several names (Mod1, NoXml, Unsigned, BadXml,
+// moduleupgrader): echoes and tells which build it is.
 
 #include "TestModuleQueries.h"
 
