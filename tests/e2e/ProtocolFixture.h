@@ -46,6 +46,14 @@ protected:
         m_poClient = std::make_unique<TlsClient>(m_iPort, s_poOwner);
     }
 
+    // A server of this account (root in CI: the dispatcher) on the configured port.
+    void startDispatcher(ServerProcess &dispatcher) const
+    {
+        dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
+        ASSERT_TRUE(dispatcher.start());
+        ASSERT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
+    }
+
     static QByteArray sessionHeader(const QByteArray &sessionId)
     {
         return sessionId.isEmpty() ? QByteArray() : "X-VYR-sessionId: " + sessionId + "\r\n";

@@ -97,10 +97,8 @@ TEST_F(ProtocolTest, Dispatcher_GetUserServerPortForTwoAccounts_EachItsOwnPortOr
     EXPECT_TRUE(
         m_oServer.logText().contains(QStringLiteral("Cannot bind on port %1: ").arg(m_iConfiguredPort + 1)));
     ServerProcess dispatcher;
-    dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
     ASSERT_TRUE(dispatcher.installModules());
-    ASSERT_TRUE(dispatcher.start());
-    ASSERT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
+    startDispatcher(dispatcher);
     const auto askDispatcher = [&](const TestAccount *account) {
         return TlsClient(m_iConfiguredPort, account).post("/GET_USER_SERVER_PORT");
     };
@@ -147,9 +145,7 @@ TEST_F(ProtocolTest, BlindUserServer_SilentThenRealDispatcher_OtherAccountUntilI
 
     silent.reset();
     ServerProcess dispatcher;
-    dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
-    ASSERT_TRUE(dispatcher.start());
-    ASSERT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
+    startDispatcher(dispatcher);
     m_poClient = std::make_unique<TlsClient>(m_iPort, s_poOwner);
     const QByteArray sessionId = openSession();
     const HttpAnswer started = post("/Mod1/Cmd1?data=asked", sessionId);
@@ -165,9 +161,7 @@ TEST_F(ProtocolTest, Dispatcher_UserServerHoldsConfiguredPort_UserServerEndedAnd
     startServer();
     ASSERT_EQ(m_iPort, m_iConfiguredPort);
     ServerProcess dispatcher;
-    dispatcher.setIniValue("listener/port", QString::number(m_iConfiguredPort));
-    ASSERT_TRUE(dispatcher.start());
-    EXPECT_EQ(dispatcher.waitForListeningPort(), m_iConfiguredPort);
+    startDispatcher(dispatcher);
     EXPECT_TRUE(dispatcher.logText().contains(
         "Dispatcher is runing on another user. It will be closed and run on system account!"));
     EXPECT_TRUE(
