@@ -79,12 +79,8 @@ TEST_F(HttpRequestTest, Receive_AtOnceOrByteByByte_SameStateFieldsAndRest)
     const QByteArray host = "\r\nHost: a\r\n\r\n";
     const QByteArray field = "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" +
                              QByteArray(800, 'v') + "\r\n--XyZ--\r\n";
-    const struct
-    {
-        QByteArray input;
-        HttpRequest::RequestStatus expected;
-        qsizetype unread;
-    } cases[] = {
+    // The input, the state it ends in, how many of its last bytes stay unread.
+    const std::tuple<QByteArray, HttpRequest::RequestStatus, qsizetype> cases[] = {
         {"\r\n\r\n\n", WaitingForRequestLine, 0},
         {"GET / HTTP/1.1\r", WaitingForRequestLine, 0},
         {"\r\nGET / HTTP/1.1\r\n", WaitingForHeaders, 0},
@@ -113,12 +109,12 @@ TEST_F(HttpRequestTest, Receive_AtOnceOrByteByByte_SameStateFieldsAndRest)
         const HttpRequest &r = p.request;
         return std::tuple(r.status(), p.rest(), r.headerMap(), r.parameterMap(), r.cookieMap(), r.body());
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.input.left(120).toStdString());
-        const Parse atOnce(c.input, false, 300, 1000);
-        EXPECT_EQ(atOnce.request.status(), c.expected);
-        EXPECT_EQ(atOnce.rest(), c.input.right(c.unread));
-        EXPECT_EQ(fields(Parse(c.input, true, 300, 1000)), fields(atOnce));
+    for (const auto &[input, expected, unread] : cases) {
+        SCOPED_TRACE(input.left(120).toStdString());
+        const Parse atOnce(input, false, 300, 1000);
+        EXPECT_EQ(atOnce.request.status(), expected);
+        EXPECT_EQ(atOnce.rest(), input.right(unread));
+        EXPECT_EQ(fields(Parse(input, true, 300, 1000)), fields(atOnce));
     }
 }
 
@@ -141,11 +137,8 @@ TEST_F(HttpRequestTest, Receive_HeaderAndCookieLines_LowerCaseNamesContinuations
 
 TEST_F(HttpRequestTest, Receive_QueryAndFormBody_DecodedIntoParameters)
 {
-    const struct
-    {
-        QByteArray target, type, body;
-        Pairs expected;
-    } cases[] = {
+    // The request target, its Content-Type, its body, the parameters read from them.
+    const std::tuple<QByteArray, QByteArray, QByteArray, Pairs> cases[] = {
         {"/p?a=%41b+c&bare&&k=1&k=2?&d=%2541%zz%&+e+=%20f%20",
          {},
          {},
@@ -153,13 +146,13 @@ TEST_F(HttpRequestTest, Receive_QueryAndFormBody_DecodedIntoParameters)
         {"/p?q=2", "application/x-www-form-urlencoded; charset=UTF-8", "f=1%2B1", {{"q", "2"}, {"f", "1+1"}}},
         {"/p", {}, "a=1&b", {{"a", "1"}, {"b", ""}}},
         {"/p?q=2", "text/plain", "a=1", {{"q", "2"}}}};
-    for (const auto &c : cases) {
-        const QByteArray type = c.type.isEmpty() ? QByteArray() : "Content-Type: " + c.type + "\r\n";
-        const Parse parse("POST " + c.target + " HTTP/1.1\r\n" + type +
-                          "Content-Length: " + QByteArray::number(c.body.size()) + "\r\n\r\n" + c.body);
-        EXPECT_EQ(parse.request.parameterMap(), c.expected) << c.target.toStdString();
+    for (const auto &[target, type, body, expected] : cases) {
+        const QByteArray typeLine = type.isEmpty() ? QByteArray() : "Content-Type: " + type + "\r\n";
+        const Parse parse("POST " + target + " HTTP/1.1\r\n" + typeLine +
+                          "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        EXPECT_EQ(parse.request.parameterMap(), expected) << target.toStdString();
         EXPECT_EQ(parse.request.path(), "/p");
-        EXPECT_EQ(parse.request.body(), c.body);
+        EXPECT_EQ(parse.request.body(), body);
     }
     EXPECT_EQ(Parse("GET /a%2Fb+c HTTP/1.1\r\n\r\n").request.path(), "/a/b c");
 }

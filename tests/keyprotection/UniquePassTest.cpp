@@ -84,13 +84,8 @@ TEST(MachineSeedTest, Generate_ManyDraws_SixteenUnbiasedLettersAToYAllUsedNoneRe
 TEST_F(UniquePassTest, MotherboardUuid_Table_UuidOrZerosOrEmptyWhenUnreadable)
 {
     const QByteArray zeros(16, '\0');
-    const struct
-    {
-        const char *name;
-        QByteArray table;
-        mode_t mode;
-        QByteArray piece;
-    } cases[] = {
+    // The case, the table, its file mode, the UUID piece read from it.
+    const std::tuple<const char *, QByteArray, mode_t, QByteArray> cases[] = {
         {"AfterOtherStructures", kBios + systemInformation(), 0444, kBoardUuid},
         {"StructureWithoutStrings", smbiosStructure(32, QByteArray(6, '\0')) + systemInformation(), 0644,
          kBoardUuid},
@@ -99,10 +94,10 @@ TEST_F(UniquePassTest, MotherboardUuid_Table_UuidOrZerosOrEmptyWhenUnreadable)
          smbiosStructure(2, "\x01\x02").chopped(2) + "abc" + systemInformation(), 0444, zeros},
         {"LengthBelowHeaderStopsWalk", QByteArray("\x00\x02\x00\x00", 4) + systemInformation(), 0444, zeros},
         {"OnlyRootMayRead", systemInformation(), 0400, {}}};
-    for (const auto &c : cases) {
+    for (const auto &[name, table, mode, piece] : cases) {
         MachineIdentityFiles identity;
-        identity.write("DMI", c.table, c.mode);
-        EXPECT_EQ(UniquePass(1, identity.sources()).getMotherboardUUID(), c.piece) << c.name;
+        identity.write("DMI", table, mode);
+        EXPECT_EQ(UniquePass(1, identity.sources()).getMotherboardUUID(), piece) << name;
     }
 }
 

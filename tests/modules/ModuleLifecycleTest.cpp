@@ -85,13 +85,8 @@ TEST_F(ModuleLifecycleTest, GetFunction_CommandFileOrNone_ValidityAndExport)
     ASSERT_TRUE(withoutFile.load(testModulePath("NoXml")));
     ASSERT_TRUE(dotted.load(path("Dotted.v2")));
     EXPECT_TRUE(g_oEventLog.isEmpty());
-    const struct
-    {
-        DllModule *module;
-        QString command;
-        bool valid;
-        QByteArray result;
-    } cases[] = {
+    // The module, a command, whether it is valid, what its export answers.
+    const std::tuple<DllModule *, QString, bool, QByteArray> cases[] = {
         {&withFile, "Cmd1", true, "x"},
         {&withFile, "Echo", true, "echo:x"},
         {&withFile, "Missing", true, "<no export>"},
@@ -103,9 +98,9 @@ TEST_F(ModuleLifecycleTest, GetFunction_CommandFileOrNone_ValidityAndExport)
         {&withoutFile, "Echo", true, "<no export>"},
         {&dotted, "Echo", true, "echo:x"},
     };
-    for (const auto &c : cases) {
-        EXPECT_EQ(c.module->isCommandValid(c.command), c.valid) << c.command.toStdString();
-        EXPECT_EQ(call(c.module->getFunction(c.command)), c.result) << c.command.toStdString();
+    for (const auto &[module, command, valid, result] : cases) {
+        EXPECT_EQ(module->isCommandValid(command), valid) << command.toStdString();
+        EXPECT_EQ(call(module->getFunction(command)), result) << command.toStdString();
     }
     EXPECT_EQ(withFile.getRequestParams(QStringLiteral("Echo")), (QStringList{"second", "first"}));
     EXPECT_TRUE(withoutFile.getRequestParams(QStringLiteral("Cmd1")).isEmpty());
@@ -115,25 +110,21 @@ TEST_F(ModuleLifecycleTest, GetFunction_CommandFileOrNone_ValidityAndExport)
 // CanUseOnTerminalServices a module does not load in windowsServerMode.
 TEST_F(ModuleLifecycleTest, QueryExports_PresentMissingOrThrowing_AnswerOrDefault)
 {
-    const struct
-    {
-        const char *module;
-        QString command;
-        bool gui, unprivileged, terminalServices;
-    } cases[] = {
+    // The module, a command, and the answers: GUI, unprivileged, terminal services.
+    const std::tuple<const char *, QString, bool, bool, bool> cases[] = {
         {"Mod1", "Cmd1", false, false, true},        {"NoQueries", "Cmd1", true, false, false},
         {"Unprivileged", "Open", false, true, true}, {"Unprivileged", "Closed", false, false, true},
         {"Throwing", "ThrowStd", true, false, true},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.module);
-        DllModule module(c.module, false);
-        ASSERT_TRUE(module.load(testModulePath(c.module)));
-        const tpfun function = module.getFunction(c.command);
-        EXPECT_EQ(module.isGuiFunction(function), c.gui);
-        EXPECT_EQ(module.canUnprivilegedRun(function), c.unprivileged);
-        EXPECT_EQ(module.canUseOnTerminalServices(), c.terminalServices);
-        EXPECT_EQ(DllModule(c.module, true).load(testModulePath(c.module)), c.terminalServices);
+    for (const auto &[name, command, gui, unprivileged, terminalServices] : cases) {
+        SCOPED_TRACE(name);
+        DllModule module(name, false);
+        ASSERT_TRUE(module.load(testModulePath(name)));
+        const tpfun function = module.getFunction(command);
+        EXPECT_EQ(module.isGuiFunction(function), gui);
+        EXPECT_EQ(module.canUnprivilegedRun(function), unprivileged);
+        EXPECT_EQ(module.canUseOnTerminalServices(), terminalServices);
+        EXPECT_EQ(DllModule(name, true).load(testModulePath(name)), terminalServices);
     }
 }
 

@@ -64,33 +64,24 @@ TEST(SocketTableTest, SocketLookups_CraftedTcpTableAndFds_OwnerPidOrListeningPor
                    tcpRow("0100007F:21B7", "00000000:0000", "0A", me, 1005) +
                    tcpRow("00000000:15B3", "00000000:0000", "0A", me, 1006) +
                    tcpRow("0100007F:1770", "0100007F:21B6", "06", 0, 0));
-    const struct
-    {
-        int pid, fd, inode;
-    } sockets[] = {{100, 3, 1001}, {100, 7, 1002}, {200, 4, 1003}, {300, 5, 1004}, {300, 6, 1005}};
-    for (const auto &s : sockets)
-        proc.link(QStringLiteral("%1/fd/%2").arg(s.pid).arg(s.fd),
-                  QStringLiteral("socket:[%1]").arg(s.inode));
+    // pid, descriptor, socket inode
+    const int sockets[][3] = {{100, 3, 1001}, {100, 7, 1002}, {200, 4, 1003}, {300, 5, 1004}, {300, 6, 1005}};
+    for (const auto &[pid, fd, inode] : sockets)
+        proc.link(QStringLiteral("%1/fd/%2").arg(pid).arg(fd), QStringLiteral("socket:[%1]").arg(inode));
     proc.link("400/fd/0", "/dev/null");
     for (const char *pid : {"100", "300"})
         proc.link(QStringLiteral("%1/exe").arg(pid), "/usr/bin/VeltraneCryptoServer");
     auto utils = proc.utils();
-    const struct
-    {
-        quint16 port;
-        qint64 pid;
-    } owners[] = {{8630, 100}, {40000, 0}, {8000, 300}, {5555, 0}, {6000, 0}, {7777, 0}};
-    for (const auto &c : owners)
-        EXPECT_EQ(utils.getPidOfProcessAtPort(c.port), c.pid) << "port " << c.port;
-    const struct
-    {
-        qint64 pid;
-        quint16 minPort, port;
-    } listeners[] = {{300, 8630, 8631}, {300, 0, 8000}, {300, 8632, 0},
-                     {100, 0, 8630},    {200, 0, 0},    {400, 0, 0}};
-    for (const auto &c : listeners)
-        EXPECT_EQ(utils.getPortOfProcessWithPID(c.pid, c.minPort), c.port)
-            << "pid " << c.pid << " min " << c.minPort;
+    // A port and the pid owning it (0: none).
+    const std::pair<quint16, qint64> owners[] = {{8630, 100}, {40000, 0}, {8000, 300},
+                                                 {5555, 0},   {6000, 0},  {7777, 0}};
+    for (const auto &[port, pid] : owners)
+        EXPECT_EQ(utils.getPidOfProcessAtPort(port), pid) << "port " << port;
+    // A pid, the least port asked for, and the port it listens on (0: none).
+    const std::tuple<qint64, quint16, quint16> listeners[] = {
+        {300, 8630, 8631}, {300, 0, 8000}, {300, 8632, 0}, {100, 0, 8630}, {200, 0, 0}, {400, 0, 0}};
+    for (const auto &[pid, minPort, port] : listeners)
+        EXPECT_EQ(utils.getPortOfProcessWithPID(pid, minPort), port) << "pid " << pid << " min " << minPort;
     // The first server of the uid, by name in any case, with a port high enough.
     EXPECT_EQ(utils.getPortOfUserProcess(me, "veltranecryptoserver", 0), 8630);
     EXPECT_EQ(utils.getPortOfUserProcess(me, "VeltraneCryptoServer", 8631), 8631);
@@ -99,13 +90,8 @@ TEST(SocketTableTest, SocketLookups_CraftedTcpTableAndFds_OwnerPidOrListeningPor
 
 TEST(ProcessNameTest, GetProcessNameForPid_ExeThenCmdlineThenUnknown_BaseNameStatParsedAndMissingTablesThrow)
 {
-    const struct
-    {
-        qint64 pid;
-        const char *exe;
-        QByteArray cmdline;
-        const char *name;
-    } cases[] = {
+    // The pid, its exe link (null: none), its command line, the name read from them.
+    const std::tuple<qint64, const char *, QByteArray, const char *> cases[] = {
         {10, "/usr/bin/VeltraneCryptoServer", QByteArray("ignored\0", 8), "VeltraneCryptoServer"},
         {11, "/usr/bin/server (deleted)", {}, "server"}, // replaced binary
         {12, nullptr, QByteArray("/usr/lib/x/worker.bin\0--flag\0", 29), "worker"},
@@ -113,14 +99,14 @@ TEST(ProcessNameTest, GetProcessNameForPid_ExeThenCmdlineThenUnknown_BaseNameSta
         {14, nullptr, {}, "<unknown>"},                                               // kernel thread
     };
     FakeProc proc;
-    for (const auto &c : cases) {
-        proc.write(QStringLiteral("%1/cmdline").arg(c.pid), c.cmdline);
-        if (c.exe)
-            proc.link(QStringLiteral("%1/exe").arg(c.pid), c.exe);
+    for (const auto &[pid, exe, cmdline, name] : cases) {
+        proc.write(QStringLiteral("%1/cmdline").arg(pid), cmdline);
+        if (exe)
+            proc.link(QStringLiteral("%1/exe").arg(pid), exe);
     }
     auto utils = proc.utils();
-    for (const auto &c : cases)
-        EXPECT_EQ(utils.getProcessNameForPid(c.pid), QString::fromLatin1(c.name)) << "pid " << c.pid;
+    for (const auto &[pid, exe, cmdline, name] : cases)
+        EXPECT_EQ(utils.getProcessNameForPid(pid), QString::fromLatin1(name)) << "pid " << pid;
     EXPECT_EQ(utils.getProcessNameForPid(12345), QStringLiteral("<unknown>"));
     const auto stat =
         ProcFs::parseStat("7 (a) (b c) R 1 7 7 0 -1 4194560 1 2 3 4 5 6 7 8 20 0 1 0 777 100 200");
