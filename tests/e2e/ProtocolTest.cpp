@@ -70,25 +70,12 @@ TEST_F(ProtocolTest, LogLevel_Request_OtherAccountIgnoredOwnChangesLevelAndBadVa
     EXPECT_TRUE(m_oServer.waitForLogLine("An uncatched exception occurred in the request handler"));
 }
 
-// Who a client is comes from the kernel however it connects, even from another loopback
-// address on the server's own port number; what each identity may run is the in-process
-// permission table.
-TEST_F(ProtocolTest, Identity_OtherAccountOnBorrowedPortAndRoot_RefusedAsSuch)
-{
-    startServer();
-    TlsClient other(m_iPort, s_poOther, QStringLiteral("127.0.0.2"), m_iPort);
-    EXPECT_EQ(other.post("/Mod1/Cmd1?data=a", sessionHeader(other.post("/OPEN_SESSION").body)).statusLine,
-              "HTTP/1.1 403 Forbidden");
-    // Root may use the system-account modules only; refused, another reads as unknown.
-    TlsClient root(m_iPort);
-    const QByteArray session = sessionHeader(root.post("/OPEN_SESSION").body);
-    EXPECT_EQ(root.post("/Unprivileged/Open", session).statusLine, "HTTP/1.1 404 Not Found");
-}
-
 // A user server takes the first free port above the configured one (the next one is taken
 // here). The dispatcher on the configured port names each account its own server, by the
-// account the connection belongs to, with no notion of which login is in front.
-TEST_F(ProtocolTest, Dispatcher_GetUserServerPortForTwoAccounts_EachItsOwnPortOr404WithoutServer)
+// account the connection belongs to, with no notion of which login is in front. Who a client
+// is comes from the kernel however it connects, even from another loopback address on the
+// dispatcher's own port number; what each identity may run is the in-process permission table.
+TEST_F(ProtocolTest, Dispatcher_GetUserServerPortForTwoAccountsAndRoot_EachItsOwnPortOr404WithoutServer)
 {
     QTcpServer blocker;
     ASSERT_TRUE(blocker.listen(QHostAddress::LocalHost, static_cast<quint16>(m_iConfiguredPort + 1)));
@@ -117,6 +104,10 @@ TEST_F(ProtocolTest, Dispatcher_GetUserServerPortForTwoAccounts_EachItsOwnPortOr
         EXPECT_EQ(answer.body, QByteArray::number(port)) << account->name().toStdString();
     }
     EXPECT_EQ(post("/GET_USER_SERVER_PORT").statusLine, "HTTP/1.1 404 Not Found");
+    // Root may use the system-account modules only; refused, another reads as unknown.
+    TlsClient root(m_iPort);
+    EXPECT_EQ(root.post("/Unprivileged/Open", sessionHeader(root.post("/OPEN_SESSION").body)).statusLine,
+              "HTTP/1.1 404 Not Found");
     // The dispatcher's own port number on another loopback address makes nobody root.
     TlsClient borrower(m_iConfiguredPort, s_poOther, QStringLiteral("127.0.0.2"), m_iConfiguredPort);
     const QByteArray session = sessionHeader(borrower.post("/OPEN_SESSION").body);
