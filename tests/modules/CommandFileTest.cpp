@@ -10,7 +10,6 @@ namespace {
 TEST(CommandFileTest, ReadFile_GoodBadOrMissingFile_TablesAsWrittenOrFalse)
 {
     const QTemporaryDir directory;
-    const LogCapture log;
     const QString path = directory.filePath(QStringLiteral("commands.xml"));
     for (const QByteArray &bad : {
              QByteArray("<modules><command name=\"A\" method=\"B\"/></modules>"),

@@ -70,7 +70,6 @@ protected:
     }
 
     QTemporaryDir m_oDirectory;
-    LogCapture m_oLog;
     std::unique_ptr<DllManager> m_poManager = std::make_unique<DllManager>(QStringList{testModuleDir()});
 };
 

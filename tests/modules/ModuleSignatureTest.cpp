@@ -89,7 +89,6 @@ protected:
     }
 
     QTemporaryDir m_oDirectory;
-    LogCapture m_oLog;
     QByteArray m_oBody = randomBytes(1004);
     QByteArray m_oModuleData;
 };

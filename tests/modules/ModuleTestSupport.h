@@ -1,35 +1,12 @@
 #pragma once
 
-#include "logging/LogChannels.h"
-#include "support/CapturingSink.h"
 #include "support/Files.h"
+#include "support/SilentLogChannels.h"
 
 #include <QCoreApplication>
-#include <gtest/gtest.h>
-#include <memory>
 
-// Watches the server and module-tools channels for the length of a test.
-class LogCapture
-{
-public:
-    LogCapture() : m_poSink(std::make_shared<CapturingSink>())
-    {
-        serverLogChannel().initializeWithSinks(0, 0, QString(), {m_poSink});
-        moduleToolsLogChannel().initializeWithSinks(0, 0, QString(), {m_poSink});
-    }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-    ~LogCapture()
-    {
-        serverLogChannel().reset();
-        moduleToolsLogChannel().reset();
-    }
-
-    bool contains(const QString &text) const { return !m_poSink->lines().filter(text).isEmpty(); }
-
-private:
-    std::shared_ptr<CapturingSink> m_poSink;
-};
+inline ::testing::Environment *const g_pSilentChannels =
+    ::testing::AddGlobalTestEnvironment(new SilentLogChannels({&serverLogChannel, &moduleToolsLogChannel}));
 
 inline QString testModuleDir()
 {

@@ -9,11 +9,6 @@
 inline ::testing::Environment *const g_pSilentChannels =
     ::testing::AddGlobalTestEnvironment(new SilentLogChannels({&processUtilsLogChannel, &serverLogChannel}));
 
-inline CommandResult ran(int exitCode, const QByteArray &output = {}, const QByteArray &error = {})
-{
-    return {true, true, false, exitCode, output, error};
-}
-
 // Scripted answers by command line ("program arg1 arg2"); anything unscripted did not start.
 struct FakeCommandRunner : CommandRunner
 {

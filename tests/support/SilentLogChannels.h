@@ -7,7 +7,7 @@
 #include <spdlog/sinks/null_sink.h>
 #include <vector>
 
-// Channels that write nowhere for the whole test program, yet format every line down to debug,
+// Channels that write nowhere for the whole test program, yet format every line down to trace,
 // so a statement that breaks on its values still fails the test. Register one per program:
 //   const auto *const g_pSilent = ::testing::AddGlobalTestEnvironment(new
 //   SilentLogChannels({&serverLogChannel}));
@@ -19,7 +19,7 @@ public:
     void SetUp() override
     {
         for (const Channel channel : m_oChannels)
-            channel().initializeWithSinks(int(LogLevel::Debug), 1000000, QString(),
+            channel().initializeWithSinks(int(LogLevel::Trace), 1000000, QString(),
                                           {std::make_shared<spdlog::sinks::null_sink_mt>()});
     }
 
