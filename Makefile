@@ -5,7 +5,7 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 APP_DIR = build/$(PRESET)/bin
 
-.PHONY: run test deps configure build test-preset check-format check-tidy check-labels clean
+.PHONY: run test deps configure build test-preset check-format check-tidy check-labels fuzz clean
 
 run: deps
 	@$(MAKE) --no-print-directory build PRESET=default
@@ -20,6 +20,8 @@ test: deps check-format
 	@$(MAKE) --no-print-directory test-preset PRESET=ci
 	@$(MAKE) --no-print-directory build PRESET=asan
 	@$(MAKE) --no-print-directory test-preset PRESET=asan
+	@$(MAKE) --no-print-directory build PRESET=fuzz
+	@$(MAKE) --no-print-directory test-preset PRESET=fuzz
 
 test-preset:
 	ctest --preset $(PRESET) -j $(JOBS)
@@ -46,6 +48,18 @@ check-tidy:
 # test without one.
 check-labels:
 	@! ctest --preset $(PRESET) -N -LE . | grep -E '^ *Test +#'
+
+# Each parser's fuzz target for FUZZ_SECONDS over its seeds (fuzz/corpus) and what earlier
+# runs found (build/fuzz/fuzz-work); a crash stops the run and leaves its input there.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = $(notdir $(basename $(wildcard fuzz/*Fuzzer.cpp)))
+fuzz: deps
+	@$(MAKE) --no-print-directory build PRESET=fuzz
+	@for target in $(FUZZ_TARGETS); do \
+		echo "== $$target ($(FUZZ_SECONDS) s)"; \
+		fuzz/run-fuzzer.sh build/fuzz/fuzz-bin/$$target fuzz/corpus/$$target \
+			build/fuzz/fuzz-work/$$target $(FUZZ_SECONDS) || exit 1; \
+	done
 
 clean:
 	rm -rf build

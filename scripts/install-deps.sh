@@ -8,6 +8,7 @@ packages=(
   libssl-dev openssl libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev
   clang-format clang-tidy-15
+  clang-15 libfuzzer-15-dev  # the fuzz preset
   curl procps passwd util-linux ca-certificates
   libnss3-tools
   softhsm2 opensc p11-kit p11-kit-modules libp11-kit-dev

@@ -81,8 +81,11 @@ OwnerResult errorIn(QByteArrayView message)
     std::memcpy(&error, message.data() + NLMSG_HDRLEN, sizeof error);
     if (error.error == -ENOENT)
         return OwnerResult::success(std::nullopt);
-    // An acknowledgement (0) was not asked for; a positive code is no errno.
-    return OwnerResult::failure(error.error < 0 ? -error.error : EBADMSG);
+    // An acknowledgement (0) was not asked for, and a negated errno lies in -4095..-1; anything
+    // else is malformed, and INT_MIN could not even be negated.
+    constexpr int kMaxErrno = 4095;
+    const bool isErrno = error.error < 0 && error.error >= -kMaxErrno;
+    return OwnerResult::failure(isErrno ? -error.error : EBADMSG);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "ControllerReplies.h"
 #include "RequestLog.h"
 #include "common/ServerVersion.h"
+#include "http/CommandId.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "http/HttpSessionStore.h"
@@ -16,7 +17,6 @@
 #include "policy/CORSSettings.h"
 #include "policy/RequestTarget.h"
 
-#include <QRegularExpression>
 #include <QUuid>
 #include <algorithm>
 
@@ -54,28 +54,6 @@ bool CSignController::IsServerCommand(const QByteArray &command)
 {
     const ServerCommand *entry = FindServerCommand(command);
     return entry && entry->session == SessionRule::AsSent;
-}
-
-QByteArray CSignController::escapeAndConvertToValidID(const QByteArray &data)
-{
-    VYR_LOG_SERVER(Debug) << "v_oData=" << data;
-    if (data.isEmpty())
-        return {};
-    QByteArray text = QString::fromUtf8(data).toHtmlEscaped().toLatin1().trimmed();
-    static const QRegularExpression uuid(
-        QStringLiteral("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression counter(QStringLiteral("^[0-9]{1,13}$"));
-    if (uuid.match(QString::fromLatin1(text)).hasMatch()) {
-        VYR_LOG_SERVER(Debug) << "UUID format OK";
-        return text;
-    }
-    if (counter.match(QString::fromLatin1(text)).hasMatch()) {
-        VYR_LOG_SERVER(Debug) << "Timestamp/counter format OK";
-        return text;
-    }
-    VYR_LOG_SERVER(Warning) << "Data format not match to valid ones. Return value set to empty data.";
-    return {};
 }
 
 void CSignController::SetSecurityHeaders(HttpResponse &response)

@@ -25,7 +25,6 @@ public:
     explicit CSignController(const ControllerContext &context, QObject *parent = nullptr);
     void service(HttpRequest &request, HttpResponse &response) override;
 
-    static QByteArray escapeAndConvertToValidID(const QByteArray &data);
     // A built-in command that runs with whatever session the request names; every other
     // command, ARCH_TYPE among them, gets a session opened first when it names none.
     static bool IsServerCommand(const QByteArray &command);

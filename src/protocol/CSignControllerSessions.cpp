@@ -3,6 +3,7 @@
 #include "CSignController.h"
 #include "CTimeout.h"
 #include "ControllerReplies.h"
+#include "http/CommandId.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "http/HttpSessionStore.h"

@@ -1,6 +1,7 @@
 #include "ClientPermissions.h"
 
 #include "CSignController.h"
+#include "http/CommandId.h"
 #include "logging/LogStatement.h"
 #include "modules/CLauncher.h"
 #include "modules/DllManager.h"
@@ -71,7 +72,7 @@ bool ClientPermissions::checkOtherAccount(RequestFields &fields)
         }
     }
     if (fields.command == "GET_RESULT") {
-        QByteArray commandId = CSignController::escapeAndConvertToValidID(fields.requestMap.value("cmdId"));
+        QByteArray commandId = escapeAndConvertToValidID(fields.requestMap.value("cmdId"));
         if (commandId.isEmpty())
             commandId = fields.commandId;
         if (m_oLauncher.IsUnprivilegedJob(fields.sessionId, commandId))
