@@ -7,7 +7,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 DURATION=${DURATION:-5}
-BENCH_USER=${BENCH_USER:-vyrbench}
 
 need=()
 for tool in nginx wrk openssl; do command -v "$tool" >/dev/null || need+=("$tool"); done
@@ -17,39 +16,8 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 make --no-print-directory deps build PRESET=default >/dev/null
 
-work=$(mktemp -d /tmp/vyr-bench.XXXXXX)
-chmod 755 "$work"
-pids=()
-cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"; }
-trap cleanup EXIT
-
-# The server's own application directory, run by an ordinary account: a root client would
-# count as the system account and could not run module commands.
-runas=()
-if [ "$(id -u)" -eq 0 ]; then
-  id "$BENCH_USER" >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin "$BENCH_USER"
-  runas=(runuser -u "$BENCH_USER" --)
-fi
-app="$work/app"
-mkdir -p "$app"
-cp -r build/default/bin/VeltraneCryptoServer build/default/bin/VeltraneCryptoProvider.ini build/default/bin/dlls "$app/"
-port=$(( 20000 + RANDOM % 20000 ))
-sed -i "s/^port=.*/port=$port/; s/^logLevel=.*/logLevel=4/; s/^maxThreads=.*/maxThreads=16/; s/^interval=.*/interval=600000/" \
-  "$app/VeltraneCryptoProvider.ini"
-build/default/bin/vyr-certgen --app-dir "$app" --ca-dir "$work/ca" >/dev/null
-[ ${#runas[@]} -gt 0 ] && chown -R "$BENCH_USER" "$work"
-export XDG_CONFIG_HOME="$work/xdg/config" XDG_DATA_HOME="$work/xdg/data"
-"${runas[@]}" env XDG_CONFIG_HOME="$XDG_CONFIG_HOME" XDG_DATA_HOME="$XDG_DATA_HOME" \
-  "$app/VeltraneCryptoServer" -console >/dev/null 2>&1 &
-pids+=($!)
-log="$XDG_CONFIG_HOME/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log"
-sed -i "s/^logLevel=.*/logLevel=2/" "$app/VeltraneCryptoProvider.ini"
-for _ in $(seq 1 100); do
-  vyr_port=$(grep -o 'Listening on port [0-9]*' "$log" 2>/dev/null | grep -o '[0-9]*$' || true)
-  [ -n "$vyr_port" ] && break
-  sleep 0.1
-done
-[ -n "${vyr_port:-}" ] || { echo "server did not start"; exit 1; }
+source bench/common.sh
+vyr_start_server -console
 
 # nginx with a key of the same type and size and the same cipher preference.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/nginx.key" -out "$work/nginx.crt" -days 2 \
