@@ -337,9 +337,10 @@ QByteArray HttpRequest::percentDecode(const QByteArray &source)
 void HttpRequest::parseMultipartFile()
 {
     VYR_LOG_SERVER(Debug) << "HttpRequest: parsing multipart temp file";
+    m_iSpoolSize = m_pTempFile->size();
     m_pTempFile->seek(0);
     bool finished = false;
-    while (!finished && !m_pTempFile->atEnd() && m_pTempFile->error() == QFileDevice::NoError) {
+    while (!finished && spoolHasMore()) {
         QByteArray fieldName;
         QByteArray fileName;
         if (readPartHeaders(fieldName, fileName))
@@ -347,6 +348,21 @@ void HttpRequest::parseMultipartFile()
     }
     if (m_pTempFile->error() != QFileDevice::NoError)
         VYR_LOG_SERVER(Critical) << "HttpRequest: cannot read temp file, " << m_pTempFile->errorString();
+}
+
+// The file's size is known once: asking the file (atEnd, bytesAvailable) costs a system call per
+// line, which for an upload of many short lines took longer than its transfer.
+bool HttpRequest::spoolHasMore() const
+{
+    return m_pTempFile->pos() < m_iSpoolSize && m_pTempFile->error() == QFileDevice::NoError;
+}
+
+QByteArray HttpRequest::readSpoolLine()
+{
+    const qint64 limit = std::min(kMultipartBlockSize, m_iSpoolSize - m_pTempFile->pos());
+    m_oSpoolLine.resize(std::max<qint64>(limit, 1) + 1);
+    const qint64 count = m_pTempFile->readLine(m_oSpoolLine.data(), m_oSpoolLine.size());
+    return m_oSpoolLine.left(std::max<qint64>(count, 0));
 }
 
 namespace {
@@ -365,8 +381,8 @@ void takeQuoted(const QByteArray &line, const char *marker, QByteArray &target)
 
 bool HttpRequest::readPartHeaders(QByteArray &fieldName, QByteArray &fileName)
 {
-    while (!m_pTempFile->atEnd() && m_pTempFile->error() == QFileDevice::NoError) {
-        const QByteArray line = readBoundedLine(*m_pTempFile, kMultipartBlockSize).trimmed();
+    while (spoolHasMore()) {
+        const QByteArray line = readSpoolLine().trimmed();
         if (line.isEmpty())
             return true;
         if (!line.startsWith("Content-Disposition:"))
@@ -388,8 +404,8 @@ bool HttpRequest::readPartData(const QByteArray &fieldName, const QByteArray &fi
     const bool isFile = !fieldName.isEmpty() && !fileName.isEmpty();
     QByteArray value;
     std::unique_ptr<QTemporaryFile> upload;
-    while (!m_pTempFile->atEnd() && m_pTempFile->error() == QFileDevice::NoError) {
-        const QByteArray line = readBoundedLine(*m_pTempFile, kMultipartBlockSize);
+    while (spoolHasMore()) {
+        const QByteArray line = readSpoolLine();
         if (line.startsWith(delimiter)) {
             if (isField)
                 storeField(fieldName, value);

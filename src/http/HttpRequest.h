@@ -76,6 +76,8 @@ private:
     void extractCookies();
 
     void parseMultipartFile();
+    bool spoolHasMore() const;
+    QByteArray readSpoolLine();
     bool readPartHeaders(QByteArray &fieldName, QByteArray &fileName);
     bool readPartData(const QByteArray &fieldName, const QByteArray &fileName);
     void storeField(const QByteArray &fieldName, QByteArray value);
@@ -103,5 +105,7 @@ private:
     bool m_bCurrentHeaderContinued = false;
     QByteArray m_oBoundary;
     std::unique_ptr<QTemporaryFile> m_pTempFile;
+    qint64 m_iSpoolSize = 0; // of m_pTempFile, once the whole body is in it
+    QByteArray m_oSpoolLine; // reused for every line read back from m_pTempFile
     QByteArray m_oLineBuffer;
 };
