@@ -51,7 +51,8 @@ export DISPLAY=":$(cat "$work/display")"
 SERVER_TMPDIR="$work/tmp" vyr_start_server
 
 url="https://127.0.0.1:$vyr_port"
-client() { "${runas[@]}" curl -gsk -H 'Origin: https://bench.example' "$@"; }
+# No 'Expect: 100-continue' (browsers never send it): curl would wait a second for the 100.
+client() { "${runas[@]}" curl -gsk -H 'Expect:' -H 'Origin: https://bench.example' "$@"; }
 now() { date +%s.%N; }
 session=$(client -X POST "$url/OPEN_SESSION")
 id=$(client -X POST -H "X-VYR-sessionId: $session" -D "$work/h" "$url/signer/LIST_CERTIFICATES" >/dev/null
@@ -64,12 +65,14 @@ id=$(client -X POST -H "X-VYR-sessionId: $session" -D "$work/h" "$url/signer/LIS
 
 # One signing: POST, dialog confirmed, result polled; prints the seconds it took.
 sign_once() {
-  local start cmd body
+  local start cmd window
   start=$(now)
   client -X POST -H "X-VYR-sessionId: $session" -D "$work/h" -F "id=$id" -F "document=@$doc/big.pdf" \
     "$url/signer/SIGN_PDF" >/dev/null
   cmd=$(tr -d '\r' < "$work/h" | awk -F': ' 'tolower($1)=="x-vyr-cmdid" {print $2}')
-  xdotool search --sync --onlyvisible --name 'Sign with your certificate' windowfocus --sync >/dev/null
+  # Polled here: xdotool's own --sync waits half a second between looks.
+  until window=$(xdotool search --onlyvisible --name 'Sign with your certificate' 2>/dev/null); do sleep 0.01; done
+  xdotool windowfocus --sync "$window"
   xdotool type benchpass
   xdotool key Return
   while :; do
