@@ -330,8 +330,8 @@ TEST_F(SignerDialogTest, SignPdf_UploadThenInline_BothValidInPdfsigAndNoUploadLe
     enter("1234", "pdf-dialog");
     const QByteArray once = decoded(QJsonDocument::fromJson(result(uploaded)).object()["document"]);
     const QByteArray again = start("/signer/SIGN_PDF", kPage,
-                                     "id=" + idOf(listed, "file.p12", "RSA") +
-                                         "&document=" + QUrl::toPercentEncoding(once.toBase64()));
+                                   "id=" + idOf(listed, "file.p12", "RSA") +
+                                       "&document=" + QUrl::toPercentEncoding(once.toBase64()));
     enter("filepass");
     const QString out =
         write("twice.pdf", decoded(QJsonDocument::fromJson(result(again)).object()["document"]));
