@@ -304,14 +304,15 @@ TEST_F(SignerDialogTest, Sign_BusyCancelRemovedTokenAndTimeout_ExactReplies)
 TEST_F(SignerDialogTest, SignPdf_UploadThenInline_BothValidInPdfsigAndNoUploadLeft)
 {
     const QJsonArray listed = listing();
-    const ProgramRun made = shell(
-        "cd " + m_oFiles.path() +
-        "\n{ echo '%PDF-1.7'; echo '1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj'"
-        "\necho '2 0 obj << /Type /Pages /Count 3 /Kids [3 0 R 4 0 R 5 0 R] >> endobj'"
-        "\nfor i in 3 4 5; do echo \"$i 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >> "
-        "endobj\"; done"
-        "\necho 'trailer << /Root 1 0 R /Size 6 >>'; } > raw.pdf\nqpdf raw.pdf three.pdf || [ $? = 3 ]");
-    ASSERT_EQ(made.exitCode, 0) << made.output.toStdString();
+    ASSERT_EQ(
+        shell("cd " + m_oFiles.path() +
+              "\n{ echo '%PDF-1.7'; echo '1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj'"
+              "\necho '2 0 obj << /Type /Pages /Count 3 /Kids [3 0 R 4 0 R 5 0 R] >> endobj'"
+              "\nfor i in 3 4 5; do echo \"$i 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >> "
+              "endobj\"; done"
+              "\necho 'trailer << /Root 1 0 R /Size 6 >>'; } > raw.pdf\nqpdf raw.pdf three.pdf || [ $? = 3 ]")
+            .exitCode,
+        0);
     QFile original(m_oFiles.filePath("three.pdf"));
     ASSERT_TRUE(original.open(QIODevice::ReadOnly));
     // The other parameters in the query, as a page may send them beside the upload.
@@ -339,10 +340,7 @@ TEST_F(SignerDialogTest, SignPdf_UploadThenInline_BothValidInPdfsigAndNoUploadLe
                     reports[i].contains("Total document signed") == (i == 1))
             << reports[i].toStdString();
     EXPECT_EQ(shell("qpdf --check " + out).exitCode, 0);
-    const auto left = [&] {
-        return QDir(m_oServer.appDir() + "/tmp", QStringLiteral("vyr-upload-*")).entryList(QDir::Files);
-    };
-    EXPECT_TRUE(waitUntil([&] { return left().isEmpty(); }, 10s)) << left().join(' ').toStdString();
+    EXPECT_TRUE(waitUntil([&] { return QDir(m_oServer.appDir() + "/tmp").isEmpty(); }, 10s));
 }
 
 // A token that reports its PIN locked; login would still work underneath, so a PIN tried would
