@@ -86,7 +86,6 @@ TEST_F(SignerRequestTest, Sign_BadInput_ExactErrorBeforeAnyDialog)
     const QByteArray notBase64 =
         R"({"code":"BAD_INPUT","message":"Each \"data\" must be non-empty base64."})";
     const QByteArray notFound = R"({"code":"CERTIFICATE_NOT_FOUND","message":"No certificate has this id."})";
-    const QByteArray pdf = base64Of("one.pdf");
     const std::vector<std::tuple<QByteArray, QByteArray, QByteArray>> rows{
         // A page naming a file as if it were the server's upload is not heard.
         {"SIGN_PDF",
@@ -96,7 +95,7 @@ TEST_F(SignerRequestTest, Sign_BadInput_ExactErrorBeforeAnyDialog)
          kNotPdf.mid(4)},
         {"SIGN_PDF", form({{"id", id}, {"document", base64Of("encrypted.pdf")}}),
          R"({"code":"BAD_INPUT","message":"The PDF is encrypted; it cannot be signed."})"},
-        {"SIGN_PDF", form({{"id", id}, {"document", pdf}, {"page", "2"}}),
+        {"SIGN_PDF", form({{"id", id}, {"document", base64Of("one.pdf")}, {"page", "2"}}),
          R"({"code":"BAD_INPUT","message":"The PDF has no page 2; it has 1."})"},
         {"SIGN", form({{"id", id}, {"data", "not base64!"}}), notBase64},
         {"SIGN", form({{"id", id}, {"data", ""}}), notBase64},
