@@ -5,6 +5,7 @@
 #include "logging/SecretNames.h"
 
 #include <QAbstractSocket>
+#include <QDir>
 #include <QIODevice>
 #include <QTemporaryFile>
 #include <algorithm>
@@ -12,6 +13,12 @@
 namespace {
 // Multipart data is copied to disk in blocks of this size, and its lines are read at most this long.
 constexpr qint64 kMultipartBlockSize = 65536;
+
+// One recognisable name for everything a request spools, so a leftover is easy to find.
+QString uploadTemplate()
+{
+    return QDir::tempPath() + QStringLiteral("/vyr-upload-XXXXXX");
+}
 
 // At most maxBytes bytes, stopping after a line feed. QIODevice::readLine(qint64) takes one
 // byte less than asked on some Qt versions, so the documented char* form is used.
@@ -195,7 +202,7 @@ void HttpRequest::readBody(QIODevice &device)
 bool HttpRequest::openMultipartFile()
 {
     if (!m_pTempFile)
-        m_pTempFile = std::make_unique<QTemporaryFile>();
+        m_pTempFile = std::make_unique<QTemporaryFile>(uploadTemplate());
     if (m_pTempFile->isOpen() || m_pTempFile->open())
         return true;
     VYR_LOG_SERVER(Critical) << "HttpRequest: Error writing temp file for multipart body";
@@ -296,10 +303,18 @@ QByteArray HttpRequest::cookie(const QByteArray &name) const
     return m_oCookies.value(name);
 }
 
-QTemporaryFile *HttpRequest::uploadedFile(const QByteArray &fieldName) const
+const UploadedFile *HttpRequest::uploadedFile(const QByteArray &fieldName) const
 {
     const auto it = m_oUploadedFiles.find(fieldName);
     return it != m_oUploadedFiles.end() ? it->second.get() : nullptr;
+}
+
+UploadedFiles HttpRequest::uploadedFiles() const
+{
+    UploadedFiles files;
+    for (const auto &entry : m_oUploadedFiles)
+        files.push_back(entry.second);
+    return files;
 }
 
 QByteArray HttpRequest::percentDecode(const QByteArray &source)
@@ -322,9 +337,10 @@ QByteArray HttpRequest::percentDecode(const QByteArray &source)
 void HttpRequest::parseMultipartFile()
 {
     VYR_LOG_SERVER(Debug) << "HttpRequest: parsing multipart temp file";
+    m_iSpoolSize = m_pTempFile->size();
     m_pTempFile->seek(0);
     bool finished = false;
-    while (!finished && !m_pTempFile->atEnd() && m_pTempFile->error() == QFileDevice::NoError) {
+    while (!finished && spoolHasMore()) {
         QByteArray fieldName;
         QByteArray fileName;
         if (readPartHeaders(fieldName, fileName))
@@ -332,6 +348,21 @@ void HttpRequest::parseMultipartFile()
     }
     if (m_pTempFile->error() != QFileDevice::NoError)
         VYR_LOG_SERVER(Critical) << "HttpRequest: cannot read temp file, " << m_pTempFile->errorString();
+}
+
+// The file's size is known once: asking the file (atEnd, bytesAvailable) costs a system call per
+// line, which for an upload of many short lines took longer than its transfer.
+bool HttpRequest::spoolHasMore() const
+{
+    return m_pTempFile->pos() < m_iSpoolSize && m_pTempFile->error() == QFileDevice::NoError;
+}
+
+QByteArray HttpRequest::readSpoolLine()
+{
+    const qint64 limit = std::min(kMultipartBlockSize, m_iSpoolSize - m_pTempFile->pos());
+    m_oSpoolLine.resize(std::max<qint64>(limit, 1) + 1);
+    const qint64 count = m_pTempFile->readLine(m_oSpoolLine.data(), m_oSpoolLine.size());
+    return m_oSpoolLine.left(std::max<qint64>(count, 0));
 }
 
 namespace {
@@ -350,8 +381,8 @@ void takeQuoted(const QByteArray &line, const char *marker, QByteArray &target)
 
 bool HttpRequest::readPartHeaders(QByteArray &fieldName, QByteArray &fileName)
 {
-    while (!m_pTempFile->atEnd() && m_pTempFile->error() == QFileDevice::NoError) {
-        const QByteArray line = readBoundedLine(*m_pTempFile, kMultipartBlockSize).trimmed();
+    while (spoolHasMore()) {
+        const QByteArray line = readSpoolLine().trimmed();
         if (line.isEmpty())
             return true;
         if (!line.startsWith("Content-Disposition:"))
@@ -373,8 +404,8 @@ bool HttpRequest::readPartData(const QByteArray &fieldName, const QByteArray &fi
     const bool isFile = !fieldName.isEmpty() && !fileName.isEmpty();
     QByteArray value;
     std::unique_ptr<QTemporaryFile> upload;
-    while (!m_pTempFile->atEnd() && m_pTempFile->error() == QFileDevice::NoError) {
-        const QByteArray line = readBoundedLine(*m_pTempFile, kMultipartBlockSize);
+    while (spoolHasMore()) {
+        const QByteArray line = readSpoolLine();
         if (line.startsWith(delimiter)) {
             if (isField)
                 storeField(fieldName, value);
@@ -405,7 +436,7 @@ void HttpRequest::storeField(const QByteArray &fieldName, QByteArray value)
 void HttpRequest::writeUploadLine(std::unique_ptr<QTemporaryFile> &upload, const QByteArray &line)
 {
     if (!upload) {
-        upload = std::make_unique<QTemporaryFile>();
+        upload = std::make_unique<QTemporaryFile>(uploadTemplate());
         if (!upload->open())
             VYR_LOG_SERVER(Critical) << "HttpRequest: error writing temp file, " << upload->errorString();
     }
@@ -423,8 +454,12 @@ void HttpRequest::storeUpload(const QByteArray &fieldName, const QByteArray &fil
     // As with fields, the last line break belongs to the delimiter.
     upload->resize(std::max<qint64>(upload->size() - 2, 0));
     upload->flush();
-    upload->seek(0);
-    m_oParameters.insert(fieldName, fileName);
     VYR_LOG_SERVER(Debug) << "HttpRequest: uploaded file size is " << upload->size();
-    m_oUploadedFiles[fieldName] = std::move(upload);
+    // From here the file is deleted with the last holder, which may be a job that outlives
+    // the request and runs on another thread, so no QObject stays attached to it.
+    upload->setAutoRemove(false);
+    auto kept = std::make_shared<const UploadedFile>(upload->fileName(), fieldName, fileName);
+    upload.reset();
+    m_oParameters.insert(fieldName, fileName);
+    m_oUploadedFiles[fieldName] = std::move(kept);
 }

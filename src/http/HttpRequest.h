@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/UploadedFile.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QMap>
@@ -51,8 +53,10 @@ public:
     QByteArray cookie(const QByteArray &name) const;
     const QMap<QByteArray, QByteArray> &cookieMap() const { return m_oCookies; }
     QHostAddress peerAddress() const { return m_oPeerAddress; }
-    // The upload of a multipart file field, rewound; null when there is none. Owned by the request.
-    QTemporaryFile *uploadedFile(const QByteArray &fieldName) const;
+    // The upload of a multipart file field, closed; null when there is none.
+    const UploadedFile *uploadedFile(const QByteArray &fieldName) const;
+    // Every upload; a holder of a copy keeps its file after the request has gone.
+    UploadedFiles uploadedFiles() const;
 
     static QByteArray percentDecode(const QByteArray &source);
 
@@ -72,6 +76,8 @@ private:
     void extractCookies();
 
     void parseMultipartFile();
+    bool spoolHasMore() const;
+    QByteArray readSpoolLine();
     bool readPartHeaders(QByteArray &fieldName, QByteArray &fileName);
     bool readPartData(const QByteArray &fieldName, const QByteArray &fileName);
     void storeField(const QByteArray &fieldName, QByteArray value);
@@ -81,7 +87,7 @@ private:
 
     QMultiMap<QByteArray, QByteArray> m_oHeaders;
     QMultiMap<QByteArray, QByteArray> m_oParameters;
-    std::map<QByteArray, std::unique_ptr<QTemporaryFile>> m_oUploadedFiles;
+    std::map<QByteArray, std::shared_ptr<const UploadedFile>> m_oUploadedFiles;
     QMap<QByteArray, QByteArray> m_oCookies;
     QByteArray m_oBody;
     QByteArray m_oMethod;
@@ -99,5 +105,7 @@ private:
     bool m_bCurrentHeaderContinued = false;
     QByteArray m_oBoundary;
     std::unique_ptr<QTemporaryFile> m_pTempFile;
+    qint64 m_iSpoolSize = 0; // of m_pTempFile, once the whole body is in it
+    QByteArray m_oSpoolLine; // reused for every line read back from m_pTempFile
     QByteArray m_oLineBuffer;
 };
