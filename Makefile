@@ -10,13 +10,13 @@ APP_DIR = build/$(PRESET)/bin
 run: server-ready
 	@exec $(APP_DIR)/VeltraneCryptoServer -console -debug
 
-# The server as `make run` starts it, and beside it the demo page with the built client on
-# http://localhost:8600 (the origin signer.ini allows). Ctrl+C reaches both: they share the
-# terminal's process group.
+# The server as `make run` starts it, but with its GUI (the signing module's dialogs need it),
+# and beside it the demo page with the built client on http://localhost:8600 (the origin
+# signer.ini allows). Ctrl+C reaches both: they share the terminal's process group.
 demo: server-ready
 	@node examples/sign-demo/serve.mjs $(APP_DIR)/../clients/js/package/dist 8600 & \
 		trap 'kill $$! 2>/dev/null' EXIT; \
-		$(APP_DIR)/VeltraneCryptoServer -console -debug
+		$(APP_DIR)/VeltraneCryptoServer -debug
 
 server-ready: deps
 	@$(MAKE) --no-print-directory build PRESET=default
