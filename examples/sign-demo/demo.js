@@ -71,17 +71,28 @@ function showMessage(text) {
   $("message").textContent = text;
 }
 
+// A browser hides why a request failed. When the server still answers a command of its own,
+// the failure was its refusal of this page's origin: the module's preflight named no origin.
+async function refusesOrigin(connected) {
+  try {
+    await fetch(`${connected.url}/SERVER_VERSION`, { method: "POST" });
+    return true;
+  } catch {
+    return false;
+  }
+}
+
 // Runs one step; its failure becomes the page's message and leaves the page usable.
 async function step(button, work) {
   button.disabled = true;
   showMessage("");
-  let connecting = true;
+  let connected;
   try {
-    const connected = await getClient();
-    connecting = false;
+    connected = await getClient();
     await work(connected);
   } catch (error) {
-    showMessage(describe(error, connecting));
+    const refused = error instanceof ConnectionError && connected !== undefined && (await refusesOrigin(connected));
+    showMessage(refused ? forbiddenMessage() : describe(error, connected === undefined));
   } finally {
     button.disabled = false;
     updateSignButton();

@@ -19,7 +19,7 @@ softhsm2-util --init-token --free --label 'Test Token' --pin 1234 --so-pin 5678 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -outform DER -out "$work/cert.der" -days 30 \
   -subj "/CN=Demo Signer" -addext keyUsage=critical,digitalSignature,nonRepudiation 2>/dev/null
 for object in privkey:key.pem cert:cert.der; do
-  pkcs11-tool --module "$softhsm" --login --pin 1234 --write-object "$work/${object#*:}" --type "${object%%:*}" --id 01 >/dev/null
+  pkcs11-tool --module "$softhsm" --login --pin 1234 --write-object "$work/${object#*:}" --type "${object%%:*}" --id 01 >/dev/null 2>&1
 done
 cp "$softhsm" "$app/dlls/token.so"
 printf '[origins]\nallowed=http://localhost:8600\n[pkcs11]\nuseProxy=false\nlibraries=%s\n[nss]\ndatabase=\n' \
@@ -28,8 +28,8 @@ printf '[origins]\nallowed=http://localhost:8600\n[pkcs11]\nuseProxy=false\nlibr
 if grep -q "name=\"SIGN_PDF\"" "$app/dlls/signer.xml"; then
   document=document.pdf signed=document.signed.pdf
   printf '%%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj
-3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 595 842]>>endobj\ntrailer<</Root 1 0 R>>\n%%%%EOF\n' >"$work/raw.pdf"
-  qpdf --warning-exit-0 "$work/raw.pdf" "$work/driver/$document" # with the cross-reference table it lacks
+3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 595 842]>>endobj\ntrailer<</Size 4/Root 1 0 R>>\n%%%%EOF\n' >"$work/raw.pdf"
+  qpdf --warning-exit-0 "$work/raw.pdf" "$work/driver/$document" 2>/dev/null # adds the missing cross-references
 else
   document=document.txt signed=document.txt.p7s
   echo "the contract" >"$work/driver/$document"
@@ -47,7 +47,7 @@ dispatcher=$listening
 start_server "$log" as_account DISPLAY="$display" SOFTHSM2_CONF="$SOFTHSM2_CONF" "$app/VeltraneCryptoServer"
 node "$here/../../examples/sign-demo/serve.mjs" "$client" 8600 >"$work/serve.out" 2>&1 &
 pids+=($!)
-wait_for 10 "the demo page is not served on 8600" grep -q 'Demo page' "$work/serve.out"
+wait_for 10 "the demo page is not served on 8600" grep -qs "Demo page" "$work/serve.out"
 
 as_account DISPLAY="$display" timeout -k 5 150 node "$work/driver/demo.mjs" "$dispatcher" "$work/driver/$document" \
   "$work/driver" || fail "demo page"
