@@ -2,7 +2,7 @@
 // list its certificates, sign the chosen file, offer the result. Every text that comes from
 // the server or a certificate goes into textContent, never into markup.
 import {
-  connect, AbortedError, BadInputError, BadRequestError, BusyError, ConnectionError, ForbiddenError,
+  connect, DEFAULT_DISPATCHER_PORT, AbortedError, BadInputError, BadRequestError, BusyError, ConnectionError, ForbiddenError,
   ModuleError, NoResultError, NoSessionError, NotFoundError, ProtocolError, ServerError, TimeoutError,
 } from "./client/index.js";
 
@@ -55,6 +55,9 @@ function describe(error, connecting) {
   if (error instanceof NotFoundError)
     return connecting ? `No signing server runs for your account: ${error.message} Start it, then try again.`
       : "The server has no signing module, or this module lacks the command.";
+  if (error instanceof ConnectionError && connecting && !query.has("server"))
+    return `No dispatcher answers on port ${query.get("port") ?? DEFAULT_DISPATCHER_PORT}, or this browser does not trust its ` +
+      "certificate. Without a dispatcher, open this page with ?server= and your own server's port, for example ?server=8631.";
   if (error instanceof ConnectionError)
     return "The signing server cannot be reached. Is it running, and does this browser trust its certificate?";
   if (error instanceof TimeoutError) return "The server did not answer in time.";
