@@ -22,6 +22,11 @@ VYR_MODULE_COMMAND(SignCms)
     return replyOrThrowJson([&] { return SignerCommands::signCms(request); });
 }
 
+VYR_MODULE_COMMAND(SignPdf)
+{
+    return replyOrThrowJson([&] { return SignerCommands::signPdf(request); });
+}
+
 // Every command asks the user, so every one runs on the main thread, one at a time.
 VYR_MODULE_IS_GUI_FUNCTION
 {

@@ -26,7 +26,7 @@ int showInFront(QDialog &dialog)
 SigningSummary summaryOf(const QByteArray &origin, const vyr::signer::SignRequest &input,
                          const SigningKey &key)
 {
-    SigningSummary summary{origin, key.certificate(), {}, input.description};
+    SigningSummary summary{origin, key.certificate(), {}, input.description, std::nullopt};
     for (const QByteArray &item : input.items)
         summary.items.append({item.size(), vyr::signer::computeDigest(DigestAlgorithm::Sha256, item)});
     return summary;
@@ -49,7 +49,12 @@ void allowListing(const QByteArray &origin)
 
 void unlockForSigning(const QByteArray &origin, const vyr::signer::SignRequest &input, SigningKey &key)
 {
-    SignDialog dialog(summaryOf(origin, input, key), key.secretKind(),
+    unlockForSigning(summaryOf(origin, input, key), key);
+}
+
+void unlockForSigning(const SigningSummary &summary, SigningKey &key)
+{
+    SignDialog dialog(summary, key.secretKind(),
                       [&key](const QByteArray &secret) { return key.login(secret); });
     if (key.secretLocked())
         dialog.showLocked();

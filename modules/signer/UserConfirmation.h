@@ -2,6 +2,7 @@
 
 #include "core/SignRequest.h"
 #include "core/SigningKey.h"
+#include "ui/SigningSummary.h"
 
 #include <QByteArray>
 #include <QList>
@@ -14,4 +15,6 @@ void allowListing(const QByteArray &origin);
 // Shows what will be signed and unlocks the key with the PIN or password typed there;
 // PIN_LOCKED when the token locked.
 void unlockForSigning(const QByteArray &origin, const vyr::signer::SignRequest &input, SigningKey &key);
+// The same for a summary the command built itself (a whole document).
+void unlockForSigning(const SigningSummary &summary, SigningKey &key);
 } // namespace UserConfirmation

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SharedTypes.h"
+#include "UploadedFile.h"
 
 #include <QByteArray>
 
@@ -16,4 +17,6 @@ struct RequestFields
     tRequestMap requestMap;
     tSessionParamsMap sessionParams;
     bool unprivileged = false;
+    // The request's uploads, whose paths requestMap names; the job keeps them until it ends.
+    UploadedFiles uploads;
 };

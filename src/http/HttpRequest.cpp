@@ -5,6 +5,7 @@
 #include "logging/SecretNames.h"
 
 #include <QAbstractSocket>
+#include <QDir>
 #include <QIODevice>
 #include <QTemporaryFile>
 #include <algorithm>
@@ -12,6 +13,12 @@
 namespace {
 // Multipart data is copied to disk in blocks of this size, and its lines are read at most this long.
 constexpr qint64 kMultipartBlockSize = 65536;
+
+// One recognisable name for everything a request spools, so a leftover is easy to find.
+QString uploadTemplate()
+{
+    return QDir::tempPath() + QStringLiteral("/vyr-upload-XXXXXX");
+}
 
 // At most maxBytes bytes, stopping after a line feed. QIODevice::readLine(qint64) takes one
 // byte less than asked on some Qt versions, so the documented char* form is used.
@@ -195,7 +202,7 @@ void HttpRequest::readBody(QIODevice &device)
 bool HttpRequest::openMultipartFile()
 {
     if (!m_pTempFile)
-        m_pTempFile = std::make_unique<QTemporaryFile>();
+        m_pTempFile = std::make_unique<QTemporaryFile>(uploadTemplate());
     if (m_pTempFile->isOpen() || m_pTempFile->open())
         return true;
     VYR_LOG_SERVER(Critical) << "HttpRequest: Error writing temp file for multipart body";
@@ -296,10 +303,18 @@ QByteArray HttpRequest::cookie(const QByteArray &name) const
     return m_oCookies.value(name);
 }
 
-QTemporaryFile *HttpRequest::uploadedFile(const QByteArray &fieldName) const
+const UploadedFile *HttpRequest::uploadedFile(const QByteArray &fieldName) const
 {
     const auto it = m_oUploadedFiles.find(fieldName);
     return it != m_oUploadedFiles.end() ? it->second.get() : nullptr;
+}
+
+UploadedFiles HttpRequest::uploadedFiles() const
+{
+    UploadedFiles files;
+    for (const auto &entry : m_oUploadedFiles)
+        files.push_back(entry.second);
+    return files;
 }
 
 QByteArray HttpRequest::percentDecode(const QByteArray &source)
@@ -405,7 +420,7 @@ void HttpRequest::storeField(const QByteArray &fieldName, QByteArray value)
 void HttpRequest::writeUploadLine(std::unique_ptr<QTemporaryFile> &upload, const QByteArray &line)
 {
     if (!upload) {
-        upload = std::make_unique<QTemporaryFile>();
+        upload = std::make_unique<QTemporaryFile>(uploadTemplate());
         if (!upload->open())
             VYR_LOG_SERVER(Critical) << "HttpRequest: error writing temp file, " << upload->errorString();
     }
@@ -423,8 +438,12 @@ void HttpRequest::storeUpload(const QByteArray &fieldName, const QByteArray &fil
     // As with fields, the last line break belongs to the delimiter.
     upload->resize(std::max<qint64>(upload->size() - 2, 0));
     upload->flush();
-    upload->seek(0);
-    m_oParameters.insert(fieldName, fileName);
     VYR_LOG_SERVER(Debug) << "HttpRequest: uploaded file size is " << upload->size();
-    m_oUploadedFiles[fieldName] = std::move(upload);
+    // From here the file is deleted with the last holder, which may be a job that outlives
+    // the request and runs on another thread, so no QObject stays attached to it.
+    upload->setAutoRemove(false);
+    auto kept = std::make_shared<const UploadedFile>(upload->fileName(), fieldName, fileName);
+    upload.reset();
+    m_oParameters.insert(fieldName, fileName);
+    m_oUploadedFiles[fieldName] = std::move(kept);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/UploadedFile.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QMap>
@@ -51,8 +53,10 @@ public:
     QByteArray cookie(const QByteArray &name) const;
     const QMap<QByteArray, QByteArray> &cookieMap() const { return m_oCookies; }
     QHostAddress peerAddress() const { return m_oPeerAddress; }
-    // The upload of a multipart file field, rewound; null when there is none. Owned by the request.
-    QTemporaryFile *uploadedFile(const QByteArray &fieldName) const;
+    // The upload of a multipart file field, closed; null when there is none.
+    const UploadedFile *uploadedFile(const QByteArray &fieldName) const;
+    // Every upload; a holder of a copy keeps its file after the request has gone.
+    UploadedFiles uploadedFiles() const;
 
     static QByteArray percentDecode(const QByteArray &source);
 
@@ -81,7 +85,7 @@ private:
 
     QMultiMap<QByteArray, QByteArray> m_oHeaders;
     QMultiMap<QByteArray, QByteArray> m_oParameters;
-    std::map<QByteArray, std::unique_ptr<QTemporaryFile>> m_oUploadedFiles;
+    std::map<QByteArray, std::shared_ptr<const UploadedFile>> m_oUploadedFiles;
     QMap<QByteArray, QByteArray> m_oCookies;
     QByteArray m_oBody;
     QByteArray m_oMethod;

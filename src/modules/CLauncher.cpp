@@ -112,7 +112,7 @@ ResultData CLauncher::ProcessCommand(const RequestFields &v_oFields)
 void CLauncher::StartJob(const RequestFields &fields, tpfun function, ModuleHold module, QThread *destination)
 {
     DllModule *const called = module.get();
-    const auto [worker, thread] = CThreadWorker::createWorker(destination, std::move(module));
+    const auto [worker, thread] = CThreadWorker::createWorker(destination, std::move(module), fields.uploads);
     connect(worker, &CThreadWorker::ResultReady, this, &CLauncher::SetResult);
     if (thread != mainThread())
         thread->moveToThread(this->thread()); // deleted on the launcher's thread once joined

@@ -19,12 +19,13 @@ QApplication *guiApplication()
 } // namespace
 
 std::pair<CThreadWorker *, QThread *> CThreadWorker::createWorker(QThread *destinationThread,
-                                                                  ModuleHold module)
+                                                                  ModuleHold module, UploadedFiles uploads)
 {
     VYR_LOG_SERVER(Debug) << "v_pDestinationThread=" << static_cast<const void *>(destinationThread);
     // Owned by the launcher's job table from here on; FinishJob schedules both for deletion.
     auto *worker = new CThreadWorker;
     worker->m_oModule = std::move(module);
+    worker->m_oUploads = std::move(uploads);
     QThread *thread = destinationThread ? destinationThread : new QThread;
     worker->moveToThread(thread);
     VYR_LOG_SERVER(Debug) << "Created new worker <" << static_cast<const void *>(worker) << "> for thread <"
@@ -99,6 +100,7 @@ void CThreadWorker::LeaveCall()
         return;
     // Released while the function ran: the hold is this thread's to drop.
     m_oModule.reset();
+    m_oUploads.clear();
     deleteLater();
 }
 
@@ -110,6 +112,7 @@ void CThreadWorker::Release()
         if (m_eState.compare_exchange_weak(state, next)) {
             if (next == State::Released) {
                 m_oModule.reset(); // no call runs, none will begin
+                m_oUploads.clear();
                 deleteLater();
             }
             return; // otherwise LeaveCall lets go once the function has returned

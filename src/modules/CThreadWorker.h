@@ -2,6 +2,7 @@
 
 #include "ModuleHold.h"
 #include "common/SharedTypes.h"
+#include "common/UploadedFile.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -14,14 +15,15 @@ class DllModule;
 // Runs one module command function in the thread it was moved to: a thread of its own for
 // an ordinary command, the main thread for a command that shows windows. The launcher's job
 // table owns the worker; FinishJob lets it go. The worker holds the job's module from the
-// job's acceptance until the job is let go (its result stored or the job ended), and on to
-// the function's return when the job is ended during the call.
+// job's acceptance (and the request's uploads) until the job is let go (its result stored or the job ended),
+// and on to the function's return when the job is ended during the call.
 class CThreadWorker : public QObject
 {
     Q_OBJECT
 public:
     // The worker and the thread it now lives in: destinationThread, or a new thread when null.
-    static std::pair<CThreadWorker *, QThread *> createWorker(QThread *destinationThread, ModuleHold module);
+    static std::pair<CThreadWorker *, QThread *> createWorker(QThread *destinationThread, ModuleHold module,
+                                                              UploadedFiles uploads = {});
 
     // Ends the worker's part in its job: a call not yet begun never begins, and the worker is
     // deleted through its thread's event loop once no call runs (a GUI job ended from inside
@@ -62,4 +64,6 @@ private:
     // Set before the worker reaches its thread; dropped by the thread that ends the job, or by
     // the worker's thread when the job was ended during the call (m_eState says which).
     ModuleHold m_oModule;
+    // The files the request uploaded, whose paths the function reads: kept and let go with m_oModule.
+    UploadedFiles m_oUploads;
 };

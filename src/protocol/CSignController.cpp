@@ -17,8 +17,10 @@
 #include "policy/RequestTarget.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QUuid>
 #include <algorithm>
+#include <iterator>
 
 using namespace ControllerReplies;
 
@@ -92,6 +94,8 @@ void CSignController::SetSecurityHeaders(HttpResponse &response)
 void CSignController::service(HttpRequest &request, HttpResponse &response)
 {
     VYR_LOG_SERVER(Debug) << "New request";
+    // The controller's share in the uploads ends with the request; an accepted job keeps its own.
+    const auto dropUploads = qScopeGuard([this] { m_oFields.uploads.clear(); });
     m_oPeer = m_oContext.peerOf(response.socket());
     SetAllNecessaryParams(request, response);
     PrepareExternalModules();
@@ -168,6 +172,22 @@ void CSignController::FillRequestMap(HttpRequest &request)
     // Modules decide whom to ask the user about by this entry: a page must not name itself.
     map.remove(kVyrOriginKey);
     map.insert(kVyrOriginKey, request.header("Origin"));
+    AddUploads(request);
+}
+
+void CSignController::AddUploads(HttpRequest &request)
+{
+    tRequestMap &map = m_oFields.requestMap;
+    // Only the server names a file a module may read: nothing the page sent under either prefix stays.
+    for (auto it = map.begin(); it != map.end();)
+        it = it.key().startsWith(kVyrUploadedFilePrefix) || it.key().startsWith(kVyrUploadedNamePrefix)
+                 ? map.erase(it)
+                 : std::next(it);
+    m_oFields.uploads = request.uploadedFiles();
+    for (const auto &upload : m_oFields.uploads) {
+        map.insert(kVyrUploadedFilePrefix + upload->fieldName(), upload->path().toUtf8());
+        map.insert(kVyrUploadedNamePrefix + upload->fieldName(), upload->clientName());
+    }
 }
 
 void CSignController::SetLibraryNameAndCommand(HttpRequest &request, HttpResponse &)

@@ -58,6 +58,7 @@ private:
     void SetAllNecessaryParams(HttpRequest &request, HttpResponse &response);
     // Parameters, headers, cookies, then the entries only the server writes.
     void FillRequestMap(HttpRequest &request);
+    void AddUploads(HttpRequest &request);
     void SetLibraryNameAndCommand(HttpRequest &request, HttpResponse &response);
     void GenerateCmdId();
     bool IsOriginAllowed(HttpRequest &request);

@@ -109,6 +109,7 @@ TEST_F(TransportTest, Handshake_WithoutCertificateAndKey_EveryHandshakeFails)
 TEST_F(TransportTest, HostileInput_OversizedGarbageSilenceAndPlainHttp_413ThenServerKeepsServing)
 {
     m_oServer.setIniValue("listener/maxThreads", "3");
+    m_oServer.setIniValue("listener/maxRequestSize", "16000");
     const quint16 port = startServer();
     TlsClient oversized(port);
     oversized.send("POST / HTTP/1.1\r\nX-Big: " + QByteArray(17000, 'a') + "\r\n\r\n");

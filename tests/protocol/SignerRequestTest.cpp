@@ -8,6 +8,8 @@
 
 namespace {
 
+const QByteArray kNotPdf =
+    R"(500|{"code":"BAD_INPUT","message":"The document is not a PDF: it does not begin with a PDF header."})";
 const QByteArray kForbidden = "HTTP/1.1 403 Forbidden You don't have permissions to access this resource.";
 // A page origin of its own allowed in the user's settings, and one EC key in a PKCS#12 file.
 const char kHome[] =
@@ -17,7 +19,11 @@ const char kHome[] =
     "cd data/veltrane/certificates\n"
     "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout k.pem -out c.pem "
     "-subj /CN=ec\n"
-    "openssl pkcs12 -export -inkey k.pem -in c.pem -certpbe NONE -passout pass:p -out ec.p12";
+    "openssl pkcs12 -export -inkey k.pem -in c.pem -certpbe NONE -passout pass:p -out ec.p12\n"
+    "cd - >/dev/null; mkdir tmp; printf '%%PDF-1.7\\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\\n"
+    "2 0 obj << /Type /Pages /Count 1 /Kids [3 0 R] >> endobj\\n3 0 obj << /Type /Page /Parent 2 0 R "
+    "/MediaBox [0 0 595 842] >> endobj\\ntrailer << /Root 1 0 R /Size 4 >>\\n' > raw.pdf\n"
+    "qpdf raw.pdf one.pdf || [ $? = 3 ]; qpdf --encrypt u o 256 -- one.pdf encrypted.pdf";
 
 // The shipped signing module over the request path, reading the user's files from a home of
 // its own. This process has no QApplication: a dialog, had one been attempted, would abort it.
@@ -29,6 +35,7 @@ protected:
         ASSERT_TRUE(m_oHome.isValid());
         qputenv("XDG_CONFIG_HOME", m_oHome.filePath("config").toUtf8());
         qputenv("XDG_DATA_HOME", m_oHome.filePath("data").toUtf8());
+        qputenv("TMPDIR", m_oHome.filePath("tmp").toUtf8());
         const ProgramRun made = runProgram("sh", {"-ec", "cd " + m_oHome.path() + "; " + kHome});
         ASSERT_EQ(made.exitCode, 0) << made.output.toStdString();
         m_oKeyId =
@@ -52,6 +59,12 @@ protected:
         return m_oServer.collect(m_oSession, started).body;
     }
 
+    QByteArray base64Of(const char *name) const
+    {
+        QFile file(m_oHome.filePath(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toBase64() : QByteArray();
+    }
+
     QTemporaryDir m_oHome;
     InProcessServer m_oServer;
     QByteArray m_oSession;
@@ -73,7 +86,20 @@ TEST_F(SignerRequestTest, Sign_BadInput_ExactErrorBeforeAnyDialog)
     const QByteArray notBase64 =
         R"({"code":"BAD_INPUT","message":"Each \"data\" must be non-empty base64."})";
     const QByteArray notFound = R"({"code":"CERTIFICATE_NOT_FOUND","message":"No certificate has this id."})";
+    const QByteArray pdf = base64Of("one.pdf");
     const std::vector<std::tuple<QByteArray, QByteArray, QByteArray>> rows{
+        // A page naming a file as if it were the server's upload is not heard.
+        {"SIGN_PDF",
+         form({{"id", id},
+               {"document", QByteArray("just text").toBase64()},
+               {"keyUploadedFile.document", m_oHome.filePath("one.pdf").toUtf8()}}),
+         kNotPdf.mid(4)},
+        {"SIGN_PDF", form({{"id", id}, {"document", base64Of("encrypted.pdf")}}),
+         R"({"code":"BAD_INPUT","message":"The PDF is encrypted; it cannot be signed."})"},
+        {"SIGN_PDF", form({{"id", id}, {"document", pdf}, {"page", "2"}}),
+         R"({"code":"BAD_INPUT","message":"The PDF has no page 2; it has 1."})"},
+        {"SIGN_PDF", form({{"id", id}, {"document", pdf}, {"rect", "1,2,3"}}),
+         R"({"code":"BAD_INPUT","message":"\"rect\" is four numbers: x1,y1,x2,y2."})"},
         {"SIGN", form({{"id", id}, {"data", "not base64!"}}), notBase64},
         {"SIGN", form({{"id", id}, {"data", ""}}), notBase64},
         {"SIGN", form({{"id", id}, {"digestAlgorithm", "SHA-384"}, {"digest", sha256}}),
@@ -92,6 +118,27 @@ TEST_F(SignerRequestTest, Sign_BadInput_ExactErrorBeforeAnyDialog)
     };
     for (const auto &[command, parameters, error] : rows)
         EXPECT_EQ(result(post(command, parameters)), "500|" + error) << parameters.left(200).constData();
+}
+
+// The server's copy of an upload is gone once its job has ended, and an upload over the multipart
+// limit is refused as it arrives.
+TEST_F(SignerRequestTest, SignPdf_Upload_CopyRemovedAfterTheJobOverLimitRefused)
+{
+    const auto upload = [&](const QByteArray &query, const QByteArray &content) {
+        const QByteArray body =
+            "--b\r\nContent-Disposition: form-data; name=\"document\"; filename=\"a.pdf\"\r\n\r\n" + content +
+            "\r\n--b--\r\n";
+        return m_oServer.send("POST /signer/SIGN_PDF?id=" + m_oKeyId + query +
+                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-VYR-sessionId: " + m_oSession +
+                              "\r\nOrigin: https://shop.example\r\nContent-Type: multipart/form-data; "
+                              "boundary=b\r\nContent-Length: " +
+                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    };
+    const QByteArray forged =
+        "&keyUploadedFile.document=" + QUrl::toPercentEncoding(m_oHome.filePath("one.pdf"));
+    EXPECT_EQ(result(upload(forged, "not a pdf")), kNotPdf);
+    EXPECT_EQ(upload({}, QByteArray(1100000, 'x')).statusCode(), 0);
+    EXPECT_TRUE(waitUntil([&] { return QDir(m_oHome.filePath("tmp")).isEmpty(); }, std::chrono::seconds(10)));
 }
 
 // Only the origins the module's settings name get past the server, to any command.

@@ -67,6 +67,7 @@ protected:
         ASSERT_TRUE(m_oServer.installModules());
         makeStores();
         m_oServer.setEnvironmentValue("DISPLAY", m_oDisplay);
+        m_oServer.setEnvironmentValue("TMPDIR", m_oServer.appDir() + "/tmp");
         m_oServer.setEnvironmentValue("SOFTHSM2_CONF", m_oServer.appDir() + "/softhsm2.conf");
         m_oServer.runAs(&m_oAccount);
         ASSERT_TRUE(m_oServer.start({}));
@@ -78,7 +79,7 @@ protected:
         const QString tool = "pkcs11-tool --module " VYR_SOFTHSM2_LIBRARY " --login --pin 1234 ";
         const ProgramRun made = shell(
             QStringLiteral(
-                "cd %1; mkdir -p tokens xdg/data/veltrane/certificates"
+                "cd %1; mkdir -p tmp tokens xdg/data/veltrane/certificates"
                 "\ncp %2/file.p12 xdg/data/veltrane/certificates"
                 "\nprintf 'directories.tokendir = %1/tokens\\nlog.level = ERROR\\n' > softhsm2.conf"
                 "\nexport SOFTHSM2_CONF=%1/softhsm2.conf"
@@ -93,13 +94,13 @@ protected:
     }
 
     // Starts a GUI command in a session of its own, its form (if any) in the body; the command ID.
-    QByteArray start(const QByteArray &path, const QByteArray &headers = {}, const QByteArray &form = {})
+    QByteArray start(const QByteArray &path, const QByteArray &headers = {}, const QByteArray &form = {},
+                     const QByteArray &contentType = "application/x-www-form-urlencoded")
     {
         m_oSession = m_poClient->post("/OPEN_SESSION").body;
         m_poClient->send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-VYR-sessionId: " + m_oSession +
-                         "\r\n" + headers +
-                         "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-                         QByteArray::number(form.size()) + "\r\n\r\n" + form);
+                         "\r\n" + headers + "Content-Type: " + contentType +
+                         "\r\nContent-Length: " + QByteArray::number(form.size()) + "\r\n\r\n" + form);
         const HttpAnswer answer = m_poClient->readAnswer();
         EXPECT_EQ(answer.statusCode(), 202) << answer.body.constData();
         return answer.headers.value("X-VYR-cmdId");
@@ -295,6 +296,60 @@ TEST_F(SignerDialogTest, Sign_BusyCancelRemovedTokenAndTimeout_ExactReplies)
     ASSERT_TRUE(m_oServer.waitForLogLine("Timeout occured. sessionID=" + m_oSession, 20s));
     EXPECT_TRUE(
         waitUntil([&] { return m_oServer.logText().count(QString::fromLatin1(kCancelled)) == 2; }, 20s));
+}
+
+// Three pages made here, signed visibly with the token's EC key as a file upload, then that output
+// signed again with the PKCS#12 file sent inline: poppler finds both signatures valid, the last
+// covering the whole file, qpdf finds nothing wrong, and the server kept no copy of the uploads.
+TEST_F(SignerDialogTest, SignPdf_UploadThenInline_BothValidInPdfsigAndNoUploadLeft)
+{
+    const QJsonArray listed = listing();
+    const ProgramRun made = shell(
+        "cd " + m_oFiles.path() +
+        "\n{ echo '%PDF-1.7'; echo '1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj'"
+        "\necho '2 0 obj << /Type /Pages /Count 3 /Kids [3 0 R 4 0 R 5 0 R] >> endobj'"
+        "\nfor i in 3 4 5; do echo \"$i 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >> "
+        "endobj\"; done"
+        "\necho 'trailer << /Root 1 0 R /Size 6 >>'; } > raw.pdf\nqpdf raw.pdf three.pdf || [ $? = 3 ]");
+    ASSERT_EQ(made.exitCode, 0) << made.output.toStdString();
+    QFile original(m_oFiles.filePath("three.pdf"));
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray boundary = "vyr7MA4YWxkTrZu0gW",
+                     part = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"";
+    QByteArray body;
+    for (const auto &[name, value] :
+         {std::pair<QByteArray, QByteArray>{"id", idOf(listed, "Test Token", "EC")},
+          {"page", "2"},
+          {"rect", "300,100,520,160"},
+          {"reason", "Approved"}})
+        body += part + name + "\"\r\n\r\n" + value + "\r\n";
+    body += part + "document\"; filename=\"contract.pdf\"\r\nContent-Type: application/pdf\r\n\r\n" +
+            original.readAll() + "\r\n--" + boundary + "--\r\n";
+    const QByteArray uploaded =
+        start("/signer/SIGN_PDF", kPage, body, "multipart/form-data; boundary=" + boundary);
+    enter("1234", "pdf-dialog");
+    const QByteArray once = decoded(QJsonDocument::fromJson(result(uploaded)).object()["document"]);
+    const QByteArray again = start("/signer/SIGN_PDF", kPage,
+                                     "id=" + idOf(listed, "file.p12", "RSA") +
+                                         "&document=" + QUrl::toPercentEncoding(once.toBase64()));
+    enter("filepass");
+    const QString out =
+        write("twice.pdf", decoded(QJsonDocument::fromJson(result(again)).object()["document"]));
+    QStringList reports = shell("pdfsig " + out).output.split(QStringLiteral("Signature #"));
+    reports.removeFirst();
+    ASSERT_EQ(reports.size(), 2);
+    for (const char *signer : {"ec", "rsa"}) {
+        const QString &report = reports[signer == QByteArray("ec") ? 0 : 1];
+        EXPECT_TRUE(report.contains("Signature is Valid") && report.contains("ETSI.CAdES.detached") &&
+                    report.contains(QStringLiteral("Common Name: ") + signer) &&
+                    report.contains("Total document signed") == (signer == QByteArray("rsa")))
+            << report.toStdString();
+    }
+    EXPECT_EQ(shell("qpdf --check " + out).exitCode, 0);
+    const auto left = [&] {
+        return QDir(m_oServer.appDir() + "/tmp", QStringLiteral("vyr-upload-*")).entryList(QDir::Files);
+    };
+    EXPECT_TRUE(waitUntil([&] { return left().isEmpty(); }, 10s)) << left().join(' ').toStdString();
 }
 
 // A token that reports its PIN locked; login would still work underneath, so a PIN tried would

@@ -18,6 +18,8 @@ namespace {
 constexpr qsizetype kMaxDescriptionChars = 400;
 // A batch of a thousand still fits on a screen: the rest is counted, not listed.
 constexpr qsizetype kMaxListedItems = 8;
+// A file name is recognised by its start; the rest would only push the buttons off screen.
+constexpr qsizetype kMaxFileNameChars = 120;
 
 QString joinedName(const QSslCertificate &certificate, bool issuer)
 {
@@ -48,7 +50,10 @@ SignDialog::SignDialog(const SigningSummary &summary, SigningKey::SecretKind sec
         layout->addWidget(
             DialogParts::plainLabel(tr("In the page's own words: \u201c%1\u201d").arg(description), this));
     addCertificate(summary.certificate);
-    addItems(summary.items);
+    if (summary.document)
+        addDocument(*summary.document);
+    else
+        addItems(summary.items);
     addSecretField(secretKind);
     m_poStatus = DialogParts::plainLabel(QString(), this);
     layout->addWidget(m_poStatus);
@@ -87,6 +92,18 @@ void SignDialog::addItems(const QList<SigningSummary::Item> &items)
     QLabel *list = DialogParts::plainLabel(lines.join(QLatin1Char('\n')), this);
     list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     layout()->addWidget(list);
+}
+
+void SignDialog::addDocument(const SigningSummary::Document &document)
+{
+    const QString name = breakableText(plainPageText(document.fileName, kMaxFileNameChars), 40);
+    QStringList lines{name.isEmpty() ? tr("A PDF document") : tr("PDF document “%1”").arg(name),
+                      tr("%n page(s), %1 bytes", nullptr, document.pageCount).arg(document.size),
+                      tr("SHA-256 %1").arg(QString::fromLatin1(document.sha256.toHex()))};
+    lines << (document.signatureCount == 0
+                  ? tr("Not signed yet.")
+                  : tr("Already carries %n signature(s).", nullptr, document.signatureCount));
+    layout()->addWidget(DialogParts::plainLabel(lines.join(QLatin1Char('\n')), this));
 }
 
 void SignDialog::addSecretField(SigningKey::SecretKind kind)

@@ -39,6 +39,7 @@ public:
 private:
     void addCertificate(const QByteArray &der);
     void addItems(const QList<SigningSummary::Item> &items);
+    void addDocument(const SigningSummary::Document &document);
     void addSecretField(SigningKey::SecretKind kind);
     // False when the login threw; the dialog is then closed.
     bool tryLogin(QByteArray &secret, LoginResult &result);

@@ -27,6 +27,12 @@ using tpOriginsFun = QByteArray (*)();
 // The page's "Origin" header, empty for a local program. The server writes it last and drops
 // any parameter, header or cookie of that name first, so a module may trust it.
 inline constexpr char kVyrOriginKey[] = "keyHttpOrigin";
+// For each multipart file field, the path of the server's own copy of the upload (this
+// prefix followed by the field name) and the file name the client gave (the second prefix).
+// Written like kVyrOriginKey: every entry with either prefix that the request carried is
+// dropped first. The copy lives until the command's job has ended; only its path is given.
+inline constexpr char kVyrUploadedFilePrefix[] = "keyUploadedFile.";
+inline constexpr char kVyrUploadedNamePrefix[] = "keyUploadedFileName.";
 
 // The plain (C linkage) names of the optional exports above; none is ever a command.
 inline constexpr char kVyrInitExport[] = "Init";
