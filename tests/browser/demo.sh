@@ -2,12 +2,12 @@
 # The demo page in Debian's Chromium, served on http://localhost:8600 with the built client, used
 # as a person would: root's dispatcher names the account's server, which lists a SoftHSM2 token's
 # certificate and signs a PDF made here once its dialogs are answered with xdotool under Xvfb;
-# pdfsig judges the download. Without PDF signing in the module, a text file's detached CMS
-# signature is judged by openssl instead.
+# pdfsig judges the download.
 # Usage: demo.sh <application dir> <node_modules dir> <client dist dir> <softhsm2 library> <output dir>
 set -euo pipefail
 built=$1 node_modules=$2 client=$3 softhsm=$4 out=$5
 here=$(dirname "$(readlink -f "$0")")
+# shellcheck source=tests/browser/account.sh
 source "$here/account.sh"
 
 make_app
@@ -25,15 +25,9 @@ cp "$softhsm" "$app/dlls/token.so"
 printf '[origins]\nallowed=http://localhost:8600\n[pkcs11]\nuseProxy=false\nlibraries=%s\n[nss]\ndatabase=\n' \
   "$app/dlls/token.so" >"$app/dlls/signer.ini"
 
-if grep -q "name=\"SIGN_PDF\"" "$app/dlls/signer.xml"; then
-  document=document.pdf signed=document.signed.pdf
-  printf '%%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj
+printf '%%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj
 3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 595 842]>>endobj\ntrailer<</Size 4/Root 1 0 R>>\n%%%%EOF\n' >"$work/raw.pdf"
-  qpdf --warning-exit-0 "$work/raw.pdf" "$work/driver/$document" 2>/dev/null # adds the missing cross-references
-else
-  document=document.txt signed=document.txt.p7s
-  echo "the contract" >"$work/driver/$document"
-fi
+qpdf --warning-exit-0 "$work/raw.pdf" "$work/driver/document.pdf" 2>/dev/null # adds the missing cross-references
 cp -r "$here/demo.mjs" "$here/chromium.mjs" "$node_modules" "$work/driver/"
 trust_authority
 
@@ -49,13 +43,8 @@ node "$here/../../examples/sign-demo/serve.mjs" "$client" 8600 >"$work/serve.out
 pids+=($!)
 wait_for 10 "the demo page is not served on 8600" grep -qs "Demo page" "$work/serve.out"
 
-as_account DISPLAY="$display" timeout -k 5 150 node "$work/driver/demo.mjs" "$dispatcher" "$work/driver/$document" \
+as_account DISPLAY="$display" timeout -k 5 150 node "$work/driver/demo.mjs" "$dispatcher" "$work/driver/document.pdf" \
   "$work/driver" || fail "demo page"
 mkdir -p "$out" && cp "$work/driver/demo-signed.png" "$out/"
-if [ "$document" = document.pdf ]; then
-  verdict=$(pdfsig "$work/driver/$signed" 2>&1) || true
-  grep -q "Signature is Valid" <<<"$verdict" || fail "pdfsig: $verdict"
-else
-  openssl cms -verify -binary -noverify -inform DER -in "$work/driver/$signed" -content "$work/driver/$document" \
-    -out /dev/null || fail "openssl cms -verify"
-fi
+verdict=$(pdfsig "$work/driver/document.signed.pdf" 2>&1) || true
+grep -q "Signature is Valid" <<<"$verdict" || fail "pdfsig: $verdict"

@@ -4,6 +4,7 @@
 set -euo pipefail
 built=$1 node_modules=$2 brevalo=$3
 here=$(dirname "$(readlink -f "$0")")
+# shellcheck source=tests/browser/account.sh
 source "$here/account.sh"
 
 make_app
