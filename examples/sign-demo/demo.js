@@ -146,9 +146,25 @@ function showProgress(text) {
   $("progress").hidden = text === "";
 }
 
+// The server refuses a longer request body before it could add the headers a page may read,
+// so the browser would report only a failed request: files are measured here against the
+// shipped limits, [listener] maxMultiPartSize for an uploaded PDF and maxRequestSize for the
+// base64 text a detached signature's data travels as.
+const MAX_PDF_BYTES = 60_000_000;
+const MAX_OTHER_BYTES = 600_000;
+
+function checkSize(file, pdf) {
+  const limit = pdf ? MAX_PDF_BYTES : MAX_OTHER_BYTES;
+  if (file.size > limit)
+    throw new BadInputError(`${file.name} is larger than this page sends to the server (${limit / 1000} kB for ` +
+      `${pdf ? "a PDF" : "a file other than a PDF"}; the server's [listener] limits in VeltraneCryptoProvider.ini).`);
+}
+
 // PAdES inside a PDF, a detached CAdES signature beside any other file.
 async function signFile(connected, id, file, onProgress) {
-  if (await isPdf(file)) {
+  const pdf = await isPdf(file);
+  checkSize(file, pdf);
+  if (pdf) {
     const signed = await connected.signPdf(file, { id, reason: "Signed on the demo page" }, { onProgress });
     return { blob: signed, name: `${file.name.replace(/\.pdf$/i, "")}.signed.pdf` };
   }
