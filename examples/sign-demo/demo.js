@@ -25,16 +25,18 @@ function getClient() {
   return client;
 }
 
-const signerMessages = {
-  CANCELLED: "You closed the dialog without confirming; nothing was signed.",
-  PIN_INCORRECT: "The PIN or password was not accepted. Try again.",
-  PIN_LOCKED: "The PIN of this token is locked. Unlock it with your token's own tool, then try again.",
-  TOKEN_ABSENT: "The token that holds this certificate is not connected. Connect it and show the certificates again.",
-  CERTIFICATE_NOT_FOUND: "This certificate is no longer there. Show the certificates again.",
-  ALGORITHM_UNSUPPORTED: "The key of this certificate cannot make this kind of signature. Choose another certificate.",
-  BAD_INPUT: "The signer refused the file",
-  STORE_ERROR: "The certificate store failed",
-};
+// A text without a closing full stop is followed by the module's own message, which says what
+// about the file or the store failed.
+const signerMessages = new Map([
+  ["CANCELLED", "You closed the dialog without confirming; nothing was signed."],
+  ["PIN_INCORRECT", "The PIN or password was not accepted. Try again."],
+  ["PIN_LOCKED", "The PIN of this token is locked. Unlock it with your token's own tool, then try again."],
+  ["TOKEN_ABSENT", "The token that holds this certificate is not connected. Connect it and show the certificates again."],
+  ["CERTIFICATE_NOT_FOUND", "This certificate is no longer there. Show the certificates again."],
+  ["ALGORITHM_UNSUPPORTED", "The key of this certificate cannot make this kind of signature. Choose another certificate."],
+  ["BAD_INPUT", "The signer refused the file"],
+  ["STORE_ERROR", "The certificate store failed"],
+]);
 
 function forbiddenMessage() {
   return `The server does not allow this page (origin ${location.origin}). Add the origin to the ` +
@@ -46,7 +48,7 @@ function forbiddenMessage() {
 // from a missing command.
 function describe(error, connecting) {
   if (error instanceof ModuleError) {
-    const known = signerMessages[error.code];
+    const known = signerMessages.get(error.code);
     if (known === undefined) return `The signer failed (${error.code}): ${error.message}`;
     return known.endsWith(".") ? known : `${known}: ${error.message}`;
   }
@@ -102,18 +104,21 @@ async function step(button, work) {
   }
 }
 
+// A listing's field as text, whatever the server sent in it.
+const text = (value) => (typeof value === "string" ? value : "");
+
 function certificateItem(certificate, index) {
   const item = document.createElement("li");
   const label = document.createElement("label");
-  const radio = Object.assign(document.createElement("input"), { type: "radio", name: "certificate", value: certificate.id });
+  const radio = Object.assign(document.createElement("input"), { type: "radio", name: "certificate", value: text(certificate.id) });
   radio.checked = index === 0;
   radio.addEventListener("change", updateSignButton);
   const details = [
-    `Issued by ${certificate.issuer}`,
-    `Valid ${certificate.notBefore.slice(0, 10)} to ${certificate.notAfter.slice(0, 10)}`,
-    `Store: ${certificate.store}`,
-  ].map((text) => Object.assign(document.createElement("span"), { className: "detail", textContent: text }));
-  label.append(radio, ` ${certificate.subject}`, ...details);
+    `Issued by ${text(certificate.issuer)}`,
+    `Valid ${text(certificate.notBefore).slice(0, 10)} to ${text(certificate.notAfter).slice(0, 10)}`,
+    `Store: ${text(certificate.store)}`,
+  ].map((line) => Object.assign(document.createElement("span"), { className: "detail", textContent: line }));
+  label.append(radio, ` ${text(certificate.subject)}`, ...details);
   item.append(label);
   return item;
 }
