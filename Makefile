@@ -5,13 +5,26 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 APP_DIR = build/$(PRESET)/bin
 
-.PHONY: run test deps configure build test-preset check-format check-tidy check-labels fuzz clean
+.PHONY: run demo server-ready test deps configure build test-preset check-format check-tidy check-labels fuzz clean
 
-run: deps
+# With a display the server is a GUI application, so the signing module's dialogs can show;
+# without one (-console) they cannot, and signing commands answer CANCELLED.
+SERVER_MODE = $(if $(DISPLAY)$(WAYLAND_DISPLAY),,-console)
+run: server-ready
+	@exec $(APP_DIR)/VeltraneCryptoServer $(SERVER_MODE) -debug
+
+# The server as `make run` starts it, and beside it the demo page with the built client on
+# http://localhost:8600 (the origin signer.ini allows). Ctrl+C reaches both: they share the
+# terminal's process group.
+demo: server-ready
+	@node examples/sign-demo/serve.mjs $(APP_DIR)/../clients/js/package/dist 8600 & \
+		trap 'kill $$! 2>/dev/null' EXIT; \
+		$(APP_DIR)/VeltraneCryptoServer $(SERVER_MODE) -debug
+
+server-ready: deps
 	@$(MAKE) --no-print-directory build PRESET=default
 	@test -f $(APP_DIR)/certs/VYR-key-server.pem -a -f $(APP_DIR)/certs/VYR-cert-server.pem || \
 		$(APP_DIR)/vyr-certgen --app-dir $(APP_DIR)
-	@exec $(APP_DIR)/VeltraneCryptoServer -console -debug
 
 # Cheap checks first, so drift fails in seconds rather than after a build.
 test: deps check-format

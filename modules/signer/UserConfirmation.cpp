@@ -6,10 +6,21 @@
 #include "ui/ConsentDialog.h"
 #include "ui/SignDialog.h"
 
+#include <QApplication>
+
 namespace {
 [[noreturn]] void cancelled()
 {
     throw SignerError(SignerErrorCode::Cancelled, QStringLiteral("The user did not allow it."));
+}
+
+// A server started without a display (-console) has no GUI application: no one can be asked,
+// and a widget made there would abort the whole server.
+void requireDisplay()
+{
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        throw SignerError(SignerErrorCode::Cancelled,
+                          QStringLiteral("No one can be asked: this server runs without a display."));
 }
 
 // A dialog out of nowhere is easy to miss or to type into by accident: it comes up in front,
@@ -40,6 +51,7 @@ void allowListing(const QByteArray &origin)
     OriginConsent consent;
     if (consent.isRemembered(origin))
         return;
+    requireDisplay();
     ConsentDialog dialog(origin);
     if (showInFront(dialog) != QDialog::Accepted)
         cancelled();
@@ -54,6 +66,7 @@ void unlockForSigning(const QByteArray &origin, const vyr::signer::SignRequest &
 
 void unlockForSigning(const SigningSummary &summary, SigningKey &key)
 {
+    requireDisplay();
     SignDialog dialog(summary, key.secretKind(),
                       [&key](const QByteArray &secret) { return key.login(secret); });
     if (key.secretLocked())

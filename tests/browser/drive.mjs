@@ -1,11 +1,9 @@
 // Serves page.html from a loopback origin of its own and lets Debian's Chromium run it against
 // the server: usage `node drive.mjs <server port>`. Exits non-zero when a check fails.
 import { createHash } from "node:crypto";
-import { mkdtempSync, readFileSync } from "node:fs";
+import { readFileSync } from "node:fs";
 import { createServer } from "node:http";
-import { tmpdir } from "node:os";
-import { join } from "node:path";
-import { chromium } from "playwright-core";
+import { launch } from "./chromium.mjs";
 
 const server = `https://127.0.0.1:${process.argv[2]}`;
 const page = readFileSync(new URL("page.html", import.meta.url));
@@ -15,12 +13,7 @@ const pageServer = createServer((request, response) => {
 await new Promise(resolve => pageServer.listen(0, "127.0.0.1", resolve));
 const origin = `http://127.0.0.1:${pageServer.address().port}`;
 
-const browser = await chromium.launchPersistentContext(mkdtempSync(join(tmpdir(), "profile-")), {
-  executablePath: "/usr/bin/chromium",
-  headless: true,
-  args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const browser = await launch();
 
 // Visits the page for one command and checks what it shows once its script has settled, and what
 // the browser said meanwhile.

@@ -26,7 +26,8 @@ const char kHome[] =
     "qpdf raw.pdf one.pdf || [ $? = 3 ]; qpdf --encrypt u o 256 -- one.pdf encrypted.pdf";
 
 // The shipped signing module over the request path, reading the user's files from a home of
-// its own. This process has no QApplication: a dialog, had one been attempted, would abort it.
+// its own. This process has no QApplication, like a server started with -console: a request
+// that gets as far as a dialog is cancelled with a sentence of its own.
 class SignerRequestTest : public ::testing::Test
 {
 protected:
@@ -79,7 +80,8 @@ QByteArray form(const QList<std::pair<QByteArray, QByteArray>> &parameters)
     return fields.join('&');
 }
 
-// Every one fails before the dialog, with the code and sentence the page reads.
+// Every bad one fails before the dialog, with the code and sentence the page reads; a good one
+// without a display to ask on is cancelled rather than taking the server down.
 TEST_F(SignerRequestTest, Sign_BadInput_ExactErrorBeforeAnyDialog)
 {
     const QByteArray id = m_oKeyId, sha256 = QByteArray(32, 'd').toBase64();
@@ -112,6 +114,8 @@ TEST_F(SignerRequestTest, Sign_BadInput_ExactErrorBeforeAnyDialog)
         {"SIGN", form({{"id", "../../.ssh/id_rsa"}, {"digest", sha256}}), notFound},
         {"SIGN", form({{"id", id}, {"algorithm", "RSA-PSS"}, {"digest", sha256}}),
          R"({"code":"ALGORITHM_UNSUPPORTED","message":"This certificate's key cannot sign with that algorithm."})"},
+        {"SIGN", form({{"id", id}, {"digest", sha256}}),
+         R"({"code":"CANCELLED","message":"No one can be asked: this server runs without a display."})"},
     };
     for (const auto &[command, parameters, error] : rows)
         EXPECT_EQ(result(post(command, parameters)), "500|" + error) << parameters.left(200).constData();
