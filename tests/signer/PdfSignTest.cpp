@@ -81,6 +81,39 @@ bool valid(const QString &report, const char *signer, bool whole)
            report.contains("Total document signed") == whole;
 }
 
+// Whether the last signature's CMS, taken from /Contents, verifies with openssl over the bytes
+// its /ByteRange names, up to the test authority.
+bool lastCmsVerifies(const QString &file)
+{
+    QFile pdf(file);
+    if (!pdf.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = pdf.readAll();
+    const qsizetype rangeAt = bytes.lastIndexOf("/ByteRange [") + 12;
+    const QList<QByteArray> range =
+        bytes.mid(rangeAt, bytes.indexOf(']', rangeAt) - rangeAt).simplified().split(' ');
+    const qsizetype contentsAt = bytes.lastIndexOf("/Contents <") + 11;
+    const QByteArray cms =
+        QByteArray::fromHex(bytes.mid(contentsAt, bytes.indexOf('>', contentsAt) - contentsAt));
+    if (range.size() != 4 || cms.size() < 4 || (cms[1] & 0x80) == 0)
+        return false;
+    qsizetype length = 0; // DER: the placeholder's zeros after the signature are not part of it
+    for (int i = 0; i < (cms[1] & 0x7f); ++i)
+        length = length * 256 + static_cast<unsigned char>(cms[2 + i]);
+    QFile content(path("content.bin")), signature(path("cms.der"));
+    if (!content.open(QIODevice::WriteOnly) || !signature.open(QIODevice::WriteOnly))
+        return false;
+    content.write(bytes.mid(range[0].toLongLong(), range[1].toLongLong()) +
+                  bytes.mid(range[2].toLongLong(), range[3].toLongLong()));
+    signature.write(cms.left(2 + (cms[1] & 0x7f) + length));
+    content.close();
+    signature.close();
+    return runProgram("openssl",
+                      {"cms", "-verify", "-binary", "-inform", "DER", "-in", signature.fileName(), "-content",
+                       content.fileName(), "-CAfile", path("ca.pem"), "-purpose", "any", "-out", "/dev/null"})
+               .exitCode == 0;
+}
+
 class PdfSignTest : public ::testing::Test
 {
 protected:
@@ -111,6 +144,7 @@ TEST_P(PdfSignCaseTest, Sign_EachForm_PdfsigValidAndQpdfClean)
     const QStringList reports = signatureReports(out);
     ASSERT_EQ(reports.size(), 1);
     EXPECT_TRUE(valid(reports[0], "alice", true)) << reports[0].toStdString();
+    EXPECT_TRUE(lastCmsVerifies(out));
     EXPECT_EQ(runProgram("qpdf", {"--check", out}).exitCode, 0);
     const QString form = runProgram("qpdf", {"--json", "--json-key=acroform", out}).output;
     EXPECT_TRUE(form.contains("\"Signature1\"") &&
