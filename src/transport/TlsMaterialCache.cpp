@@ -27,7 +27,7 @@ std::shared_ptr<const TlsMaterialCache::Snapshot> TlsMaterialCache::current()
     }
     const bool hasMaterial = m_oFiles->refresh(paths.first, paths.second);
     if (!m_poCurrent || m_oFiles->generation() != m_iBuiltGeneration) {
-        m_poCurrent = build(hasMaterial);
+        m_poCurrent = build(*m_oFiles, hasMaterial);
         m_iBuiltGeneration = m_oFiles->generation();
         ++m_iBuilds;
     }
@@ -40,7 +40,8 @@ quint64 TlsMaterialCache::builds() const
     return m_iBuilds;
 }
 
-std::shared_ptr<const TlsMaterialCache::Snapshot> TlsMaterialCache::build(bool hasMaterial) const
+std::shared_ptr<const TlsMaterialCache::Snapshot> TlsMaterialCache::build(const ServerKeyFiles &files,
+                                                                          bool hasMaterial)
 {
     auto snapshot = std::make_shared<Snapshot>();
     snapshot->hasMaterial = hasMaterial;
@@ -51,10 +52,9 @@ std::shared_ptr<const TlsMaterialCache::Snapshot> TlsMaterialCache::build(bool h
     configuration.setCiphers(CSettings::instance()->ReadSslEnabledCiphersList());
     if (hasMaterial) {
         VYR_LOG_SERVER(Debug) << "Decrypting the server key";
-        QByteArray passPhrase = m_oFiles->passPhrase();
-        configuration.setLocalCertificate(QSslCertificate(m_oFiles->certificate(), QSsl::Pem));
-        configuration.setPrivateKey(
-            QSslKey(m_oFiles->key(), QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, passPhrase));
+        QByteArray passPhrase = files.passPhrase();
+        configuration.setLocalCertificate(QSslCertificate(files.certificate(), QSsl::Pem));
+        configuration.setPrivateKey(QSslKey(files.key(), QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, passPhrase));
         passPhrase.fill('\0');
     }
     return snapshot;

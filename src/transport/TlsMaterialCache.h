@@ -31,7 +31,7 @@ public:
     quint64 builds() const;
 
 private:
-    std::shared_ptr<const Snapshot> build(bool hasMaterial) const;
+    static std::shared_ptr<const Snapshot> build(const ServerKeyFiles &files, bool hasMaterial);
 
     mutable QMutex m_oMutex;
     std::optional<ServerKeyFiles> m_oFiles;      // guarded by m_oMutex; made on first call
