@@ -60,13 +60,19 @@ bool ServerKeyFiles::refresh(const QString &certificatePath, const QString &keyP
         m_oKey = snapshot.contents.value(0);
         m_oCertificate = snapshot.contents.value(1);
         // Deriving the pass phrase creates a missing seed where the process may.
-        QByteArray passPhrase = UniquePass(4, m_oSources).getUniquePassword().toByteArray();
+        QByteArray passPhrase = this->passPhrase();
+        ++m_iGeneration;
         m_oSignature = snapshot.signature + PendingFileSet::signature({m_oSources.seedPath});
         m_eProblem = check(m_oCertificate, m_oKey, passPhrase);
         passPhrase.fill('\0');
         report(certificatePath, keyPath);
     }
     return !m_oCertificate.isEmpty() && !m_oKey.isEmpty();
+}
+
+QByteArray ServerKeyFiles::passPhrase() const
+{
+    return UniquePass(4, m_oSources).getUniquePassword().toByteArray();
 }
 
 ServerKeyFiles::Problem ServerKeyFiles::check(const QByteArray &certificatePem, const QByteArray &keyPem,

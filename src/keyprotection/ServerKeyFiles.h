@@ -31,6 +31,10 @@ public:
     QByteArray certificate() const { return m_oCertificate; }
     QByteArray key() const { return m_oKey; }
     Problem problem() const { return m_eProblem; }
+    // Counts the rereads, so that whatever is built from the files is rebuilt only on a change.
+    quint64 generation() const { return m_iGeneration; }
+    // This machine's pass phrase for the key; the caller wipes it after use.
+    QByteArray passPhrase() const;
 
     static Problem check(const QByteArray &certificatePem, const QByteArray &keyPem,
                          const QByteArray &passPhrase);
@@ -46,4 +50,5 @@ private:
     QByteArray m_oCertificate;
     QByteArray m_oKey;
     Problem m_eProblem = Problem::None;
+    quint64 m_iGeneration = 0;
 };

@@ -6,7 +6,6 @@
 #include "http/HttpRequest.h"
 #include "http/HttpRequestHandler.h"
 #include "http/HttpResponse.h"
-#include "keyprotection/UniquePass.h"
 #include "logging/LogStatement.h"
 #include "settings/CSettings.h"
 
@@ -14,9 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslKey>
 #include <QSslSocket>
 #include <QStandardPaths>
 #include <QThread>
@@ -81,15 +77,6 @@ QString CSslConnectionHandler::lastRequestDirectory()
     return directory;
 }
 
-QByteArray CSslConnectionHandler::GetKeyPassPhrase()
-{
-    VYR_LOG_SERVER(Debug) << "Getting KeyPassPhrase...";
-    UniquePass uniquePass(4);
-    QByteArray passPhrase = uniquePass.getUniquePassword().toByteArray();
-    VYR_LOG_SERVER(Debug) << "Got KeyPassPhrase.";
-    return passPhrase;
-}
-
 void CSslConnectionHandler::handleConnection(int socketDescriptor)
 {
     VYR_LOG_SERVER(Debug) << "handle new connection";
@@ -125,28 +112,18 @@ void CSslConnectionHandler::handleConnection(int socketDescriptor)
 
 bool CSslConnectionHandler::configureTls()
 {
-    QSslConfiguration configuration = m_poSocket->sslConfiguration();
-    configuration.setProtocol(QSsl::TlsV1_2OrLater);
-    CSettings *settings = CSettings::instance();
-    TlsMaterialCache &material = TlsMaterialCache::instance();
-    if (!material.load()) {
+    // A copy of the shared snapshot: the key was decrypted when the files last changed.
+    const std::shared_ptr<const TlsMaterialCache::Snapshot> snapshot = TlsMaterialCache::instance().current();
+    if (!snapshot->hasMaterial) {
         VYR_LOG_SERVER(Warning) << "Cert file not found";
         VYR_LOG_SERVER(Warning) << "Key file not found";
-    } else {
-        QByteArray passPhrase = GetKeyPassPhrase();
-        configuration.setLocalCertificate(QSslCertificate(material.certificate(), QSsl::Pem));
-        configuration.setPrivateKey(
-            QSslKey(material.key(), QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, passPhrase));
-        passPhrase.fill('\0');
     }
-    const QList<QSslCipher> ciphers = settings->ReadSslEnabledCiphersList();
-    if (ciphers.isEmpty()) {
+    if (snapshot->configuration.ciphers().isEmpty()) {
         m_poSocket->disconnectFromHost();
         VYR_LOG_SERVER(Error) << "EnabledCipherList is empty";
         return false;
     }
-    configuration.setCiphers(ciphers);
-    m_poSocket->setSslConfiguration(configuration);
+    m_poSocket->setSslConfiguration(snapshot->configuration);
     return true;
 }
 

@@ -29,7 +29,6 @@ public:
     bool isBusy() const { return m_bBusy.load(); }
     void setBusy() { m_bBusy.store(true); }
 
-    static QByteArray GetKeyPassPhrase();
     // The thread this handler serves on; it ends when the handler is destroyed.
     QThread *ownThread() const { return m_poThread; }
 

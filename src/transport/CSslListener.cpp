@@ -49,8 +49,9 @@ CSslListener::CSslListener(QSettings *settings, HttpRequestHandler *requestHandl
             bindUserPort(static_cast<quint16>(configuredPort + 1));
     }
     VYR_LOG_SERVER(Info) << "Listening on port " << serverPort();
-    // A certificate or key that cannot serve is reported now rather than at the first page.
-    TlsMaterialCache::instance().load();
+    // A certificate or key that cannot serve is reported now rather than at the first page,
+    // and the key is decrypted before the first connection waits for it.
+    TlsMaterialCache::instance().current();
 }
 
 CSslListener::~CSslListener()

@@ -1,9 +1,13 @@
 #include "TlsMaterialCache.h"
 
+#include "logging/LogStatement.h"
 #include "settings/CSettings.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 
 TlsMaterialCache &TlsMaterialCache::instance()
 {
@@ -11,7 +15,7 @@ TlsMaterialCache &TlsMaterialCache::instance()
     return cache;
 }
 
-bool TlsMaterialCache::load()
+std::shared_ptr<const TlsMaterialCache::Snapshot> TlsMaterialCache::current()
 {
     const CSettings *settings = CSettings::instance();
     const auto paths = settings->ReadSslCertificateCertAndKeyFiles();
@@ -21,17 +25,37 @@ bool TlsMaterialCache::load()
         m_oFiles.emplace(UniquePassSources::system(),
                          ServerKeyFiles::repairCommand(QCoreApplication::applicationDirPath(), appDir));
     }
-    return m_oFiles->refresh(paths.first, paths.second);
+    const bool hasMaterial = m_oFiles->refresh(paths.first, paths.second);
+    if (!m_poCurrent || m_oFiles->generation() != m_iBuiltGeneration) {
+        m_poCurrent = build(*m_oFiles, hasMaterial);
+        m_iBuiltGeneration = m_oFiles->generation();
+        ++m_iBuilds;
+    }
+    return m_poCurrent;
 }
 
-QByteArray TlsMaterialCache::certificate() const
+quint64 TlsMaterialCache::builds() const
 {
     const QMutexLocker locker(&m_oMutex);
-    return m_oFiles ? m_oFiles->certificate() : QByteArray();
+    return m_iBuilds;
 }
 
-QByteArray TlsMaterialCache::key() const
+std::shared_ptr<const TlsMaterialCache::Snapshot> TlsMaterialCache::build(const ServerKeyFiles &files,
+                                                                          bool hasMaterial)
 {
-    const QMutexLocker locker(&m_oMutex);
-    return m_oFiles ? m_oFiles->key() : QByteArray();
+    auto snapshot = std::make_shared<Snapshot>();
+    snapshot->hasMaterial = hasMaterial;
+    QSslConfiguration &configuration = snapshot->configuration;
+    configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    configuration.setCiphers(CSettings::instance()->ReadSslEnabledCiphersList());
+    if (hasMaterial) {
+        VYR_LOG_SERVER(Debug) << "Decrypting the server key";
+        QByteArray passPhrase = files.passPhrase();
+        configuration.setLocalCertificate(QSslCertificate(files.certificate(), QSsl::Pem));
+        configuration.setPrivateKey(QSslKey(files.key(), QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, passPhrase));
+        passPhrase.fill('\0');
+    }
+    return snapshot;
 }

@@ -77,6 +77,8 @@ TEST_F(TransportTest, IdleConnections_ReadTimeoutAndCleanup_ClosedWithoutReplyAn
     EXPECT_TRUE(m_oServer.waitForLogLine("read timeout occurred"));
     EXPECT_TRUE(m_oServer.waitForLogLine("Removed connection handler, pool size is now: 1"));
     EXPECT_FALSE(m_oServer.logText().contains("pool size is now: 0"));
+    // The key is decrypted at start-up, not once more for each of the three connections.
+    EXPECT_EQ(m_oServer.logText().count("Decrypting the server key"), 1);
 }
 
 TEST_F(TransportTest, PoolExhausted_ConnectionPastMaxThreads_503InClearWhileOthersWork)
