@@ -5,8 +5,8 @@
 #include "FuzzSupport.h"
 #include "http/HttpRequest.h"
 
+#include <QFile>
 #include <QIODevice>
-#include <QTemporaryFile>
 #include <algorithm>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <vector>
@@ -52,10 +52,11 @@ QByteArray describe(const HttpRequest &request, const Limits &limits)
         text += "H " + it.key() + ':' + it.value() + '\n';
     for (auto it = request.parameterMap().cbegin(); it != request.parameterMap().cend(); ++it) {
         text += "P " + it.key() + '=' + it.value() + '\n';
-        if (QTemporaryFile *upload = request.uploadedFile(it.key())) {
-            VYR_FUZZ_CHECK(upload->size() <= limits.multipart);
-            text += "F " + upload->readAll() + '\n';
-            upload->seek(0);
+        if (const UploadedFile *upload = request.uploadedFile(it.key())) {
+            QFile file(upload->path());
+            VYR_FUZZ_CHECK(file.open(QIODevice::ReadOnly));
+            VYR_FUZZ_CHECK(file.size() <= limits.multipart);
+            text += "F " + upload->clientName() + ':' + file.readAll() + '\n';
         }
     }
     for (auto it = request.cookieMap().cbegin(); it != request.cookieMap().cend(); ++it)
