@@ -14,6 +14,14 @@ spdlog::level::level_enum toSpdlogLevel(int level)
 {
     return static_cast<spdlog::level::level_enum>(qBound(0, level, 6));
 }
+
+int lowestSinkLevel(const LogChannel::SinkList &sinks)
+{
+    int lowest = static_cast<int>(LogLevel::Off);
+    for (const auto &sink : sinks)
+        lowest = qMin(lowest, static_cast<int>(sink->level()));
+    return lowest;
+}
 } // namespace
 
 LogChannel::LogChannel(QString name) : m_oName(std::move(name)) {}
@@ -69,19 +77,29 @@ void LogChannel::initializeWithSinks(int level, qint64 maxSize, const QString &f
 
 void LogChannel::installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks)
 {
-    const std::string loggerName = m_oName.isEmpty() ? std::string("Logger") : m_oName.toStdString();
+    const std::string loggerName = registryName();
     auto logger = std::make_shared<spdlog::logger>(loggerName, sinks.begin(), sinks.end());
     logger->set_pattern(kLinePattern, spdlog::pattern_time_type::local);
     logger->set_level(spdlog::level::trace);
-    // Every line reaches the file at once: people tail this log while the server runs,
-    // and a crash must not swallow its last lines.
-    logger->flush_on(spdlog::level::trace);
-    m_oLogger = std::move(logger);
+    // Warnings and worse reach the file at once, so a crash right after keeps them; the rest
+    // follows within the periodic flush, which people tailing the log do not notice.
+    logger->flush_on(spdlog::level::warn);
+    // Registered only so the periodic flush finds it; a channel of the same name made
+    // earlier (tests make several) just leaves the periodic flush to this one.
+    spdlog::drop(loggerName);
+    spdlog::register_logger(logger);
+    m_iThreshold.store(lowestSinkLevel(sinks), std::memory_order_relaxed);
+    m_oLogger.store(std::move(logger));
     m_oSinks = std::move(sinks);
     m_iLevel = level;
     m_iMaxSize = maxSize;
     m_oFilePath = filePath;
     m_bInitialized = true;
+}
+
+std::string LogChannel::registryName() const
+{
+    return m_oName.isEmpty() ? std::string("Logger") : m_oName.toStdString();
 }
 
 void LogChannel::attach(LogChannel &other)
@@ -95,9 +113,13 @@ void LogChannel::attach(LogChannel &other)
 void LogChannel::reset()
 {
     const QMutexLocker locker(&processLock());
-    if (m_oLogger)
-        m_oLogger->flush();
-    m_oLogger.reset();
+    const std::shared_ptr<spdlog::logger> logger = m_oLogger.exchange(nullptr);
+    m_iThreshold.store(static_cast<int>(LogLevel::Trace), std::memory_order_relaxed);
+    if (logger) {
+        logger->flush();
+        if (spdlog::get(logger->name()) == logger)
+            spdlog::drop(logger->name());
+    }
     m_oSinks.clear();
     m_bInitialized = false;
 }
@@ -122,18 +144,15 @@ QString LogChannel::filePath() const
 
 void LogChannel::write(LogLevel level, const QString &composedText)
 {
-    {
-        const QMutexLocker locker(&processLock());
-        if (m_bInitialized && m_oLogger) {
-            const QString text = filterLogMessage(composedText).left(kMaxLogMessageLength);
-            try {
-                m_oLogger->log(toSpdlogLevel(static_cast<int>(level)), "{}", text.toStdString());
-            } catch (...) {
-                // An output that fails must not take the caller down with it.
-            }
-            return;
-        }
+    const std::shared_ptr<spdlog::logger> logger = m_oLogger.load();
+    if (!logger) {
+        qDebug("Logger not initialized!");
+        return;
     }
-    // Outside the lock: Qt's messages may be routed back into this log.
-    qDebug("Logger not initialized!");
+    const std::string text = filterLogMessage(composedText).left(kMaxLogMessageLength).toStdString();
+    try {
+        logger->log(toSpdlogLevel(static_cast<int>(level)), spdlog::string_view_t(text));
+    } catch (...) {
+        // An output that fails must not take the caller down with it.
+    }
 }

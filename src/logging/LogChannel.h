@@ -4,7 +4,9 @@
 
 #include <QMutex>
 #include <QString>
+#include <atomic>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace spdlog {
@@ -14,8 +16,8 @@ class sink;
 }
 } // namespace spdlog
 
-// A named channel into the shared log outputs. Every hand-over runs under one
-// process-wide lock, so lines of all channels and threads never interleave.
+// A named channel into the shared log outputs. Set-up runs under one process-wide lock;
+// writing a line takes only the outputs' own locks, which keep whole lines apart.
 class LogChannel
 {
 public:
@@ -39,6 +41,13 @@ public:
     void attach(LogChannel &other);
     void reset();
 
+    // Whether a line at this level could reach any output: one relaxed load, so a statement
+    // below every output's level is dropped before any of its text is built.
+    bool enabled(LogLevel level) const
+    {
+        return static_cast<int>(level) >= m_iThreshold.load(std::memory_order_relaxed);
+    }
+
     int level() const;
     qint64 maxSize() const;
     QString filePath() const;
@@ -50,10 +59,15 @@ private:
     // One lock for all channels, so lines of all channels and threads never interleave.
     static QMutex &processLock();
     void installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks);
+    std::string registryName() const;
 
     const QString m_oName;
-    // Guarded by processLock(); touched from every thread that logs.
-    std::shared_ptr<spdlog::logger> m_oLogger;
+    // Stored under processLock() by whoever sets the channel up, loaded by every thread that logs.
+    std::atomic<std::shared_ptr<spdlog::logger>> m_oLogger;
+    // The lowest level any output takes; Trace while there is no output, so that a line
+    // written too early still reports that. Stored under processLock(), read by every thread.
+    std::atomic<int> m_iThreshold{static_cast<int>(LogLevel::Trace)};
+    // The rest: guarded by processLock().
     SinkList m_oSinks;
     bool m_bInitialized = false;
     bool m_bConsoleOutput = false;

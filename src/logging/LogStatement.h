@@ -44,6 +44,8 @@ public:
 private:
     LogChannel &m_oChannel;
     LogLevel m_eLevel;
+    // False when built below the channel's level outside the macros: nothing is handed over.
+    bool m_bActive;
     QString m_oText;
 };
 
@@ -52,5 +54,20 @@ inline const char *logBool(bool value)
     return value ? "TRUE" : "FALSE";
 }
 
-#define VYR_LOG(channel, level) LogStatement((channel), LogLevel::level, __PRETTY_FUNCTION__)
+// Turns a finished statement into void, so both arms of the level check below agree.
+struct LogStatementVoidify
+{
+    void operator&(const LogStatement & /*statement*/) const {}
+};
+
+// A statement below the channel's level costs one relaxed load and a branch: neither the
+// statement nor any operand after it is evaluated.
+#define VYR_LOG_IF_ENABLED(channel, level, statement)                                                        \
+    !(channel).enabled(level) ? static_cast<void>(0) : LogStatementVoidify() & statement
+#define VYR_LOG(channel, level)                                                                              \
+    VYR_LOG_IF_ENABLED(channel, LogLevel::level,                                                             \
+                       LogStatement((channel), LogLevel::level, __PRETTY_FUNCTION__))
+// For lines written in another scope's name; level is a LogLevel value.
+#define VYR_LOG_SCOPED(channel, level, className, method)                                                    \
+    VYR_LOG_IF_ENABLED(channel, level, LogStatement((channel), (level), (className), (method)))
 #define VYR_LOG_SERVER(level) VYR_LOG(serverLogChannel(), level)

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <chrono>
+#include <spdlog/spdlog.h>
 
 namespace {
 LogChannel *const kAttachedChannels[] = {&processUtilsLogChannel(), &fileVersionLogChannel(),
@@ -42,6 +44,8 @@ void ServerLogger::start(const ServerLoggerConfig &config)
 {
     serverLogChannel().setConsoleOutput(config.consoleOutput, config.level);
     initializeAll(config.level, config.maxSize, config.filePath);
+    // Lines below warning wait for this; a clean exit flushes the rest when the outputs close.
+    spdlog::flush_every(std::chrono::seconds(1));
     writeBanner(config.windowsServerMode);
 }
 
