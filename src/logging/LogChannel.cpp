@@ -77,17 +77,13 @@ void LogChannel::initializeWithSinks(int level, qint64 maxSize, const QString &f
 
 void LogChannel::installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks)
 {
-    const std::string loggerName = registryName();
+    const std::string loggerName = m_oName.isEmpty() ? std::string("Logger") : m_oName.toStdString();
     auto logger = std::make_shared<spdlog::logger>(loggerName, sinks.begin(), sinks.end());
     logger->set_pattern(kLinePattern, spdlog::pattern_time_type::local);
     logger->set_level(spdlog::level::trace);
     // Warnings and worse reach the file at once, so a crash right after keeps them; the rest
     // follows within the periodic flush, which people tailing the log do not notice.
     logger->flush_on(spdlog::level::warn);
-    // Registered only so the periodic flush finds it; a channel of the same name made
-    // earlier (tests make several) just leaves the periodic flush to this one.
-    spdlog::drop(loggerName);
-    spdlog::register_logger(logger);
     m_iThreshold.store(lowestSinkLevel(sinks), std::memory_order_relaxed);
     m_oLogger.store(std::move(logger));
     m_oSinks = std::move(sinks);
@@ -95,11 +91,6 @@ void LogChannel::installLocked(int level, qint64 maxSize, const QString &filePat
     m_iMaxSize = maxSize;
     m_oFilePath = filePath;
     m_bInitialized = true;
-}
-
-std::string LogChannel::registryName() const
-{
-    return m_oName.isEmpty() ? std::string("Logger") : m_oName.toStdString();
 }
 
 void LogChannel::attach(LogChannel &other)
@@ -115,11 +106,8 @@ void LogChannel::reset()
     const QMutexLocker locker(&processLock());
     const std::shared_ptr<spdlog::logger> logger = m_oLogger.exchange(nullptr);
     m_iThreshold.store(static_cast<int>(LogLevel::Trace), std::memory_order_relaxed);
-    if (logger) {
+    if (logger)
         logger->flush();
-        if (spdlog::get(logger->name()) == logger)
-            spdlog::drop(logger->name());
-    }
     m_oSinks.clear();
     m_bInitialized = false;
 }
@@ -140,6 +128,17 @@ QString LogChannel::filePath() const
 {
     const QMutexLocker locker(&processLock());
     return m_oFilePath;
+}
+
+void LogChannel::flush()
+{
+    if (const std::shared_ptr<spdlog::logger> logger = m_oLogger.load()) {
+        try {
+            logger->flush();
+        } catch (...) {
+            // The next flush tries again.
+        }
+    }
 }
 
 void LogChannel::write(LogLevel level, const QString &composedText)

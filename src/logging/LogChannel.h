@@ -6,7 +6,6 @@
 #include <QString>
 #include <atomic>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace spdlog {
@@ -54,12 +53,13 @@ public:
 
     // The level operation: filter, cut to 300 characters, hand to the outputs.
     void write(LogLevel level, const QString &composedText);
+    // Pushes what the outputs hold to the file; any thread.
+    void flush();
 
 private:
-    // One lock for all channels, so lines of all channels and threads never interleave.
+    // One lock for setting channels up; writing a line does not take it.
     static QMutex &processLock();
     void installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks);
-    std::string registryName() const;
 
     const QString m_oName;
     // Stored under processLock() by whoever sets the channel up, loaded by every thread that logs.

@@ -13,7 +13,7 @@
 QString logScopeFromSignature(const char *prettyFunction);
 
 // Composes one line "[channel]:Class::method: message" and hands it over when it ends.
-// The text is built outside the log lock, so an argument that logs cannot deadlock.
+// The text is built before any output's lock is taken, so an argument that logs cannot deadlock.
 class LogStatement
 {
 public:
@@ -63,7 +63,7 @@ struct LogStatementVoidify
 // A statement below the channel's level costs one relaxed load and a branch: neither the
 // statement nor any operand after it is evaluated.
 #define VYR_LOG_IF_ENABLED(channel, level, statement)                                                        \
-    !(channel).enabled(level) ? static_cast<void>(0) : LogStatementVoidify() & statement
+    !(channel).enabled(level) ? static_cast<void>(0) : LogStatementVoidify() & (statement)
 #define VYR_LOG(channel, level)                                                                              \
     VYR_LOG_IF_ENABLED(channel, LogLevel::level,                                                             \
                        LogStatement((channel), LogLevel::level, __PRETTY_FUNCTION__))
