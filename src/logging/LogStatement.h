@@ -61,9 +61,9 @@ struct LogStatementVoidify
 };
 
 // A statement below the channel's level costs one relaxed load and a branch: neither the
-// statement nor any operand after it is evaluated.
+// statement nor any operand after it is evaluated. Not parenthesised: the operands follow it.
 #define VYR_LOG_IF_ENABLED(channel, level, statement)                                                        \
-    !(channel).enabled(level) ? static_cast<void>(0) : LogStatementVoidify() & (statement)
+    !(channel).enabled(level) ? (void)0 : LogStatementVoidify() & (statement) // NOLINT(*-macro-parentheses)
 #define VYR_LOG(channel, level)                                                                              \
     VYR_LOG_IF_ENABLED(channel, LogLevel::level,                                                             \
                        LogStatement((channel), LogLevel::level, __PRETTY_FUNCTION__))
