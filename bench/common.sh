@@ -17,6 +17,7 @@ bench_need() {
 
 # bench_build module-target...: the server, the certificate tool and those modules only.
 bench_build() {
+  [ -n "${BENCH_BIN:-}" ] && return
   make --no-print-directory deps configure PRESET=default >/dev/null
   cmake --build --preset default -j"$(nproc)" --target VeltraneCryptoServer vyr-certgen "$@" >/dev/null
 }
@@ -40,11 +41,12 @@ bench_app() {
   fi
   app="$work/app"
   mkdir -p "$app"
-  cp -r build/default/bin/VeltraneCryptoServer build/default/bin/VeltraneCryptoProvider.ini build/default/bin/dlls "$app/"
+  local bin=${BENCH_BIN:-build/default/bin}
+  cp -r "$bin/VeltraneCryptoServer" "$bin/VeltraneCryptoProvider.ini" "$bin/dlls" "$app/"
   local port=$(( 20000 + RANDOM % 20000 ))
   sed -i "s/^port=.*/port=$port/; s/^logLevel=.*/logLevel=4/; s/^maxThreads=.*/maxThreads=16/; s/^interval=.*/interval=600000/" \
     "$app/VeltraneCryptoProvider.ini"
-  build/default/bin/vyr-certgen --app-dir "$app" --ca-dir "$work/ca" >/dev/null
+  "$bin/vyr-certgen" --app-dir "$app" --ca-dir "$work/ca" >/dev/null
   export XDG_CONFIG_HOME="$work/xdg/config" XDG_DATA_HOME="$work/xdg/data"
   mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
 }
@@ -58,7 +60,7 @@ bench_start_server() {
     "$app/VeltraneCryptoServer" "${server_args[@]}" >/dev/null 2>&1 &
   pids+=($!)
   local log="$XDG_CONFIG_HOME/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log"
-  sed -i "s/^logLevel=.*/logLevel=2/" "$app/VeltraneCryptoProvider.ini"
+  sed -i "s/^logLevel=.*/logLevel=${BENCH_LOG_LEVEL:-2}/" "$app/VeltraneCryptoProvider.ini"
   vyr_port=
   for _ in $(seq 1 100); do
     vyr_port=$(grep -o 'Listening on port [0-9]*' "$log" 2>/dev/null | grep -o '[0-9]*$' || true)

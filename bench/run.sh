@@ -3,6 +3,7 @@
 # size and cipher on another loopback port: keep-alive requests per second (wrk, 1 and 10
 # connections), new TLS connections per second (openssl s_time -new), SERVER_VERSION through
 # the controller, and the module round trip (POST hash/SHA256 -> 202, GET_RESULT -> 200).
+# BENCH_BIN=dir runs an already built server from dir; BENCH_LOG_LEVEL=n its log level (2).
 # PERF=1 also samples the server's CPU during one more SERVER_VERSION run (needs perf, as root).
 set -euo pipefail
 DURATION=${DURATION:-5}

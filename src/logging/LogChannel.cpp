@@ -14,6 +14,14 @@ spdlog::level::level_enum toSpdlogLevel(int level)
 {
     return static_cast<spdlog::level::level_enum>(qBound(0, level, 6));
 }
+
+int lowestSinkLevel(const LogChannel::SinkList &sinks)
+{
+    int lowest = static_cast<int>(LogLevel::Off);
+    for (const auto &sink : sinks)
+        lowest = qMin(lowest, static_cast<int>(sink->level()));
+    return lowest;
+}
 } // namespace
 
 LogChannel::LogChannel(QString name) : m_oName(std::move(name)) {}
@@ -73,10 +81,11 @@ void LogChannel::installLocked(int level, qint64 maxSize, const QString &filePat
     auto logger = std::make_shared<spdlog::logger>(loggerName, sinks.begin(), sinks.end());
     logger->set_pattern(kLinePattern, spdlog::pattern_time_type::local);
     logger->set_level(spdlog::level::trace);
-    // Every line reaches the file at once: people tail this log while the server runs,
-    // and a crash must not swallow its last lines.
-    logger->flush_on(spdlog::level::trace);
-    m_oLogger = std::move(logger);
+    // Warnings and worse reach the file at once, so a crash right after keeps them; the rest
+    // follows within the periodic flush, which people tailing the log do not notice.
+    logger->flush_on(spdlog::level::warn);
+    m_iThreshold.store(lowestSinkLevel(sinks), std::memory_order_relaxed);
+    m_oLogger.store(std::move(logger));
     m_oSinks = std::move(sinks);
     m_iLevel = level;
     m_iMaxSize = maxSize;
@@ -95,9 +104,10 @@ void LogChannel::attach(LogChannel &other)
 void LogChannel::reset()
 {
     const QMutexLocker locker(&processLock());
-    if (m_oLogger)
-        m_oLogger->flush();
-    m_oLogger.reset();
+    const std::shared_ptr<spdlog::logger> logger = m_oLogger.exchange(nullptr);
+    m_iThreshold.store(static_cast<int>(LogLevel::Trace), std::memory_order_relaxed);
+    if (logger)
+        logger->flush();
     m_oSinks.clear();
     m_bInitialized = false;
 }
@@ -120,20 +130,28 @@ QString LogChannel::filePath() const
     return m_oFilePath;
 }
 
-void LogChannel::write(LogLevel level, const QString &composedText)
+void LogChannel::flush()
 {
-    {
-        const QMutexLocker locker(&processLock());
-        if (m_bInitialized && m_oLogger) {
-            const QString text = filterLogMessage(composedText).left(kMaxLogMessageLength);
-            try {
-                m_oLogger->log(toSpdlogLevel(static_cast<int>(level)), "{}", text.toStdString());
-            } catch (...) {
-                // An output that fails must not take the caller down with it.
-            }
-            return;
+    if (const std::shared_ptr<spdlog::logger> logger = m_oLogger.load()) {
+        try {
+            logger->flush();
+        } catch (...) {
+            // The next flush tries again.
         }
     }
-    // Outside the lock: Qt's messages may be routed back into this log.
-    qDebug("Logger not initialized!");
+}
+
+void LogChannel::write(LogLevel level, const QString &composedText)
+{
+    const std::shared_ptr<spdlog::logger> logger = m_oLogger.load();
+    if (!logger) {
+        qDebug("Logger not initialized!");
+        return;
+    }
+    const std::string text = filterLogMessage(composedText).left(kMaxLogMessageLength).toStdString();
+    try {
+        logger->log(toSpdlogLevel(static_cast<int>(level)), spdlog::string_view_t(text));
+    } catch (...) {
+        // An output that fails must not take the caller down with it.
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <QMutex>
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -14,8 +15,8 @@ class sink;
 }
 } // namespace spdlog
 
-// A named channel into the shared log outputs. Every hand-over runs under one
-// process-wide lock, so lines of all channels and threads never interleave.
+// A named channel into the shared log outputs. Set-up runs under one process-wide lock;
+// writing a line takes only the outputs' own locks, which keep whole lines apart.
 class LogChannel
 {
 public:
@@ -39,21 +40,34 @@ public:
     void attach(LogChannel &other);
     void reset();
 
+    // Whether a line at this level could reach any output: one relaxed load, so a statement
+    // below every output's level is dropped before any of its text is built.
+    bool enabled(LogLevel level) const
+    {
+        return static_cast<int>(level) >= m_iThreshold.load(std::memory_order_relaxed);
+    }
+
     int level() const;
     qint64 maxSize() const;
     QString filePath() const;
 
     // The level operation: filter, cut to 300 characters, hand to the outputs.
     void write(LogLevel level, const QString &composedText);
+    // Pushes what the outputs hold to the file; any thread.
+    void flush();
 
 private:
-    // One lock for all channels, so lines of all channels and threads never interleave.
+    // One lock for setting channels up; writing a line does not take it.
     static QMutex &processLock();
     void installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks);
 
     const QString m_oName;
-    // Guarded by processLock(); touched from every thread that logs.
-    std::shared_ptr<spdlog::logger> m_oLogger;
+    // Stored under processLock() by whoever sets the channel up, loaded by every thread that logs.
+    std::atomic<std::shared_ptr<spdlog::logger>> m_oLogger;
+    // The lowest level any output takes; Trace while there is no output, so that a line
+    // written too early still reports that. Stored under processLock(), read by every thread.
+    std::atomic<int> m_iThreshold{static_cast<int>(LogLevel::Trace)};
+    // The rest: guarded by processLock().
     SinkList m_oSinks;
     bool m_bInitialized = false;
     bool m_bConsoleOutput = false;

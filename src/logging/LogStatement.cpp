@@ -17,23 +17,28 @@ QString logScopeFromSignature(const char *prettyFunction)
 }
 
 LogStatement::LogStatement(LogChannel &channel, LogLevel level, const char *prettyFunction)
-    : m_oChannel(channel), m_eLevel(level)
+    : m_oChannel(channel), m_eLevel(level), m_bActive(channel.enabled(level))
 {
+    if (!m_bActive)
+        return;
     m_oText = QLatin1Char('[') + channel.name() + QStringLiteral("]:") +
               logScopeFromSignature(prettyFunction) + QStringLiteral(": ");
 }
 
 LogStatement::LogStatement(LogChannel &channel, LogLevel level, const QString &className,
                            const QString &method)
-    : m_oChannel(channel), m_eLevel(level)
+    : m_oChannel(channel), m_eLevel(level), m_bActive(channel.enabled(level))
 {
+    if (!m_bActive)
+        return;
     const QString scope = className.isEmpty() ? method : className + QStringLiteral("::") + method;
     m_oText = QLatin1Char('[') + channel.name() + QStringLiteral("]:") + scope + QStringLiteral(": ");
 }
 
 LogStatement::~LogStatement()
 {
-    m_oChannel.write(m_eLevel, m_oText);
+    if (m_bActive)
+        m_oChannel.write(m_eLevel, m_oText);
 }
 
 LogStatement &LogStatement::operator<<(const QString &text)

@@ -13,7 +13,7 @@
 QString logScopeFromSignature(const char *prettyFunction);
 
 // Composes one line "[channel]:Class::method: message" and hands it over when it ends.
-// The text is built outside the log lock, so an argument that logs cannot deadlock.
+// The text is built before any output's lock is taken, so an argument that logs cannot deadlock.
 class LogStatement
 {
 public:
@@ -44,6 +44,8 @@ public:
 private:
     LogChannel &m_oChannel;
     LogLevel m_eLevel;
+    // False when built below the channel's level outside the macros: nothing is handed over.
+    bool m_bActive;
     QString m_oText;
 };
 
@@ -52,5 +54,20 @@ inline const char *logBool(bool value)
     return value ? "TRUE" : "FALSE";
 }
 
-#define VYR_LOG(channel, level) LogStatement((channel), LogLevel::level, __PRETTY_FUNCTION__)
+// Turns a finished statement into void, so both arms of the level check below agree.
+struct LogStatementVoidify
+{
+    void operator&(const LogStatement & /*statement*/) const {}
+};
+
+// A statement below the channel's level costs one relaxed load and a branch: neither the
+// statement nor any operand after it is evaluated. Not parenthesised: the operands follow it.
+#define VYR_LOG_IF_ENABLED(channel, level, statement)                                                        \
+    !(channel).enabled(level) ? (void)0 : LogStatementVoidify() & (statement) // NOLINT(*-macro-parentheses)
+#define VYR_LOG(channel, level)                                                                              \
+    VYR_LOG_IF_ENABLED(channel, LogLevel::level,                                                             \
+                       LogStatement((channel), LogLevel::level, __PRETTY_FUNCTION__))
+// For lines written in another scope's name; level is a LogLevel value.
+#define VYR_LOG_SCOPED(channel, level, className, method)                                                    \
+    VYR_LOG_IF_ENABLED(channel, level, LogStatement((channel), (level), (className), (method)))
 #define VYR_LOG_SERVER(level) VYR_LOG(serverLogChannel(), level)

@@ -2,6 +2,7 @@
 
 #include "LogChannels.h"
 #include "LogStatement.h"
+#include "PeriodicFlush.h"
 #include "common/ServerVersion.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,8 @@ void ServerLogger::start(const ServerLoggerConfig &config)
 {
     serverLogChannel().setConsoleOutput(config.consoleOutput, config.level);
     initializeAll(config.level, config.maxSize, config.filePath);
+    // Lines below warning wait for this; its destructor, at a clean exit, flushes the rest.
+    static const PeriodicFlush flusher(serverLogChannel(), std::chrono::milliseconds(200));
     writeBanner(config.windowsServerMode);
 }
 

@@ -35,6 +35,34 @@ TEST_F(LogChannelTest, Statement_PrefixAndValues_ComposedInOrderAndCutTo300)
     EXPECT_EQ(other.level(), 1);
 }
 
+struct CountedOperand
+{
+    int *formatted;
+};
+
+LogStatement &operator<<(LogStatement &&statement, const CountedOperand &operand)
+{
+    ++*operand.formatted;
+    return statement << "counted";
+}
+
+// A statement below every output's level formats nothing, neither through the macros nor in
+// another scope's name; one at the level still does.
+TEST_F(LogChannelTest, BelowLevel_NoOperandFormatted)
+{
+    m_oSink->set_level(spdlog::level::info);
+    m_oChannel.initializeWithSinks(1, 1000, QString(), {m_oSink});
+    int formatted = 0;
+    VYR_LOG(m_oChannel, Debug) << CountedOperand{&formatted};
+    VYR_LOG_SCOPED(m_oChannel, LogLevel::Trace, QStringLiteral("A"), QStringLiteral("b"))
+        << CountedOperand{&formatted};
+    EXPECT_EQ(formatted, 0);
+    VYR_LOG_SCOPED(m_oChannel, LogLevel::Info, QStringLiteral("A"), QStringLiteral("b"))
+        << CountedOperand{&formatted};
+    EXPECT_EQ(formatted, 1);
+    EXPECT_EQ(m_oSink->lines(), QStringList{"[test]:A::b: counted"});
+}
+
 Q_LOGGING_CATEGORY(lcModule, "veltrane.module")
 
 // What a module says through Qt reaches the server channel while the routing lives, filtered
