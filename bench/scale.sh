@@ -131,8 +131,19 @@ sessions_rows() {
   sed -i "s/^interval=.*/interval=600000/" "$app/VeltraneCryptoProvider.ini"
 }
 
-# mixed_sample requests: one line of the server's resources after that many requests.
-mixed_sample() { printf '%s %s %s %s\n' "$1" "$(rss_kib)" "$(thread_count)" "$(open_files)" >>"$results/mixed.dat"; }
+# mixed_sample requests: one line of the server's resources after that many requests, once
+# the last clients' connections are closed (open files unchanged for a second, at most 10 s):
+# the figures compare quiet states, not how many handlers the last moment happened to hold.
+mixed_sample() {
+  local before after=-1 deadline=$(( SECONDS + 10 ))
+  while [ $SECONDS -lt $deadline ]; do
+    before=$after
+    after=$(open_files)
+    [ "$before" = "$after" ] && break
+    sleep 1
+  done
+  printf '%s %s %s %s\n' "$1" "$(rss_kib)" "$(thread_count)" "$(open_files)" >>"$results/mixed.dat"
+}
 
 # MIXED_REQUESTS of mixed traffic in ten parts, the first one the warm-up; sampled after each.
 mixed_rows() {
