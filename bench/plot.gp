@@ -30,16 +30,18 @@ unset y2label
 set title "identity lookup of a new connection (server's own timing)"
 set xlabel "loopback sockets held by the bench (300 extra processes from 2,500 on)"
 set ylabel "µs"
+set logscale y
 plot dir."/sockets.dat" using 1:3 with linespoints lw 2 title "p50", \
      dir."/sockets.dat" using 1:4 with linespoints lw 2 title "p99"
+unset logscale y
 
 set title "server resources under mixed traffic (first sample: after warm-up)"
-set xlabel "requests (incl. malformed and vanishing clients)"
+set xlabel "thousand requests (incl. malformed and vanishing clients)"
 set ylabel "share of the warm-up figure"
 stats dir."/mixed.dat" every ::0::0 using 2:3 nooutput prefix "W"
 stats dir."/mixed.dat" every ::0::0 using 4 nooutput prefix "F"
 set yrange [0.5:1.5]
-plot dir."/mixed.dat" using 1:($2/W_min_x) with linespoints lw 2 title "RSS", \
-     dir."/mixed.dat" using 1:($3/W_min_y) with linespoints lw 2 title "threads", \
-     dir."/mixed.dat" using 1:($4/F_min) with linespoints lw 2 title "open files"
+plot dir."/mixed.dat" using ($1/1000):($2/W_min_x) with linespoints lw 2 title "RSS", \
+     dir."/mixed.dat" using ($1/1000):($3/W_min_y) with linespoints lw 2 title "threads", \
+     dir."/mixed.dat" using ($1/1000):($4/F_min) with linespoints lw 2 title "open files"
 unset multiplot

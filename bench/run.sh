@@ -75,7 +75,7 @@ tls_vyr=$(tls_new "$vyr_port") tls_nginx=$(tls_new "$nginx_port")
 trips_rows
 # The profiles come from runs of their own, so that sampling does not slow the figures above.
 bench_profile "POST /SERVER_VERSION, 10 conn" rps 10 "https://127.0.0.1:$vyr_port/SERVER_VERSION" -s bench/post.lua >/dev/null
-bench_profile "the hash round trip, 4 sessions" trips 4 perf >/dev/null
+bench_profile "the hash round trip, 4 sessions" loadgen trips "$vyr_port" 4 "$DURATION" "$work/trips.dat" >/dev/null
 identity_rows
 sessions_rows
 mixed_rows
