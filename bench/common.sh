@@ -2,7 +2,7 @@
 # The set-up the benchmarks share, sourced by them (not run): the tools they need, the build,
 # a temporary work directory, the bench account, the server's application directory with its
 # certificates, and a started server whose port is in $vyr_port.
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
 BENCH_USER=${BENCH_USER:-vyrbench}
 
 # bench_need command:package...: installs the packages of the commands that are missing.
@@ -27,6 +27,7 @@ bench_workdir() {
   work=$(mktemp -d /tmp/vyr-bench.XXXXXX)
   chmod 755 "$work"
   pids=()
+  # shellcheck disable=SC2154 # pid is the loop variable of the trap text
   trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 }
 
@@ -44,7 +45,7 @@ bench_app() {
   local bin=${BENCH_BIN:-build/default/bin}
   cp -r "$bin/VeltraneCryptoServer" "$bin/VeltraneCryptoProvider.ini" "$bin/dlls" "$app/"
   local port=$(( 20000 + RANDOM % 20000 ))
-  sed -i "s/^port=.*/port=$port/; s/^logLevel=.*/logLevel=4/; s/^maxThreads=.*/maxThreads=16/; s/^interval=.*/interval=600000/" \
+  sed -i "s/^port=.*/port=$port/; s/^maxSize=.*/maxSize=1073741824/; s/^maxThreads=.*/maxThreads=16/; s/^interval=.*/interval=600000/" \
     "$app/VeltraneCryptoProvider.ini"
   "$bin/vyr-certgen" --app-dir "$app" --ca-dir "$work/ca" >/dev/null
   export XDG_CONFIG_HOME="$work/xdg/config" XDG_DATA_HOME="$work/xdg/data"
@@ -52,23 +53,36 @@ bench_app() {
 }
 
 # bench_start_server [NAME=value...]: the server as the bench account, with those variables
-# added to its environment and the arguments in server_args; sets vyr_port and server_pid.
+# added to its environment and the arguments in server_args, at log level BENCH_LOG_LEVEL (the
+# shipped 2 unless set); sets vyr_port, server_pid and server_log. The port is read from the
+# kernel's listening sockets, so it does not depend on what the log level lets through.
 server_args=(-console)
 bench_start_server() {
+  sed -i "s/^logLevel=.*/logLevel=${BENCH_LOG_LEVEL:-2}/" "$app/VeltraneCryptoProvider.ini"
   [ ${#runas[@]} -gt 0 ] && chown -R "$BENCH_USER" "$work"
   "${runas[@]}" env XDG_CONFIG_HOME="$XDG_CONFIG_HOME" XDG_DATA_HOME="$XDG_DATA_HOME" "$@" \
     "$app/VeltraneCryptoServer" "${server_args[@]}" >/dev/null 2>&1 &
-  pids+=($!)
-  local log="$XDG_CONFIG_HOME/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log"
-  sed -i "s/^logLevel=.*/logLevel=${BENCH_LOG_LEVEL:-2}/" "$app/VeltraneCryptoProvider.ini"
-  vyr_port=
-  for _ in $(seq 1 100); do
-    vyr_port=$(grep -o 'Listening on port [0-9]*' "$log" 2>/dev/null | grep -o '[0-9]*$' || true)
+  server_runner=$!
+  pids+=("$server_runner")
+  server_log="$XDG_CONFIG_HOME/Veltrane/Logs/VeltraneCryptoProvider/VeltraneCryptoProvider.log"
+  vyr_port='' server_pid=''
+  for _ in $(seq 1 300); do
+    server_pid=${server_pid:-$(pgrep -f -- "^$app/VeltraneCryptoServer" | head -n1 || true)}
+    [ -n "$server_pid" ] && vyr_port=$(ss -Hltnp 2>/dev/null |
+      awk -v owner="pid=$server_pid," 'index($0, owner) { sub(/.*:/, "", $4); print $4; exit }')
     [ -n "$vyr_port" ] && break
     sleep 0.1
   done
-  [ -n "$vyr_port" ] || { echo "server did not start"; exit 1; }
-  server_pid=$(pgrep -f -- "^$app/VeltraneCryptoServer" | head -n1)
+  [ -n "$vyr_port" ] || { echo "server did not start; its log ends:"; tail -n 5 "$server_log"; exit 1; }
+  pids+=("$server_pid")
+}
+
+# Ends the running server and waits until it is gone, so the next one may start.
+bench_stop_server() {
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_runner" 2>/dev/null || true
+  for _ in $(seq 1 100); do kill -0 "$server_pid" 2>/dev/null || return 0; sleep 0.1; done
+  kill -9 "$server_pid" 2>/dev/null || true
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }

@@ -5,6 +5,7 @@
 # RUNS=n rounds of each (default 5).
 set -euo pipefail
 RUNS=${RUNS:-5}
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 
 bench_need Xvfb:xvfb xdotool:xdotool curl:curl qpdf:qpdf pdfsig:poppler-utils openssl:openssl
@@ -45,7 +46,8 @@ chmod -R a+rX "$doc"
 Xvfb -displayfd 3 -nolisten tcp -ac -screen 0 800x600x24 3> "$work/display" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
 server_args=() # a GUI application: -console would leave the dialogs without one
 bench_start_server DISPLAY="$DISPLAY" TMPDIR="$work/tmp"
 

@@ -10,6 +10,7 @@ ROUNDS=${ROUNDS:-7}
 BATCH=${BATCH:-100}
 SPEED_SECONDS=${SPEED_SECONDS:-5}
 password=bench-password
+# shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 
 bench_need python3:python3
