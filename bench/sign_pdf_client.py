@@ -5,14 +5,18 @@ in hand; after each round `openssl cms -sign` over the same bytes with the same 
 
 Per round it prints the server's part apart from the person's: POST to the 202, POST to the
 dialog mapped, Return keystroke to the signed document, their sum (what the server spends),
-the whole round including the typing, and openssl's time.
+the whole round including the typing, and the server's CPU time over the round (all its
+threads, the dialog's drawing too); then openssl's time and CPU time. On a busy machine the CPU
+times still compare where the clock times no longer do.
 
-Usage: sign_pdf_client.py PORT PASSWORD ROUNDS PDF CERT KEY OUTPUT  (DISPLAY set; run as the
-server's account)
+Usage: sign_pdf_client.py PORT PASSWORD ROUNDS PDF CERT KEY OUTPUT SERVER_PID  (DISPLAY set;
+run as the server's account)
 """
 import base64
 import http.client
 import json
+import os
+import resource
 import ssl
 import statistics
 import subprocess
@@ -23,7 +27,8 @@ CONSENT_TITLE = "Allow access to your certificates?"
 SIGN_TITLE = "Sign with your certificate"
 ORIGIN = "https://bench.example"
 BOUNDARY = "vyrbenchboundary7Qx2"
-COLUMNS = ("post_202", "post_dialog", "return_done", "server", "total", "openssl")
+COLUMNS = ("post_202", "post_dialog", "return_done", "server", "total", "server_cpu", "openssl", "openssl_cpu")
+TICKS = os.sysconf("SC_CLK_TCK")
 
 
 class Server:
@@ -56,6 +61,18 @@ class Server:
                 return status, text
 
 
+def cpu_seconds(pid):
+    # User and system time of every thread the process has had, exited ones too.
+    with open(f"/proc/{pid}/stat") as file:
+        fields = file.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+def children_cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def xdotool(*arguments):
     return subprocess.run(["xdotool", *arguments], check=True, capture_output=True, text=True).stdout
 
@@ -77,7 +94,8 @@ def multipart(key_id, document):
     return head + document + f"\r\n--{BOUNDARY}--\r\n".encode()
 
 
-def sign_round(server, body, password):
+def sign_round(server, body, password, server_pid):
+    cpu = cpu_seconds(server_pid)
     started = time.perf_counter()
     command = server.start("/signer/SIGN_PDF", body, f"multipart/form-data; boundary={BOUNDARY}")
     accepted = time.perf_counter()
@@ -91,20 +109,22 @@ def sign_round(server, body, password):
     done = time.perf_counter()
     if status != 200:
         sys.exit(f"SIGN_PDF: {status} {text[:200]!r}")
+    cpu = cpu_seconds(server_pid) - cpu
     to_dialog, from_return = mapped - started, done - confirmed
-    return (accepted - started, to_dialog, from_return, to_dialog + from_return, done - started), text
+    return (accepted - started, to_dialog, from_return, to_dialog + from_return, done - started, cpu), text
 
 
 def openssl_round(pdf, cert, key):
+    cpu = children_cpu_seconds()
     started = time.perf_counter()
     subprocess.run(["openssl", "cms", "-sign", "-binary", "-md", "sha256", "-in", pdf, "-signer", cert,
                     "-inkey", key, "-outform", "DER", "-out", "/dev/null"], check=True)
-    return time.perf_counter() - started
+    return time.perf_counter() - started, children_cpu_seconds() - cpu
 
 
 def main():
     port, password, rounds = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
-    pdf, cert, key, output = sys.argv[4:8]
+    pdf, cert, key, output, server_pid = sys.argv[4:9]
     server = Server(port)
     command = server.start("/signer/LIST_CERTIFICATES")
     xdotool("windowfocus", "--sync", xdotool("search", "--sync", "--onlyvisible", "--name", CONSENT_TITLE).split()[0])
@@ -116,8 +136,8 @@ def main():
         body = multipart(json.loads(text)[0]["id"], file.read())
     rows = []
     for number in range(rounds):
-        times, answer = sign_round(server, body, password)
-        rows.append(times + (openssl_round(pdf, cert, key),))
+        times, answer = sign_round(server, body, password, server_pid)
+        rows.append(times + openssl_round(pdf, cert, key))
         print(f"round {number + 1}: " + " ".join(f"{c}={v:.3f}" for c, v in zip(COLUMNS, rows[-1])),
               file=sys.stderr)
     with open(output, "wb") as file:
