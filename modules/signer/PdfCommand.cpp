@@ -1,3 +1,4 @@
+#include "Base64Writer.h"
 #include "KeyStores.h"
 #include "PdfDocumentInfo.h"
 #include "PdfSigner.h"
@@ -8,7 +9,6 @@
 #include "core/SignatureAlgorithms.h"
 #include "core/SignerError.h"
 
-#include <QBuffer>
 #include <QList>
 #include <cmath>
 
@@ -121,19 +121,13 @@ SigningSummary summaryOf(const QByteArray &origin, const PdfRequest &input, cons
     return summary;
 }
 
-// Built by hand: the document may be tens of megabytes, and a JSON object would copy it again.
+// Built by hand, the document encoded as it is read: it may be tens of megabytes, and a JSON
+// object, a copy of the signed document or a growing text would each copy it again.
 QByteArray documentReply(const PdfSigner &signer, const QByteArray &update)
 {
-    QByteArray signedDocument;
-    QBuffer out(&signedDocument);
-    out.open(QIODevice::WriteOnly);
-    signer.write(update, out);
-    out.close();
-    QByteArray reply = signedDocument.toBase64();
-    signedDocument.clear();
-    reply.prepend(R"({"document":")");
-    reply.append(R"("})");
-    return reply;
+    Base64Writer reply(signer.signedSize(update), R"({"document":")", R"("})");
+    signer.forEachSignedPiece(update, [&](QByteArrayView piece) { reply.add(piece); });
+    return reply.finish();
 }
 } // namespace
 

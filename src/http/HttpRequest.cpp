@@ -397,28 +397,46 @@ bool HttpRequest::readPartHeaders(QByteArray &fieldName, QByteArray &fileName)
     return false;
 }
 
+// Read in blocks and searched for the next delimiter line: an upload of many short lines read
+// and written a line at a time took longer than its transfer.
 bool HttpRequest::readPartData(const QByteArray &fieldName, const QByteArray &fileName)
 {
     const QByteArray delimiter = "--" + m_oBoundary;
+    const QByteArray marker = '\n' + delimiter; // a delimiter counts at the start of a line only
     const bool isField = !fieldName.isEmpty() && fileName.isEmpty();
     const bool isFile = !fieldName.isEmpty() && !fileName.isEmpty();
     QByteArray value;
     std::unique_ptr<QTemporaryFile> upload;
-    while (spoolHasMore()) {
-        const QByteArray line = readSpoolLine();
-        if (line.startsWith(delimiter)) {
+    const auto take = [&](QByteArrayView bytes) {
+        if (isField) {
+            m_iCurrentSize += bytes.size();
+            value += bytes;
+        } else if (isFile && !bytes.isEmpty()) {
+            writeUploadBytes(upload, bytes);
+        }
+    };
+    // Its first byte is taken already, or is the line break that starts the part's first line.
+    QByteArray window = "\n";
+    qint64 windowStart = m_pTempFile->pos() - 1;
+    while (true) {
+        const qsizetype found = window.indexOf(marker);
+        const qsizetype end =
+            found >= 0 ? found + 1 : std::max<qsizetype>(1, window.size() - marker.size() + 1);
+        take(QByteArrayView(window).sliced(1, end - 1));
+        if (found >= 0) {
+            m_pTempFile->seek(windowStart + end);
             if (isField)
                 storeField(fieldName, value);
             else if (isFile)
                 storeUpload(fieldName, fileName, std::move(upload));
-            return line.mid(delimiter.size()).startsWith("--");
+            return readSpoolLine().mid(delimiter.size()).startsWith("--");
         }
-        if (isField) {
-            m_iCurrentSize += line.size();
-            value += line;
-        } else if (isFile) {
-            writeUploadLine(upload, line);
-        }
+        if (!spoolHasMore())
+            break;
+        // The last byte taken stays as the line break a delimiter may follow.
+        windowStart += end - 1;
+        window = window.sliced(end - 1) +
+                 m_pTempFile->read(std::min(kMultipartBlockSize, m_iSpoolSize - m_pTempFile->pos()));
     }
     VYR_LOG_SERVER(Warning) << "HttpRequest: format error, unexpected end of file data";
     return true;
@@ -433,14 +451,14 @@ void HttpRequest::storeField(const QByteArray &fieldName, QByteArray value)
                           << loggableValue(fieldName, value);
 }
 
-void HttpRequest::writeUploadLine(std::unique_ptr<QTemporaryFile> &upload, const QByteArray &line)
+void HttpRequest::writeUploadBytes(std::unique_ptr<QTemporaryFile> &upload, QByteArrayView bytes)
 {
     if (!upload) {
         upload = std::make_unique<QTemporaryFile>(uploadTemplate());
         if (!upload->open())
             VYR_LOG_SERVER(Critical) << "HttpRequest: error writing temp file, " << upload->errorString();
     }
-    if (upload->isOpen() && upload->write(line) < 0)
+    if (upload->isOpen() && upload->write(bytes.data(), bytes.size()) < 0)
         VYR_LOG_SERVER(Critical) << "HttpRequest: error writing temp file, " << upload->errorString();
 }
 

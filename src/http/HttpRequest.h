@@ -3,6 +3,7 @@
 #include "common/UploadedFile.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHostAddress>
 #include <QMap>
 #include <QMultiMap>
@@ -81,7 +82,7 @@ private:
     bool readPartHeaders(QByteArray &fieldName, QByteArray &fileName);
     bool readPartData(const QByteArray &fieldName, const QByteArray &fileName);
     void storeField(const QByteArray &fieldName, QByteArray value);
-    void writeUploadLine(std::unique_ptr<QTemporaryFile> &upload, const QByteArray &line);
+    void writeUploadBytes(std::unique_ptr<QTemporaryFile> &upload, QByteArrayView bytes);
     void storeUpload(const QByteArray &fieldName, const QByteArray &fileName,
                      std::unique_ptr<QTemporaryFile> upload);
 

@@ -1,6 +1,6 @@
 #include "DllModule.h"
 
-#include "ModuleReader.h"
+#include "VerifiedModules.h"
 #include "logging/LogStatement.h"
 #include "platform/ProcessUtilsFactory.h"
 #include "settings/CSettings.h"
@@ -165,8 +165,7 @@ bool DllModule::locateLibraryFile(QString &modulePath, QString &libraryFile)
 
 bool DllModule::isLibrarySigned(const QString &libraryFile)
 {
-    ModuleReader reader(libraryFile, true);
-    if (reader.verify())
+    if (VerifiedModules::verify(libraryFile))
         return true;
     VYR_LOG_SERVER(Error) << "Verification error";
     const QString text =

@@ -7,7 +7,7 @@
 #include "logging/LogStatement.h"
 #include "modules/DllManager.h"
 #include "modules/DllModule.h"
-#include "modules/ModuleReader.h"
+#include "modules/VerifiedModules.h"
 #include "settings/CSettings.h"
 
 #include <QFileInfo>
@@ -187,7 +187,7 @@ std::unique_ptr<CORSSettings::ModuleLibrary> CORSSettings::loadVerifiedLibrary(c
     if (!QFileInfo(libraryFile).isFile())
         return nullptr;
     // The same check as module loading: a preflight never runs code the maker did not sign.
-    if (!ModuleReader(libraryFile, true).verify()) {
+    if (!VerifiedModules::verify(libraryFile)) {
         VYR_LOG_SERVER(Warning) << "Not loading " << libraryFile
                                 << " for CORS: the module file is not verified";
         return nullptr;

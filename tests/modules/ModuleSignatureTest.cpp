@@ -1,11 +1,13 @@
 #include "ModuleTestSupport.h"
 #include "modules/ModuleReader.h"
 #include "modules/ModuleSignatureBlock.h"
+#include "modules/VerifiedModules.h"
 #include "support/ProgramRun.h"
 #include "support/QtPrinters.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <limits>
 #include <optional>
 
@@ -185,6 +187,30 @@ TEST_F(ModuleSignatureTest, Verify_HostileSizes_RefusedWithoutReadingOutside)
         QByteArray pe = signedPeFile;
         putUInt32(pe, field, value);
         EXPECT_FALSE(verify(pe, true)) << field;
+    }
+}
+
+// The server remembers module files it verified; one changed afterwards, in place or replaced
+// under its name, is verified again and refused when its signature no longer matches.
+TEST_F(ModuleSignatureTest, VerifiedModules_FileChangedAfterPassing_VerifiedAgainAndRefused)
+{
+    const QString path = m_oDirectory.filePath(QStringLiteral("kept.so"));
+    const QByteArray good = signedElf();
+    QByteArray changed = good;
+    changed[8] = static_cast<char>(changed[8] ^ 0x40); // signed, and the size stays
+    for (const bool replaced : {false, true}) {
+        ASSERT_TRUE(writeWholeFile(path, good));
+        EXPECT_TRUE(VerifiedModules::verify(path));
+        EXPECT_TRUE(VerifiedModules::verify(path));
+        if (replaced) {
+            ASSERT_TRUE(writeWholeFile(path + ".new", changed));
+            ASSERT_EQ(
+                ::rename(QFile::encodeName(path + ".new").constData(), QFile::encodeName(path).constData()),
+                0);
+        } else {
+            ASSERT_TRUE(writeWholeFile(path, changed));
+        }
+        EXPECT_FALSE(VerifiedModules::verify(path)) << replaced;
     }
 }
 

@@ -1,6 +1,5 @@
 #include "PdfInput.h"
 
-#include "Sha256.h"
 #include "core/SignerError.h"
 
 #include <QFile>
@@ -41,23 +40,29 @@ QByteArray PdfInput::read(qint64 offset, qint64 length) const
 
 void PdfInput::forEachPiece(const std::function<void(QByteArrayView)> &consume) const
 {
+    QByteArray piece;
     for (qint64 offset = 0; offset < m_size; offset += kPiece) {
         const qint64 length = std::min(kPiece, m_size - offset);
         if (!m_file) {
             consume(QByteArrayView(m_bytes).sliced(offset, length));
             continue;
         }
-        const QByteArray piece = read(offset, length);
-        if (piece.size() != length)
+        // One buffer for every piece: a fresh one each time costs its pages' first touch.
+        piece.resize(length);
+        if (!m_file->seek(offset) || m_file->read(piece.data(), length) != length)
             throw SignerError(SignerErrorCode::StoreError,
                               QStringLiteral("The document could not be read to its end."));
         consume(piece);
     }
 }
 
-QByteArray PdfInput::sha256() const
+Sha256 PdfInput::digestOfAll() const
 {
-    Sha256 hash;
-    forEachPiece([&](QByteArrayView piece) { hash.add(piece); });
-    return hash.result();
+    std::optional<Sha256> &digest = *m_digest;
+    if (!digest) {
+        Sha256 hash;
+        forEachPiece([&](QByteArrayView piece) { hash.add(piece); });
+        digest.emplace(std::move(hash));
+    }
+    return digest->copy();
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "Sha256.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QFile;
 
@@ -27,7 +30,10 @@ public:
     QByteArray read(qint64 offset, qint64 length) const;
     // Every byte in order, in bounded pieces. StoreError when the file cannot be read to its end.
     void forEachPiece(const std::function<void(QByteArrayView)> &consume) const;
-    QByteArray sha256() const;
+    // The digest state after every byte, to be finished or continued; the bytes are read for
+    // it once, on first use.
+    Sha256 digestOfAll() const;
+    QByteArray sha256() const { return digestOfAll().result(); }
 
 private:
     PdfInput() = default;
@@ -36,4 +42,6 @@ private:
     std::shared_ptr<QFile> m_file;
     QByteArray m_bytes;
     qint64 m_size = 0;
+    // Filled on first use, then shared by the copies like the source.
+    std::shared_ptr<std::optional<Sha256>> m_digest = std::make_shared<std::optional<Sha256>>();
 };

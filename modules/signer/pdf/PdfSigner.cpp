@@ -3,7 +3,6 @@
 #include "CadesBuilder.h"
 #include "IncrementalUpdate.h"
 #include "PdfReadError.h"
-#include "Sha256.h"
 #include "SignatureAppearance.h"
 #include "SignatureField.h"
 
@@ -83,21 +82,28 @@ std::pair<QByteArray, qsizetype> PdfSigner::unsignedUpdate(const SignatureDictio
     return {update.finish(), bodyStart};
 }
 
+void PdfSigner::forEachSignedPiece(const QByteArray &update,
+                                   const std::function<void(QByteArrayView)> &consume) const
+{
+    m_document.input().forEachPiece(consume);
+    consume(update);
+}
+
 void PdfSigner::write(const QByteArray &update, QIODevice &out) const
 {
     bool written = true;
-    m_document.input().forEachPiece([&](QByteArrayView piece) {
+    forEachSignedPiece(update, [&](QByteArrayView piece) {
         written = written && out.write(piece.data(), piece.size()) == piece.size();
     });
-    if (!written || out.write(update) != update.size())
+    if (!written)
         throw SignerError(SignerErrorCode::StoreError,
                           QStringLiteral("The signed document could not be written."));
 }
 
 QByteArray PdfSigner::digest(const QByteArray &update, std::pair<qsizetype, qsizetype> gap) const
 {
-    Sha256 hash;
-    m_document.input().forEachPiece([&](QByteArrayView piece) { hash.add(piece); });
+    // Continues the digest the dialog's summary took of the document.
+    Sha256 hash = m_document.input().digestOfAll();
     hash.add(QByteArrayView(update).first(gap.first));
     hash.add(QByteArrayView(update).sliced(gap.second));
     return hash.result();

@@ -30,7 +30,12 @@ public:
 
     // The update to append to the document's bytes. Throws what the builder throws.
     QByteArray sign(CadesBuilder &builder, const QByteArray &signerCertificate);
-    // The document followed by `update`; StoreError when `out` takes less.
+    // The document followed by `update`, in bounded pieces; StoreError when the document
+    // cannot be read to its end.
+    void forEachSignedPiece(const QByteArray &update,
+                            const std::function<void(QByteArrayView)> &consume) const;
+    qint64 signedSize(const QByteArray &update) const { return m_document.input().size() + update.size(); }
+    // The same into `out`; StoreError also when `out` takes less.
     void write(const QByteArray &update, QIODevice &out) const;
 
 private:

@@ -17,6 +17,13 @@ Sha256::Sha256() : m_context(EVP_MD_CTX_new())
     require(m_context && EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) == 1);
 }
 
+Sha256 Sha256::copy() const
+{
+    Sha256 other;
+    require(EVP_MD_CTX_copy_ex(other.m_context.get(), m_context.get()) == 1);
+    return other;
+}
+
 void Sha256::add(QByteArrayView bytes)
 {
     require(EVP_DigestUpdate(m_context.get(), bytes.data(), static_cast<size_t>(bytes.size())) == 1);
