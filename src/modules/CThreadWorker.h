@@ -63,12 +63,13 @@ private:
     bool LeaveCall();
     void DropHolds();
 
+    // Set once, before any thread but the creator's sees the worker.
     bool m_bOnMainThread = false;
 
-    // Written by the worker's thread around a call and by whichever thread ends the job.
+    // Written by the thread that makes the call, around it, and by whichever thread ends the job.
     std::atomic<State> m_eState{State::Waiting};
-    // Set before the worker reaches its thread; dropped by the thread that ends the job, or by
-    // the worker's thread when the job was ended during the call (m_eState says which).
+    // Set before the call is posted; dropped by the thread that ends the job, or by the thread
+    // that made the call when the job was ended during it (m_eState says which).
     ModuleHold m_oModule;
     // The files the request uploaded, whose paths the function reads: kept and let go with m_oModule.
     UploadedFiles m_oUploads;
