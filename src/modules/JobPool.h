@@ -13,8 +13,8 @@
 // like that at a time; beyond that the pool runs one thread short until the task returns.
 // An abandoned thread ends by itself once its task returns.
 //
-// Any thread may call Post, Forget and Abandon; the destructor waits for running tasks only
-// up to the grace given to Stop.
+// Any thread may call Post, Forget and Abandon. The destructor waits for no running task;
+// Stop first to give them a grace.
 class JobPool
 {
 public:
