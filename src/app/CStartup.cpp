@@ -51,7 +51,12 @@ CStartup::~CStartup()
     Stop();
     // Jobs and timers end before the objects they report to.
     CTimeout::ShutdownInstance();
-    CLauncher::ShutdownInstance();
+    if (!CLauncher::ShutdownInstance()) {
+        // Unloading a module, or freeing anything a running function may still touch, would
+        // pull it from under that function; the process ends here instead.
+        VYR_LOG_SERVER(Warning) << "Exit with module functions still running; modules are not unloaded";
+        terminateProcess(0);
+    }
     DllManager::ShutdownInstance();
     m_poRequestMapper.reset();
     m_poListenerSettings.reset();

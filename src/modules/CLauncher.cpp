@@ -5,16 +5,26 @@
 #include "DllModule.h"
 #include "SlotGuard.h"
 #include "logging/LogStatement.h"
+#include "settings/CSettings.h"
 
 #include <QCoreApplication>
 #include <QThread>
+#include <chrono>
 #include <utility>
 
 namespace {
 
-QThread *mainThread()
+// How long exit waits for module functions still running before it leaves them be.
+constexpr std::chrono::seconds kExitGrace(3);
+
+const QByteArray kTooManyJobs =
+    "The VYR server is busy with too many commands of this session. Try again later.";
+const QByteArray kTooManyResults =
+    "The VYR server holds too many uncollected results. Collect them or try again later.";
+
+qsizetype sizeOf(const auto &table)
 {
-    return QCoreApplication::instance() ? QCoreApplication::instance()->thread() : nullptr;
+    return table ? table->size() : 0;
 }
 
 // Walks a session's command IDs in the table's order, stopping at the first failed removal.
@@ -34,7 +44,8 @@ template <typename Remove> bool removeEach(const QList<QByteArray> &commandIds, 
 ProcessInstance<CLauncher> &CLauncher::processInstance()
 {
     static ProcessInstance<CLauncher> instance([] {
-        auto launcher = std::make_unique<CLauncher>();
+        auto launcher =
+            std::make_unique<CLauncher>(ManagerSource(), JobLimits::FromSettings(*CSettings::instance()));
         VYR_LOG_SERVER(Info) << "GUI module created";
         return launcher;
     });
@@ -46,14 +57,15 @@ CLauncher *CLauncher::GetInstance()
     return processInstance().get();
 }
 
-void CLauncher::ShutdownInstance()
+bool CLauncher::ShutdownInstance()
 {
     processInstance().end();
+    return JobPool::LiveThreads() == 0;
 }
 
-CLauncher::CLauncher(ManagerSource managerSource)
+CLauncher::CLauncher(ManagerSource managerSource, const JobLimits &limits)
     : m_oManagerSource(managerSource ? std::move(managerSource) : ManagerSource(&DllManager::instance)),
-      m_poOwnThread(new QThread)
+      m_oLimits(limits), m_oPool(limits.workerThreads, limits.maxAbandonedThreads), m_poOwnThread(new QThread)
 {
     // SetResult needs an event loop for the life of the launcher, whichever thread asks first.
     m_poOwnThread->setObjectName(QStringLiteral("VyrLauncher"));
@@ -63,24 +75,20 @@ CLauncher::CLauncher(ManagerSource managerSource)
 
 CLauncher::~CLauncher()
 {
-    // Jobs are ended while the launcher's thread still runs, so the worker threads it was
-    // given to delete are deleted there.
     ClearAll();
+    if (!m_oPool.Stop(kExitGrace))
+        VYR_LOG_SERVER(Warning) << "Module functions still run on " << JobPool::LiveThreads()
+                                << " job threads; they are left to them";
     m_poOwnThread.reset();
 }
 
 void CLauncher::ClearAll()
 {
-    QList<QThread *> threads;
-    {
-        const QMutexLocker locker(&s_oMutex);
-        ClearAllResults();
-        ClearProcessedJobs();
-        ClearUnprivilegedJobs();
-        m_oJobModules.clear();
-        threads = TakeThreadsToJoin();
-    }
-    JoinThreads(threads);
+    const QMutexLocker locker(&s_oMutex);
+    ClearAllResults();
+    ClearProcessedJobs();
+    ClearUnprivilegedJobs();
+    m_oJobModules.clear();
 }
 
 ResultData CLauncher::ProcessCommand(const RequestFields &v_oFields)
@@ -96,34 +104,67 @@ ResultData CLauncher::ProcessCommand(const RequestFields &v_oFields)
         VYR_LOG_SERVER(Error) << "Problem with DllManager or DllModule";
         return {404, "Not Found", "The URL you requested was not found."};
     }
-    QThread *destination = nullptr;
-    if (module->isGuiFunction(function)) {
+    if (std::optional<ResultData> refused = RefusedByCaps(v_oFields.sessionId))
+        return *refused;
+    const bool gui = module->isGuiFunction(function);
+    if (gui) {
         if (m_bGuisBusy)
             return {503, "Service Unavailable",
                     "The VYR server is busy performing another gui request. Try again later."};
-        destination = mainThread();
         m_bGuisBusy = true;
         VYR_LOG_SERVER(Debug) << "Started GUI function. Flag bGuisBusy set";
     }
-    StartJob(v_oFields, function, std::move(module), destination);
+    StartJob(v_oFields, function, std::move(module), gui);
     return {202, "Accepted"};
 }
 
-void CLauncher::StartJob(const RequestFields &fields, tpfun function, ModuleHold module, QThread *destination)
+std::optional<ResultData> CLauncher::RefusedByCaps(const QByteArray &sessionId) const
+{
+    const qsizetype jobs = sizeOf(m_oProcessedJobs.value(sessionId));
+    const qsizetype unread = jobs + sizeOf(m_oResults.value(sessionId));
+    // Every running job becomes a result, so it counts as one already.
+    const struct
+    {
+        qsizetype count;
+        int cap;
+        const char *what;
+        const QByteArray &text;
+    } caps[] = {
+        {jobs, m_oLimits.maxJobsPerSession, "commands running or waiting", kTooManyJobs},
+        {unread, m_oLimits.maxResultsPerSession, "results uncollected or coming", kTooManyResults},
+        {m_iJobCount + m_iResultCount, m_oLimits.maxResults, "results of all sessions", kTooManyResults}};
+    for (const auto &cap : caps) {
+        if (cap.count >= cap.cap) {
+            VYR_LOG_SERVER(Warning) << "Command refused for sessionId <" << sessionId << ">: " << cap.count
+                                    << " " << cap.what << ", at most " << cap.cap;
+            return ResultData{503, "Service Unavailable", cap.text};
+        }
+    }
+    return std::nullopt;
+}
+
+void CLauncher::StartJob(const RequestFields &fields, tpfun function, ModuleHold module, bool gui)
 {
     DllModule *const called = module.get();
-    const auto [worker, thread] = CThreadWorker::createWorker(destination, std::move(module), fields.uploads);
-    connect(worker, &CThreadWorker::ResultReady, this, &CLauncher::SetResult);
-    if (thread != mainThread())
-        thread->moveToThread(this->thread()); // deleted on the launcher's thread once joined
-    thread->start(QThread::InheritPriority);
-    // Queued even when the worker shares the caller's thread: the module never runs here.
-    const QMetaObject::Connection call = connect(this, &CLauncher::FunctionReadyToCall, worker,
-                                                 &CThreadWorker::CallFunction, Qt::QueuedConnection);
-    Q_EMIT FunctionReadyToCall(function, fields.sessionId, fields.commandId, fields.requestMap,
-                               fields.sessionParams, called);
-    disconnect(call);
-    AddToProcessedJobs(fields.sessionId, fields.commandId, worker, thread);
+    const std::shared_ptr<CThreadWorker> worker =
+        CThreadWorker::createWorker(gui, std::move(module), fields.uploads);
+    const tJob job{worker, ++m_iLastTicket, !gui || !QCoreApplication::instance()};
+    connect(worker.get(), &CThreadWorker::ResultReady, this,
+            [this, ticket = job.ticket](const QByteArray &sessionId, const QByteArray &commandId,
+                                        const tResultType &result) {
+                SetResult(ticket, sessionId, commandId, result);
+            });
+    // The task shares the worker, so a job ended before its call came through is still whole.
+    JobPool::Task call = [worker, function, called, sessionId = fields.sessionId,
+                          commandId = fields.commandId, request = fields.requestMap,
+                          params = fields.sessionParams] {
+        worker->CallFunction(function, sessionId, commandId, request, params, called);
+    };
+    if (job.pooled)
+        m_oPool.Post(job.ticket, std::move(call));
+    else
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(call), Qt::QueuedConnection);
+    AddToProcessedJobs(fields.sessionId, fields.commandId, job);
     m_oJobModules[fields.sessionId].insert(fields.commandId, fields.libraryName);
     if (fields.unprivileged)
         AddToUnprivilegedJobs(fields.sessionId, fields.commandId);
@@ -168,46 +209,31 @@ QByteArray CLauncher::ModuleOfJob(const QByteArray &v_oSessionId, const QByteArr
 
 bool CLauncher::RemoveAllForSession(const QByteArray &v_oSessionId)
 {
-    bool bRes = false;
-    QList<QThread *> threads;
-    {
-        const QMutexLocker locker(&s_oMutex);
-        bRes = RemoveAllJobsForSession(v_oSessionId) && RemoveAllResultsForSession(v_oSessionId) &&
-               RemoveAllUnprivilegedJobsForSession(v_oSessionId);
-        m_oJobModules.remove(v_oSessionId);
-        threads = TakeThreadsToJoin();
-    }
-    JoinThreads(threads);
+    const QMutexLocker locker(&s_oMutex);
+    const bool bRes = RemoveAllJobsForSession(v_oSessionId) && RemoveAllResultsForSession(v_oSessionId) &&
+                      RemoveAllUnprivilegedJobsForSession(v_oSessionId);
+    m_oJobModules.remove(v_oSessionId);
     return bRes;
 }
 
-void CLauncher::SetResult(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId,
-                          const tResultType &v_oResult)
+void CLauncher::SetResult(JobPool::Key v_iTicket, const QByteArray &v_oSessionId,
+                          const QByteArray &v_oCommandId, const tResultType &v_oResult)
 {
     runGuarded("CLauncher", "SetResult", [&] {
-        QList<QThread *> threads;
-        {
-            const QMutexLocker locker(&s_oMutex);
-            // Non-null only while the worker is still connected, i.e. its job was not ended.
-            auto *worker = qobject_cast<CThreadWorker *>(sender());
-            StoreResult(v_oSessionId, v_oCommandId, v_oResult, worker);
-            threads = TakeThreadsToJoin();
-        }
-        JoinThreads(threads);
+        const QMutexLocker locker(&s_oMutex);
+        StoreResult(v_oSessionId, v_oCommandId, v_oResult, v_iTicket);
     });
 }
 
 void CLauncher::StoreResult(const QByteArray &sessionId, const QByteArray &commandId,
-                            const tResultType &result, CThreadWorker *sender)
+                            const tResultType &result, JobPool::Key ticket)
 {
     const std::optional<tJob> job = FindJob(sessionId, commandId);
-    if (!job || (sender && job->first != sender)) {
+    if (!job || job->ticket != ticket) {
         // A result posted just before its job was ended, or one from a second job started
         // under a command ID still in use: not the pair's job, so not its result.
         VYR_LOG_SERVER(Warning) << "No running job for sessionId <" << sessionId << "> and commandId <"
                                 << commandId << "> sent this result; dropped";
-        if (sender)
-            FinishJob(sender, sender->thread());
         return;
     }
     AddToResults(sessionId, commandId, result);
@@ -224,22 +250,23 @@ std::optional<CLauncher::tJob> CLauncher::FindJob(const QByteArray &sessionId,
 }
 
 bool CLauncher::AddToProcessedJobs(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId,
-                                   CThreadWorker *v_poWorker, QThread *v_poThread)
+                                   const tJob &v_oJob)
 {
     VYR_LOG_SERVER(Debug) << "v_oSessionId=" << v_oSessionId << " v_oCommandId=" << v_oCommandId;
     if (const std::optional<tJob> old = FindJob(v_oSessionId, v_oCommandId)) {
         VYR_LOG_SERVER(Error) << "Result for session " << v_oSessionId << " and cmdId " << v_oCommandId
                               << " already set.\nPrevious value pointers: worker -> "
-                              << static_cast<const void *>(old->first) << "; thread -> "
-                              << static_cast<const void *>(old->second) << "\nNew value pointers: worker -> "
-                              << static_cast<const void *>(v_poWorker) << "; thread -> "
-                              << static_cast<const void *>(v_poThread);
+                              << static_cast<const void *>(old->worker.get()) << "; job -> " << old->ticket
+                              << "\nNew value pointers: worker -> "
+                              << static_cast<const void *>(v_oJob.worker.get()) << "; job -> "
+                              << v_oJob.ticket;
         return false;
     }
     std::shared_ptr<tJobMap> &jobs = m_oProcessedJobs[v_oSessionId];
     if (!jobs)
         jobs = std::make_shared<tJobMap>();
-    jobs->insert(v_oCommandId, {v_poWorker, v_poThread});
+    jobs->insert(v_oCommandId, v_oJob);
+    ++m_iJobCount;
     VYR_LOG_SERVER(Debug) << "job added for sessionId <" << v_oSessionId << "> and commandId <"
                           << v_oCommandId << ">";
     return true;
@@ -251,13 +278,14 @@ bool CLauncher::RemoveFromProcessedJobs(const QByteArray &v_oSessionId, const QB
     const std::optional<tJob> job = FindJob(v_oSessionId, v_oCommandId);
     if (!job)
         return true;
-    if (!FinishJob(job->first, job->second)) {
+    if (!FinishJob(*job)) {
         VYR_LOG_SERVER(Error) << "Can't end job. sessionid=" << v_oSessionId << ", cmdId=" << v_oCommandId;
         return false;
     }
     VYR_LOG_SERVER(Debug) << "Job ended. sessionid=" << v_oSessionId << ", cmdId=" << v_oCommandId;
     const std::shared_ptr<tJobMap> jobs = m_oProcessedJobs.value(v_oSessionId);
     jobs->remove(v_oCommandId);
+    --m_iJobCount;
     if (jobs->isEmpty())
         m_oProcessedJobs.remove(v_oSessionId);
     return true;
@@ -277,7 +305,7 @@ void CLauncher::ClearProcessedJobs()
 {
     for (auto session = m_oProcessedJobs.cbegin(); session != m_oProcessedJobs.cend(); ++session) {
         for (auto job = session.value()->cbegin(); job != session.value()->cend(); ++job) {
-            if (FinishJob(job->first, job->second))
+            if (FinishJob(job.value()))
                 VYR_LOG_SERVER(Debug) << "Job ended. sessionid=" << session.key() << ", cmdId=" << job.key();
             else
                 VYR_LOG_SERVER(Error)
@@ -285,6 +313,7 @@ void CLauncher::ClearProcessedJobs()
         }
     }
     m_oProcessedJobs.clear();
+    m_iJobCount = 0;
     VYR_LOG_SERVER(Debug) << "Cleared all processed jobs for all sessions";
 }
 
@@ -301,6 +330,7 @@ bool CLauncher::AddToResults(const QByteArray &v_oSessionId, const QByteArray &v
         return false;
     }
     results->insert(v_oCommandId, v_oResult);
+    ++m_iResultCount;
     VYR_LOG_SERVER(Debug) << "Result for sessionId <" << v_oSessionId << "> and commandId <" << v_oCommandId
                           << "> saved";
     return true;
@@ -314,6 +344,7 @@ bool CLauncher::RemoveFromResults(const QByteArray &v_oSessionId, const QByteArr
         return true;
     if (results->remove(v_oCommandId) == 0)
         return false;
+    --m_iResultCount;
     if (results->isEmpty())
         m_oResults.remove(v_oSessionId);
     VYR_LOG_SERVER(Debug) << "Result for sessionId <" << v_oSessionId << "> and commandId <" << v_oCommandId
@@ -334,6 +365,7 @@ bool CLauncher::RemoveAllResultsForSession(const QByteArray &v_oSessionId)
 void CLauncher::ClearAllResults()
 {
     m_oResults.clear();
+    m_iResultCount = 0;
     VYR_LOG_SERVER(Debug) << "Cleared all results for all sessions";
 }
 
@@ -373,20 +405,23 @@ void CLauncher::ClearUnprivilegedJobs()
     VYR_LOG_SERVER(Debug) << "Cleared all unprivileged jobs for all sessions";
 }
 
-bool CLauncher::FinishJob(CThreadWorker *v_poWorker, QThread *v_poThread)
+bool CLauncher::FinishJob(const tJob &v_oJob)
 {
-    if (!v_poWorker || !v_poThread)
+    CThreadWorker *worker = v_oJob.worker.get();
+    if (!worker || !worker->disconnect())
         return false;
-    if (!v_poWorker->disconnect())
+    if (!worker->CancelOperation())
         return false;
-    if (v_poThread->isRunning() && !v_poWorker->CancelOperation())
-        return false;
-    v_poWorker->Release();
-    if (v_poThread != mainThread()) {
-        v_poThread->quit();
-        m_oThreadsToJoin.append(v_poThread);
-        return true;
+    const bool bStillCalling = worker->Release();
+    if (v_oJob.pooled) {
+        // Never waits: a function still running keeps its thread, which the pool replaces.
+        if (bStillCalling)
+            m_oPool.Abandon(v_oJob.ticket);
+        else
+            m_oPool.Forget(v_oJob.ticket);
     }
+    if (!worker->IsOnMainThread())
+        return true;
     m_bGuisBusy = false;
     VYR_LOG_SERVER(Debug) << "Finished GUI function. Flag bGuisBusy removed";
     return true;
@@ -401,19 +436,4 @@ bool CLauncher::IsResultReady(const QByteArray &v_oSessionId, const QByteArray &
 bool CLauncher::IsJobProcessed(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId) const
 {
     return FindJob(v_oSessionId, v_oCommandId).has_value();
-}
-
-QList<QThread *> CLauncher::TakeThreadsToJoin()
-{
-    return std::exchange(m_oThreadsToJoin, {});
-}
-
-void CLauncher::JoinThreads(const QList<QThread *> &threads)
-{
-    for (QThread *thread : threads) {
-        // No time limit: a module function that never returns blocks the caller here (see the
-        // class comment for which thread that is).
-        thread->wait();
-        thread->deleteLater();
-    }
 }

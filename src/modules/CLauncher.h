@@ -1,5 +1,7 @@
 #pragma once
 
+#include "JobLimits.h"
+#include "JobPool.h"
 #include "ModuleHold.h"
 #include "OwnedThread.h"
 #include "common/ProcessInstance.h"
@@ -16,16 +18,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <utility>
 
 class CThreadWorker;
 class DllManager;
-class DllModule;
-class QThread;
 
-// Runs module commands as jobs: each on a worker thread of its own, or on the main thread
-// when it shows windows (one such job at a time in the process), answering the client at
-// once and keeping each result until it is collected once.
+// Runs module commands as jobs: on the threads of a job pool, or on the main thread when it
+// shows windows (one such job at a time in the process), answering the client at once and
+// keeping each result until it is collected once. A session may have only so many jobs
+// running and results uncollected (JobLimits); more are refused with 503.
 //
 // Threads: handler threads call ProcessCommand, GetResult and IsUnprivilegedJob; the
 // session-timeout teardown (main thread) calls RemoveAllForSession; SetResult runs on the
@@ -34,10 +34,9 @@ class QThread;
 // A job's worker holds the job's module (ModuleHold) from acceptance until its result is
 // stored, so neither a closed session nor a timeout unloads the module under the job.
 //
-// Ending a job waits for its worker thread without a time limit, after the launcher mutex
-// is released: a module function that never returns blocks the thread that ends its job
-// (the main thread in a session teardown, the launcher's thread for a delivered result,
-// the thread that destroys the launcher at exit), but never the other job operations.
+// Ending a job never waits for its function: a running job's result is dropped when it comes,
+// and a job thread held by a function that has not returned is left to it and replaced
+// (JobPool::Abandon); the worker's ModuleHold keeps the module loaded until it returns.
 class CLauncher : public QObject
 {
     Q_OBJECT
@@ -47,12 +46,14 @@ public:
     // The process's launcher, created and given its thread on first use.
     static CLauncher *GetInstance();
     // For process exit, on the main thread once the event loop has returned and the session
-    // timeouts are shut down: ends every job (waiting for its function), stops the
-    // launcher's thread and destroys the launcher. GetInstance afterwards creates a new one.
-    static void ShutdownInstance();
+    // timeouts are shut down: ends every job, waits a short while for running functions,
+    // stops the launcher's thread and destroys the launcher. GetInstance afterwards creates a
+    // new one. False when a module function still runs on a job thread: the modules must then
+    // stay as they are until the process ends.
+    static bool ShutdownInstance();
 
-    // managerSource: the module manager to resolve commands through (the process's by default).
-    explicit CLauncher(ManagerSource managerSource = {});
+    // managerSource: the module manager to resolve commands through (null: the process's).
+    CLauncher(ManagerSource managerSource, const JobLimits &limits);
     // From any thread but the launcher's own.
     ~CLauncher() override;
     CLauncher(const CLauncher &) = delete;
@@ -64,32 +65,35 @@ public:
     // The module whose command the job runs, until its result is collected or its session
     // ends; empty for an unknown job.
     QByteArray ModuleOfJob(const QByteArray &v_oSessionId, const QByteArray &v_oCmdId);
-    // Ends the session's jobs (returns once their functions have returned; a GUI job's windows
-    // are closed), then drops its results and its unprivileged jobs.
+    // Ends the session's jobs without waiting for their functions (a GUI job's windows are
+    // closed), then drops its results and its unprivileged jobs.
     bool RemoveAllForSession(const QByteArray &v_oSessionId);
 
-Q_SIGNALS:
-    void FunctionReadyToCall(tpfun v_poFunction, const QByteArray &v_oSessionId, const QByteArray &v_oCmdId,
-                             const tRequestMap &v_oRequest, const tSessionParamsMap &v_oSessionParams,
-                             DllModule *v_poDllModule);
-
-public Q_SLOTS:
-    void SetResult(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId,
-                   const tResultType &v_oResult);
-
 private:
-    using tJob = std::pair<CThreadWorker *, QThread *>;
+    // One started job. The ticket tells its result from that of an earlier job under the same
+    // IDs and names its task in the pool.
+    struct tJob
+    {
+        std::shared_ptr<CThreadWorker> worker;
+        JobPool::Key ticket = 0;
+        bool pooled = false;
+    };
     using tJobMap = QMap<QByteArray, tJob>;
     using tResultMap = QMap<QByteArray, tResultType>;
 
+    // The launcher's thread: a result of the job with that ticket.
+    void SetResult(JobPool::Key v_iTicket, const QByteArray &v_oSessionId, const QByteArray &v_oCommandId,
+                   const tResultType &v_oResult);
+
     // Everything below runs with the launcher mutex held.
-    void StartJob(const RequestFields &fields, tpfun function, ModuleHold module, QThread *destination);
+    std::optional<ResultData> RefusedByCaps(const QByteArray &sessionId) const;
+    void StartJob(const RequestFields &fields, tpfun function, ModuleHold module, bool gui);
     void StoreResult(const QByteArray &sessionId, const QByteArray &commandId, const tResultType &result,
-                     CThreadWorker *sender);
+                     JobPool::Key ticket);
     std::optional<tJob> FindJob(const QByteArray &sessionId, const QByteArray &commandId) const;
 
     bool AddToProcessedJobs(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId,
-                            CThreadWorker *v_poWorker, QThread *v_poThread);
+                            const tJob &v_oJob);
     bool RemoveFromProcessedJobs(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId);
     bool RemoveAllJobsForSession(const QByteArray &v_oSessionId);
     void ClearProcessedJobs();
@@ -102,26 +106,27 @@ private:
     bool RemoveFromUnprivilegedJobs(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId);
     bool RemoveAllUnprivilegedJobsForSession(const QByteArray &v_oSessionId);
     void ClearUnprivilegedJobs();
-    bool FinishJob(CThreadWorker *v_poWorker, QThread *v_poThread);
+    bool FinishJob(const tJob &v_oJob);
     bool IsResultReady(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId) const;
     bool IsJobProcessed(const QByteArray &v_oSessionId, const QByteArray &v_oCommandId) const;
-    QList<QThread *> TakeThreadsToJoin();
 
-    // Without the launcher mutex.
-    static void JoinThreads(const QList<QThread *> &threads);
-    void ClearAll();
+    void ClearAll(); // takes the launcher mutex
 
     ManagerSource m_oManagerSource;
+    const JobLimits m_oLimits;
     bool m_bGuisBusy = false;
-    // Session ID -> command ID -> (worker, thread). Workers live in their job's thread;
-    // the QThread objects of non-GUI jobs live in the launcher's thread.
+    JobPool::Key m_iLastTicket = 0;
+    // Entries of m_oProcessedJobs and m_oResults over all sessions.
+    qsizetype m_iJobCount = 0;
+    qsizetype m_iResultCount = 0;
+    // Session ID -> command ID -> job. The workers are shared with the tasks that call them.
     QMap<QByteArray, std::shared_ptr<tJobMap>> m_oProcessedJobs;
     QMap<QByteArray, std::shared_ptr<tResultMap>> m_oResults;
     QMultiMap<QByteArray, QByteArray> m_oUnprivilegedJobs;
     // Session ID -> command ID -> module name, for the origin check of GET_RESULT.
     QMap<QByteArray, QMap<QByteArray, QByteArray>> m_oJobModules;
-    // Worker threads told to quit, waited for by the entry point once the mutex is released.
-    QList<QThread *> m_oThreadsToJoin;
+    // Thread-safe; its threads call the workers, and may outlive it when a function never returns.
+    JobPool m_oPool;
     // Created in the constructor's thread; the launcher lives in it and runs SetResult there.
     OwnedThread m_poOwnThread;
 

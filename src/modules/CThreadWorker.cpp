@@ -18,19 +18,18 @@ QApplication *guiApplication()
 
 } // namespace
 
-std::pair<CThreadWorker *, QThread *> CThreadWorker::createWorker(QThread *destinationThread,
-                                                                  ModuleHold module, UploadedFiles uploads)
+std::shared_ptr<CThreadWorker> CThreadWorker::createWorker(bool onMainThread, ModuleHold module,
+                                                           UploadedFiles uploads)
 {
-    VYR_LOG_SERVER(Debug) << "v_pDestinationThread=" << static_cast<const void *>(destinationThread);
-    // Owned by the launcher's job table from here on; FinishJob schedules both for deletion.
-    auto *worker = new CThreadWorker;
+    VYR_LOG_SERVER(Debug) << "bOnMainThread=" << onMainThread;
+    std::shared_ptr<CThreadWorker> worker(new CThreadWorker);
+    worker->m_bOnMainThread = onMainThread;
     worker->m_oModule = std::move(module);
     worker->m_oUploads = std::move(uploads);
-    QThread *thread = destinationThread ? destinationThread : new QThread;
-    worker->moveToThread(thread);
-    VYR_LOG_SERVER(Debug) << "Created new worker <" << static_cast<const void *>(worker) << "> for thread <"
-                          << static_cast<const void *>(thread) << ">";
-    return {worker, thread};
+    // No thread's events reach it, so whichever thread lets go last may delete it.
+    worker->moveToThread(nullptr);
+    VYR_LOG_SERVER(Debug) << "Created new worker <" << static_cast<const void *>(worker.get()) << ">";
+    return worker;
 }
 
 void CThreadWorker::CallFunction(tpfun v_poFunction, const QByteArray &v_oSessionId,
@@ -39,15 +38,17 @@ void CThreadWorker::CallFunction(tpfun v_poFunction, const QByteArray &v_oSessio
 {
     if (!EnterCall())
         return; // the job was ended before its call came through
+    tResultType oResult;
     runGuarded("CThreadWorker", "CallFunction", [&] {
         VYR_LOG_SERVER(Debug) << "Calling function for sessionID <" << v_oSessionId << "> and cmdID <"
                               << v_oCmdId << ">";
-        tResultType oResult = CallModule(v_poFunction, v_oRequest, v_oSessionParams, v_poDllModule);
+        oResult = CallModule(v_poFunction, v_oRequest, v_oSessionParams, v_poDllModule);
         // A result may point into the module's own constants, which go when it is unloaded.
         oResult.detach();
-        Q_EMIT ResultReady(v_oSessionId, v_oCmdId, oResult);
     });
-    LeaveCall();
+    // Left before the result goes out: a job whose result is on its way is no longer running.
+    if (LeaveCall())
+        Q_EMIT ResultReady(v_oSessionId, v_oCmdId, oResult);
 }
 
 tResultType CThreadWorker::CallModule(tpfun function, const tRequestMap &request,
@@ -93,40 +94,41 @@ bool CThreadWorker::EnterCall()
     return m_eState.compare_exchange_strong(expected, State::Calling);
 }
 
-void CThreadWorker::LeaveCall()
+bool CThreadWorker::LeaveCall()
 {
     State expected = State::Calling;
     if (m_eState.compare_exchange_strong(expected, State::Returned))
-        return;
-    // Released while the function ran: the hold is this thread's to drop.
-    m_oModule.reset();
-    m_oUploads.clear();
-    deleteLater();
+        return true;
+    DropHolds(); // released while the function ran: the holds are this thread's to drop
+    return false;
 }
 
-void CThreadWorker::Release()
+void CThreadWorker::DropHolds()
+{
+    m_oModule.reset();
+    m_oUploads.clear();
+}
+
+bool CThreadWorker::Release()
 {
     State state = m_eState.load();
     while (state != State::Released && state != State::ReleasedDuringCall) {
         const State next = state == State::Calling ? State::ReleasedDuringCall : State::Released;
         if (m_eState.compare_exchange_weak(state, next)) {
-            if (next == State::Released) {
-                m_oModule.reset(); // no call runs, none will begin
-                m_oUploads.clear();
-                deleteLater();
-            }
-            return; // otherwise LeaveCall lets go once the function has returned
+            if (next == State::Released)
+                DropHolds(); // no call runs, none will begin
+            return next == State::ReleasedDuringCall;
         }
     }
+    return false;
 }
 
 bool CThreadWorker::CancelOperation()
 {
-    QThread *oThread = thread();
     VYR_LOG_SERVER(Debug) << "Cancel all operations on worker <" << static_cast<const void *>(this)
-                          << "> for thread <" << static_cast<const void *>(oThread) << ">";
+                          << "> bOnMainThread=" << m_bOnMainThread;
     QApplication *application = guiApplication();
-    if (!application || oThread != application->thread())
+    if (!application || !m_bOnMainThread)
         return true;
     // Closing the windows ends a GUI command's dialogs. Posted, so that widgets are touched on
     // the main thread only and no window's close handler runs under the launcher mutex.

@@ -180,7 +180,7 @@ void CTimeout::TearDownSession(const QByteArray &sessionId)
     const HttpSession session = store ? store->getSession(sessionId) : HttpSession();
     if (session.isNull())
         VYR_LOG_SERVER(Warning) << "Session is null!";
-    // Blocks this thread until the module functions of the session's running jobs return.
+    // Returns at once: a job whose function still runs is left to it, its result dropped.
     CLauncher *launcher = m_oServices.launcher ? m_oServices.launcher() : nullptr;
     const bool bCancelled = launcher && launcher->RemoveAllForSession(sessionId);
     VYR_LOG_SERVER(Info) << "Operation cancelled: " << bCancelled;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSslSocket>
+#include <algorithm>
 #include <atomic>
 
 const char *const CSettings::kCiphersString =
@@ -76,6 +77,12 @@ int CSettings::readInt(const QString &group, const QString &key, const char *def
     return ReadVariant(group, key, QString::fromLatin1(defaultValue)).toString().toInt();
 }
 
+int CSettings::readPositiveInt(const QString &group, const QString &key, const char *defaultValue) const
+{
+    const int value = readInt(group, key, defaultValue);
+    return value > 0 ? value : QByteArray(defaultValue).toInt();
+}
+
 bool CSettings::readBool(const QString &group, const QString &key, const char *defaultValue) const
 {
     const QString text = ReadVariant(group, key, QString::fromLatin1(defaultValue)).toString();
@@ -130,6 +137,26 @@ int CSettings::ReadTimeoutInterval() const
 bool CSettings::ReadEnableCORS() const
 {
     return readBool("settings", "enableCORS", "true");
+}
+int CSettings::ReadJobWorkerThreads() const
+{
+    return readInt("jobs", "workerThreads", "0");
+}
+int CSettings::ReadMaxAbandonedJobThreads() const
+{
+    return std::max(0, readInt("jobs", "maxAbandonedThreads", "8"));
+}
+int CSettings::ReadMaxJobsPerSession() const
+{
+    return readPositiveInt("jobs", "maxJobsPerSession", "16");
+}
+int CSettings::ReadMaxResultsPerSession() const
+{
+    return readPositiveInt("jobs", "maxResultsPerSession", "64");
+}
+int CSettings::ReadMaxResults() const
+{
+    return readPositiveInt("jobs", "maxResults", "4096");
 }
 
 qint64 CSettings::ReadMaxSize() const

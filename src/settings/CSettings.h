@@ -44,6 +44,13 @@ public:
     QStringList ReadDllDirPaths() const;
     int ReadTimeoutInterval() const;
     bool ReadEnableCORS() const;
+    // The [jobs] group. Threads: 0 or less picks the machine's core count (at least 2). The
+    // caps read a value below 1 as their default, so a typing error never refuses every job.
+    int ReadJobWorkerThreads() const;
+    int ReadMaxAbandonedJobThreads() const;
+    int ReadMaxJobsPerSession() const;
+    int ReadMaxResultsPerSession() const;
+    int ReadMaxResults() const;
 
     QPair<QString, QString> ReadSslCertificateCertAndKeyFiles() const;
     QList<QSslCipher> ReadSslEnabledCiphersList() const;
@@ -53,6 +60,7 @@ public:
 
 private:
     int readInt(const QString &group, const QString &key, const char *defaultValue) const;
+    int readPositiveInt(const QString &group, const QString &key, const char *defaultValue) const;
     bool readBool(const QString &group, const QString &key, const char *defaultValue) const;
     QString readText(const QString &group, const QString &key, const char *defaultValue) const;
 

@@ -79,7 +79,7 @@ private:
                                            QStringLiteral(VYR_POLICY_MODULE_DIR "/own"),
                                            QStringLiteral(VYR_APP_MODULE_DIR)};
     DllManager m_oModules{m_oModuleDirectories};
-    CLauncher m_oLauncher{[this] { return &m_oModules; }};
+    CLauncher m_oLauncher{[this] { return &m_oModules; }, JobLimits::FromSettings(m_oSettings)};
     CTimeout m_oTimeouts;
     CORSSettings m_oCors{{[] { return true; }, [this] { return m_oModuleDirectories; }}};
     PeerIdentity m_oPeer;

@@ -184,6 +184,49 @@ TEST_F(RequestPathTest, RunningJob_GetResultBeforeRelease_202ThenReleasedResult)
     EXPECT_EQ(m_oServer.collect(sessionId, job).body, "released");
 }
 
+// Each cap refuses the command over it with 503 and a log line, counting a running job as a
+// result to come; another session is refused only by the total. Once the results are
+// collected the command is accepted again.
+TEST(JobCapsTest, CommandOverACap_503UntilResultsAreCollected)
+{
+    const QByteArray kJobs =
+        "The VYR server is busy with too many commands of this session. Try again later.";
+    const QByteArray kResults =
+        "The VYR server holds too many uncollected results. Collect them or try again later.";
+    const struct
+    {
+        const char *key;
+        QByteArray body;
+        bool otherSessionRefused;
+    } caps[] = {{"maxJobsPerSession", kJobs, false},
+                {"maxResultsPerSession", kResults, false},
+                {"maxResults", kResults, true}};
+    for (const auto &cap : caps) {
+        SCOPED_TRACE(cap.key);
+        InProcessServer server({{QStringLiteral("jobs/") + cap.key, QStringLiteral("2")}});
+        const QTemporaryDir files;
+        const QByteArray release = QUrl::toPercentEncoding(files.filePath(QStringLiteral("release")));
+        const QByteArray session = server.openSession();
+        // A stored result and a running job, except for the job cap, which counts running jobs only.
+        const bool jobCap = cap.body == kJobs;
+        const HttpAnswer first =
+            server.post(jobCap ? "/Slow/Wait?release=" + release : "/Mod1/Cmd1?data=x", session);
+        ASSERT_TRUE(jobCap ||
+                    server.waitForLogLine("commandId <" + first.headers.value("X-VYR-cmdId") + "> saved"));
+        const HttpAnswer second = server.post("/Slow/Wait?release=" + release, session);
+        ASSERT_EQ(second.statusCode(), 202);
+        const HttpAnswer refused = server.post("/Mod1/Cmd1?data=x", session);
+        EXPECT_EQ(refused.statusLine + ' ' + refused.body, "HTTP/1.1 503 Service Unavailable " + cap.body);
+        EXPECT_TRUE(server.waitForLogLine("Command refused for sessionId <" + session + ">"));
+        EXPECT_EQ(server.post("/Mod1/Cmd1?data=x", server.openSession()).statusCode(),
+                  cap.otherSessionRefused ? 503 : 202);
+        QFile(files.filePath(QStringLiteral("release"))).open(QIODevice::WriteOnly);
+        for (const HttpAnswer &job : {first, second})
+            EXPECT_EQ(server.collect(session, job).statusCode(), 200);
+        EXPECT_EQ(server.collect(session, server.post("/Mod1/Cmd1?data=x", session)).body, "x");
+    }
+}
+
 TEST_F(RequestPathTest, Jsonp_CallbackParameter_WrappedBodyAndNoCorsHeaders)
 {
     const QByteArray sessionId = m_oServer.openSession();

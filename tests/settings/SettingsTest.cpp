@@ -34,4 +34,19 @@ TEST(SettingsTest, Values_BooleansNumbersAndPaths_TrueOnlyForTrueNoNumberIsZeroE
               std::pair(prefix + "/etc/abs.pem", prefix + "k.pem"));
 }
 
+// The shipped template explains each [jobs] key in a comment line of its own; no comment may
+// turn into a key or a value.
+TEST(SettingsTest, Template_CommentedJobsGroup_OnlyItsKeysWithTheirValues)
+{
+    const QTemporaryDir directory;
+    const auto settings = settingsWith(directory, readWholeFile(QStringLiteral(VYR_INI_TEMPLATE)));
+    QSettings ini(settings->settingsFilePath(), QSettings::IniFormat);
+    ini.beginGroup(QStringLiteral("jobs"));
+    QStringList keys = ini.childKeys();
+    keys.sort();
+    EXPECT_EQ(keys, (QStringList{"maxAbandonedThreads", "maxJobsPerSession", "maxResults",
+                                 "maxResultsPerSession", "workerThreads"}));
+    EXPECT_EQ(ini.value(QStringLiteral("maxResults")).toString(), "4096");
+}
+
 } // namespace
