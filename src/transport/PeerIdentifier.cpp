@@ -47,18 +47,42 @@ void learnAccount(ProcessUtils &processUtils, qintptr socketDescriptor, PeerIden
     peer.account = owner->account;
 }
 
+// Both ends of a loopback connection are on this machine, so only the user part of
+// "host/user" tells accounts apart; comparing it alone also keeps the accounts learnt at
+// start right when the machine is renamed while the server runs.
 bool sameAccount(const QString &client, const QString &other)
 {
-    return client != PeerIdentity::unknownAccount() && client.compare(other, Qt::CaseInsensitive) == 0;
+    const auto user = [](const QString &account) {
+        return QStringView(account).mid(account.lastIndexOf('/') + 1);
+    };
+    return client != PeerIdentity::unknownAccount() &&
+           user(client).compare(user(other), Qt::CaseInsensitive) == 0;
+}
+
+struct OwnAccounts
+{
+    QString server;
+    QString system;
+};
+
+// Neither account changes while the process runs (see sameAccount for the host part), so
+// they are learnt once rather than for every connection.
+const OwnAccounts &ownAccounts(ProcessUtils &processUtils)
+{
+    static const OwnAccounts accounts = [&processUtils] {
+        OwnAccounts learnt{processUtils.getDomainAndUsernameForPid(QCoreApplication::applicationPid()),
+                           processUtils.getDomainAndUsernameForSystemAccount()};
+        VYR_LOG_SERVER(Debug) << "Server domain and username: " << learnt.server;
+        VYR_LOG_SERVER(Debug) << "System domain and username: " << learnt.system;
+        return learnt;
+    }();
+    return accounts;
 }
 
 void classify(ProcessUtils &processUtils, PeerIdentity &peer)
 {
-    const QString server = processUtils.getDomainAndUsernameForPid(QCoreApplication::applicationPid());
-    const QString system = processUtils.getDomainAndUsernameForSystemAccount();
+    const auto &[server, system] = ownAccounts(processUtils);
     VYR_LOG_SERVER(Debug) << "Client domain and username: " << peer.account;
-    VYR_LOG_SERVER(Debug) << "Server domain and username: " << server;
-    VYR_LOG_SERVER(Debug) << "System domain and username: " << system;
     peer.onServerAccount = sameAccount(peer.account, server);
     peer.onSystemAccount = sameAccount(peer.account, system);
     if (peer.onServerAccount)
