@@ -30,7 +30,6 @@ protected:
                        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
                        .size());
     }
-    QString logDir() const { return QFileInfo(m_oServer.logFilePath()).absolutePath(); }
 };
 
 TEST_F(FaultTest, ClientKilledMidJob_SessionTimesOutAndItsConnectionIsClosed)
@@ -54,8 +53,7 @@ TEST_F(FaultTest, KeyFilesRemovedWhileRunning_OneErrorLineThenServedOnceTheyRetu
     startServer();
     const QString certs = m_oServer.appDir() + "/certs";
     ASSERT_TRUE(QDir().rename(certs, certs + ".away"));
-    for (int i = 0; i < 3; ++i)
-        EXPECT_FALSE(TlsClient(m_iPort, s_poOwner).isOpen());
+    EXPECT_FALSE(TlsClient(m_iPort, s_poOwner).isOpen() || TlsClient(m_iPort, s_poOwner).isOpen());
     ASSERT_TRUE(QDir().rename(certs + ".away", certs));
     EXPECT_TRUE(served());
     EXPECT_EQ(m_oServer.logText().count("every TLS connection is refused"), 1);
@@ -70,8 +68,9 @@ class LogFaultTest : public FaultTest, public ::testing::WithParamInterface<LogF
 
 TEST_P(LogFaultTest, LogUnwritable_ServesAndSaysSoOnceOnStandardError)
 {
-    QDir().mkpath(logDir());
-    GetParam()(logDir());
+    const QString logDir = QFileInfo(m_oServer.logFilePath()).absolutePath();
+    QDir().mkpath(logDir);
+    GetParam()(logDir);
     // A failing test prints the log; /dev/full reads without end.
     const auto unlink = qScopeGuard([&] { QFile::remove(m_oServer.logFilePath()); });
     m_oServer.runAs(s_poOwner);
@@ -79,9 +78,7 @@ TEST_P(LogFaultTest, LogUnwritable_ServesAndSaysSoOnceOnStandardError)
     m_iPort = quint16(m_iConfiguredPort + 1);
     ASSERT_TRUE(waitUntil([&] { return TlsClient(m_iPort, s_poOwner).isOpen(); }, 20s));
     EXPECT_TRUE(served());
-    const auto said = [&] {
-        return QString::fromUtf8(m_oServer.standardError()).count("the server keeps serving");
-    };
+    const auto said = [&] { return m_oServer.standardError().count("the server keeps serving"); };
     EXPECT_TRUE(waitUntil([&] { return said() > 0; }, 10s));
     EXPECT_EQ(said(), 1);
 }
@@ -103,7 +100,6 @@ TEST_F(FaultTest, DispatcherPortHeld_RetriesUntilItIsFree)
         m_oServer.waitForLogLine(QStringLiteral("Port %1 is held by process").arg(m_iConfiguredPort)));
     holder.reset();
     EXPECT_EQ(m_oServer.waitForListeningPort(), m_iConfiguredPort);
-    EXPECT_TRUE(m_oServer.isRunning());
 }
 
 } // namespace

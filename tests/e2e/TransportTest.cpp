@@ -98,16 +98,6 @@ TEST_F(TransportTest, PoolExhausted_ConnectionPastMaxThreads_503InClearWhileOthe
     EXPECT_EQ(first.post("/SERVER_VERSION").statusCode(), 200);
 }
 
-TEST_F(TransportTest, Handshake_WithoutCertificateAndKey_EveryHandshakeFails)
-{
-    QDir(m_oServer.appDir() + "/certs").removeRecursively();
-    const quint16 port = startServer();
-    ASSERT_NE(port, 0);
-    EXPECT_FALSE(TlsClient(port).isOpen());
-    EXPECT_FALSE(TlsClient(port).isOpen());
-    EXPECT_EQ(m_oServer.logText().count("every TLS connection is refused"), 1);
-}
-
 TEST_F(TransportTest, HostileInput_OversizedGarbageSilenceAndPlainHttp_413ThenServerKeepsServing)
 {
     m_oServer.setIniValue("listener/maxThreads", "3");
