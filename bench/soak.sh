@@ -16,8 +16,10 @@ case "$duration_text" in
   *s) duration=${duration_text%s} ;;
   *) duration=$duration_text ;;
 esac
-[[ "$duration" =~ ^[0-9]+$ ]] && [ "$duration" -ge 20 ] && [ "$duration" -le 86400 ] ||
-  { echo "usage: bench/soak.sh [DURATION: 20s to 24h, default 10m]" >&2; exit 2; }
+if ! [[ "$duration" =~ ^[0-9]+$ ]] || [ "$duration" -lt 20 ] || [ "$duration" -gt 86400 ]; then
+  echo "usage: bench/soak.sh [DURATION: 20s to 24h, default 10m]" >&2
+  exit 2
+fi
 sample_every=${SOAK_SAMPLE:-5}
 
 bench_need gnuplot:gnuplot-nox python3:python3
