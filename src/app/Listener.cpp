@@ -21,6 +21,8 @@ Listener::~Listener()
     if (m_poTask)
         Q_EMIT stop();
     disconnect();
+    // A dispatcher still waiting for its port gives up rather than hold the exit back.
+    m_poThread->requestInterruption();
     // The server, its pool and the handler threads go down on the listener thread before
     // it ends, so nothing of them outlives the process's orderly exit.
     QMetaObject::invokeMethod(m_poTask.data(), &ListenerTask::shutdown, Qt::BlockingQueuedConnection);

@@ -63,9 +63,11 @@ bool ServerKeyFiles::refresh(const QString &certificatePath, const QString &keyP
         QByteArray passPhrase = this->passPhrase();
         ++m_iGeneration;
         m_oSignature = snapshot.signature + PendingFileSet::signature({m_oSources.seedPath});
+        const Problem before = m_eProblem;
         m_eProblem = check(m_oCertificate, m_oKey, passPhrase);
         passPhrase.fill('\0');
-        report(certificatePath, keyPath);
+        if (m_eProblem != before)
+            report(certificatePath, keyPath);
     }
     return !m_oCertificate.isEmpty() && !m_oKey.isEmpty();
 }
@@ -110,6 +112,7 @@ void ServerKeyFiles::report(const QString &certificatePath, const QString &keyPa
     QString what;
     switch (m_eProblem) {
     case Problem::None:
+        VYR_LOG_SERVER(Info) << "TLS certificate and key serve again";
         return;
     case Problem::CertificateMissing:
         what = QStringLiteral("TLS certificate %1 is missing or empty").arg(certificatePath);
@@ -130,6 +133,7 @@ void ServerKeyFiles::report(const QString &certificatePath, const QString &keyPa
             QStringLiteral("TLS key %1 does not belong to the certificate %2").arg(keyPath, certificatePath);
         break;
     }
-    VYR_LOG_SERVER(Error) << what << "; every TLS handshake fails until they are made again";
-    VYR_LOG_SERVER(Error) << "To make them again, run: " << m_oRepairCommand;
+    // One line, whatever the number of connections refused meanwhile.
+    VYR_LOG_SERVER(Error) << what << "; every TLS connection is refused until they are made again"
+                          << " (run: " << m_oRepairCommand << ")";
 }

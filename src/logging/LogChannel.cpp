@@ -1,5 +1,6 @@
 #include "LogChannel.h"
 
+#include "LogFileFailure.h"
 #include "MessageFilter.h"
 
 #include <QDebug>
@@ -57,14 +58,27 @@ bool LogChannel::initialize(int level, qint64 maxSize, const QString &filePath)
             consoleSink->set_level(toSpdlogLevel(consoleLevel));
             sinks.push_back(consoleSink);
         }
+        const bool withFile = addFileSink(sinks, level, maxSize, filePath);
+        // Without its file the channel still takes lines (the console's, or none), so that
+        // every statement does not complain on its own.
+        initializeWithSinks(level, maxSize, filePath, std::move(sinks));
+        return withFile;
+    } catch (const std::exception &e) {
+        qDebug().noquote() << "Cannot initialize logger! " << e.what();
+        return false;
+    }
+}
+
+bool LogChannel::addFileSink(SinkList &sinks, int level, qint64 maxSize, const QString &filePath)
+{
+    try {
         auto fileSink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
             filePath.toStdString(), static_cast<std::size_t>(qMax<qint64>(maxSize, 1)), 1, false);
         fileSink->set_level(toSpdlogLevel(level));
         sinks.push_back(fileSink);
-        initializeWithSinks(level, maxSize, filePath, std::move(sinks));
         return true;
-    } catch (const std::exception &e) {
-        qDebug().noquote() << "Cannot initialize logger! " << e.what();
+    } catch (const spdlog::spdlog_ex &e) {
+        reportLogFileFailure(filePath, QString::fromUtf8(e.what()));
         return false;
     }
 }
@@ -84,6 +98,10 @@ void LogChannel::installLocked(int level, qint64 maxSize, const QString &filePat
     // Warnings and worse reach the file at once, so a crash right after keeps them; the rest
     // follows within the periodic flush, which people tailing the log do not notice.
     logger->flush_on(spdlog::level::warn);
+    // A full or read-only disk: the caller goes on, and the failure is told once.
+    logger->set_error_handler([filePath](const std::string &message) {
+        reportLogFileFailure(filePath, QString::fromStdString(message));
+    });
     m_iThreshold.store(lowestSinkLevel(sinks), std::memory_order_relaxed);
     m_oLogger.store(std::move(logger));
     m_oSinks = std::move(sinks);

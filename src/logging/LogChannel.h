@@ -59,6 +59,8 @@ public:
 private:
     // One lock for setting channels up; writing a line does not take it.
     static QMutex &processLock();
+    // False, and said once on standard error, when the file cannot be opened.
+    static bool addFileSink(SinkList &sinks, int level, qint64 maxSize, const QString &filePath);
     void installLocked(int level, qint64 maxSize, const QString &filePath, SinkList sinks);
 
     const QString m_oName;

@@ -97,6 +97,9 @@ void CSignController::CloseSession(HttpRequest &, HttpResponse &response)
     m_poTimeouts->RemoveTimer(m_oFields.sessionId);
     const QByteArray sessionId = m_oFields.sessionId;
     m_oFields.sessionId.clear();
+    // As a timeout would: results never collected, and the module holds of their jobs,
+    // would otherwise stay for the life of the process.
+    m_poLauncher->RemoveAllForSession(sessionId);
     m_poDllManager->unloadAllModulesForSession(sessionId);
     VYR_LOG_SERVER(Info) << "Session destroyed. sessionID=" << sessionId;
     SetResultData(ResultData(200, "OK"), response);

@@ -114,9 +114,10 @@ bool CSslConnectionHandler::configureTls()
 {
     // A copy of the shared snapshot: the key was decrypted when the files last changed.
     const std::shared_ptr<const TlsMaterialCache::Snapshot> snapshot = TlsMaterialCache::instance().current();
-    if (!snapshot->hasMaterial) {
-        VYR_LOG_SERVER(Warning) << "Cert file not found";
-        VYR_LOG_SERVER(Warning) << "Key file not found";
+    // The handshake could only fail; the files' state was logged once when it changed.
+    if (!snapshot->serves) {
+        m_poSocket->disconnectFromHost();
+        return false;
     }
     if (snapshot->configuration.ciphers().isEmpty()) {
         m_poSocket->disconnectFromHost();

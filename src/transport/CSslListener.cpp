@@ -11,10 +11,16 @@
 #include "settings/CSettings.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QThread>
+#include <algorithm>
+#include <chrono>
 #include <unistd.h>
 
 namespace {
+// How long a dispatcher waits for its port; well inside the unit's stop timeout.
+constexpr std::chrono::seconds kBindRetry(15);
 constexpr char kTooManyConnections[] =
     "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
 
@@ -93,20 +99,41 @@ void CSslListener::becomeDispatcher(quint16 port)
         VYR_LOG_SERVER(Debug) << "Service is listening";
         return;
     }
-    const qint64 owner = ownerOfPort(port);
-    if (owner != 0 && runsOnSystemAccount(owner)) {
-        VYR_LOG_SERVER(Info) << "Dispatcher already started on system account!!!";
-        terminateProcess(1);
+    if (const qint64 owner = ownerOfPort(port); owner != 0 && !runsOnSystemAccount(owner)) {
+        VYR_LOG_SERVER(Warning)
+            << "Dispatcher is runing on another user. It will be closed and run on system account!";
+        createProcessUtils()->ShutdownProcess(owner);
     }
-    VYR_LOG_SERVER(Warning)
-        << "Dispatcher is runing on another user. It will be closed and run on system account!";
-    if (const qint64 currentOwner = ownerOfPort(port); currentOwner != 0)
-        createProcessUtils()->ShutdownProcess(currentOwner);
-    if (!listen(QHostAddress::LocalHost, port)) {
-        VYR_LOG_SERVER(Error) << "Can't start server as dispatcher!!!";
+    if (!listenWithBackoff(port)) {
+        if (QThread::currentThread()->isInterruptionRequested())
+            return; // the server is stopping anyway
+        VYR_LOG_SERVER(Error) << "Port " << port << " is still held by another process after "
+                              << kBindRetry.count() << " s; exiting, for the service manager to start"
+                              << " the dispatcher again";
         terminateProcess(1);
     }
     VYR_LOG_SERVER(Info) << "Current server will be a dispatcher service for other servers";
+}
+
+// The holder may be a dispatcher on its way out or a process that took the port by chance:
+// waiting a while beats failing at once, and an unbounded wait would hide the fault.
+bool CSslListener::listenWithBackoff(quint16 port)
+{
+    const QDeadlineTimer deadline(kBindRetry);
+    std::chrono::milliseconds pause(100);
+    bool logged = false;
+    while (!listen(QHostAddress::LocalHost, port)) {
+        if (deadline.hasExpired() || QThread::currentThread()->isInterruptionRequested())
+            return false;
+        if (!logged)
+            VYR_LOG_SERVER(Warning) << "Port " << port << " is held by process " << ownerOfPort(port) << " ("
+                                    << errorString() << "); retrying for up to " << kBindRetry.count()
+                                    << " s";
+        logged = true;
+        QThread::msleep(static_cast<unsigned long>(pause.count()));
+        pause = std::min(pause * 2, std::chrono::milliseconds(2000));
+    }
+    return true;
 }
 
 void CSslListener::incomingConnection(qintptr socketDescriptor)

@@ -28,6 +28,7 @@ private:
     bool adoptActivatedSocket(quint16 port, bool dispatcher);
     void bindUserPort(quint16 port);
     void becomeDispatcher(quint16 port);
+    bool listenWithBackoff(quint16 port);
     void answerTooManyConnections(qintptr socketDescriptor);
 
     std::unique_ptr<CSslConnectionHandlerPool> m_poPool; // lives on the listener thread

@@ -45,6 +45,7 @@ std::shared_ptr<const TlsMaterialCache::Snapshot> TlsMaterialCache::build(const 
 {
     auto snapshot = std::make_shared<Snapshot>();
     snapshot->hasMaterial = hasMaterial;
+    snapshot->serves = files.problem() == ServerKeyFiles::Problem::None;
     QSslConfiguration &configuration = snapshot->configuration;
     configuration = QSslConfiguration::defaultConfiguration();
     configuration.setProtocol(QSsl::TlsV1_2OrLater);

@@ -20,6 +20,7 @@ public:
     {
         QSslConfiguration configuration;
         bool hasMaterial = false; // both files have content (whether or not they serve)
+        bool serves = false;      // the key opens and belongs to the certificate
     };
 
     static TlsMaterialCache &instance();

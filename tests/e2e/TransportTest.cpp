@@ -98,16 +98,6 @@ TEST_F(TransportTest, PoolExhausted_ConnectionPastMaxThreads_503InClearWhileOthe
     EXPECT_EQ(first.post("/SERVER_VERSION").statusCode(), 200);
 }
 
-TEST_F(TransportTest, Handshake_WithoutCertificateAndKey_EveryHandshakeFails)
-{
-    QDir(m_oServer.appDir() + "/certs").removeRecursively();
-    const quint16 port = startServer();
-    ASSERT_NE(port, 0);
-    EXPECT_FALSE(TlsClient(port).isOpen());
-    EXPECT_FALSE(TlsClient(port).isOpen());
-    EXPECT_TRUE(m_oServer.waitForLogLine("Key file not found"));
-}
-
 TEST_F(TransportTest, HostileInput_OversizedGarbageSilenceAndPlainHttp_413ThenServerKeepsServing)
 {
     m_oServer.setIniValue("listener/maxThreads", "3");

@@ -41,6 +41,7 @@ public:
     int stopWithSignal(int signalNumber);
     bool isRunning() const { return m_oProcess.state() != QProcess::NotRunning; }
     int threadCount() const;
+    qint64 pid() const { return m_oProcess.processId(); }
 
     QString appDir() const { return m_oAppDir.path(); }
     QString logFilePath() const;
