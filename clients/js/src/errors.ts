@@ -34,7 +34,7 @@ export class NoSessionError extends VeltraneError {}
 export class NoResultError extends VeltraneError {}
 /** 500: the server or a module failed without a code of its own. */
 export class ServerError extends VeltraneError {}
-/** 503: another command with a dialog is running; try again once it has ended. */
+/** 503: the server is busy (a command with a dialog is running, or this session has too many commands or uncollected results); try again later. */
 export class BusyError extends VeltraneError {}
 
 /** The failure codes of the signing module. */
