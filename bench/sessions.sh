@@ -21,10 +21,17 @@ bench_start_server
 rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$server_pid/status"; }
 # User and system clock ticks of the main thread, whose id is the process's.
 main_ticks() { awk '{sub(/.*\) /, ""); print $12 + $13}' "/proc/$server_pid/task/$server_pid/stat"; }
+process_ticks() { awk '{sub(/.*\) /, ""); print $12 + $13}' "/proc/$server_pid/stat"; }
 tick_ms=$(( 1000 / $(getconf CLK_TCK) ))
+# Round trips per second and, steadier on a shared machine, the server's CPU time per trip.
 trips() {
-  "${runas[@]}" wrk -t1 -c1 -d"${DURATION}s" --latency -s bench/roundtrip.lua "https://127.0.0.1:$vyr_port" 2>/dev/null |
-    awk '/ROUNDTRIPS_PER_SEC/ {t=$2} / 50%/ {p50=$2} / 99%/ {p99=$2} END {printf "%s trips/s (request p50 %s, p99 %s)", t, p50, p99}'
+  local before after out
+  before=$(process_ticks)
+  out=$("${runas[@]}" wrk -t1 -c1 -d"${DURATION}s" --latency -s bench/roundtrip.lua "https://127.0.0.1:$vyr_port" 2>/dev/null)
+  after=$(process_ticks)
+  awk -v ticks=$(( after - before )) -v tick_ms="$tick_ms" -v secs="$DURATION" '
+    /ROUNDTRIPS_PER_SEC/ {t=$2} / 50%/ {p50=$2} / 99%/ {p99=$2}
+    END {printf "%s trips/s, server CPU %.2f ms per trip (request p50 %s, p99 %s)", t, ticks * tick_ms / (t * secs), p50, p99}' <<<"$out"
 }
 sample() { # sample NAME SECONDS: perf of the server's CPU, top symbols
   [ -n "${PERF:-}" ] || return 0
