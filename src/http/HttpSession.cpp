@@ -1,8 +1,12 @@
 #include "HttpSession.h"
 
 #include "logging/LogStatement.h"
+#include "settings/SessionLimits.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QReadWriteLock>
 #include <QUuid>
 
@@ -10,6 +14,7 @@ struct HttpSession::Data
 {
     QByteArray id;
     QMap<QByteArray, QVariant> values;
+    qint64 valueBytes = 0; // sizeOf summed over values
     qint64 lastAccess = 0;
     qint32 refCount = 1;
     mutable QReadWriteLock lock;
@@ -84,7 +89,53 @@ void HttpSession::set(const QByteArray &key, const QVariant &value)
     if (!m_pData)
         return;
     const QWriteLocker locker(&m_pData->lock);
+    const auto previous = m_pData->values.constFind(key);
+    if (previous != m_pData->values.constEnd())
+        m_pData->valueBytes -= sizeOf(key, previous.value());
+    m_pData->valueBytes += sizeOf(key, value);
     m_pData->values.insert(key, value);
+}
+
+HttpSession::Outcome HttpSession::setWithin(const QList<QPair<QByteArray, QVariant>> &entries,
+                                            const SessionLimits &limits)
+{
+    if (!m_pData)
+        return Outcome::NoSession;
+    const QWriteLocker locker(&m_pData->lock);
+    // The last entry of a key is the one that stays, as if they were stored one by one.
+    QHash<QByteArray, qint64> incoming;
+    for (const auto &[key, value] : entries)
+        incoming.insert(key, sizeOf(key, value));
+    qint64 count = m_pData->values.size();
+    qint64 bytes = m_pData->valueBytes;
+    for (auto it = incoming.cbegin(); it != incoming.cend(); ++it) {
+        const auto previous = m_pData->values.constFind(it.key());
+        if (previous == m_pData->values.constEnd())
+            ++count;
+        else
+            bytes -= sizeOf(it.key(), previous.value());
+        bytes += it.value();
+    }
+    if (count > limits.maxValues)
+        return Outcome::TooManyValues;
+    if (bytes > limits.maxValueBytes)
+        return Outcome::TooManyBytes;
+    for (const auto &[key, value] : entries)
+        m_pData->values.insert(key, value);
+    m_pData->valueBytes = bytes;
+    return Outcome::Stored;
+}
+
+qint64 HttpSession::sizeOf(const QByteArray &key, const QVariant &value)
+{
+    if (value.typeId() == QMetaType::QByteArray)
+        return key.size() + value.toByteArray().size();
+    if (value.typeId() == QMetaType::QString)
+        return key.size() + value.toString().toUtf8().size();
+    // Wrapped in an array, so a bare number or a nested object serialises alike.
+    const QByteArray json =
+        QJsonDocument(QJsonArray{QJsonValue::fromVariant(value)}).toJson(QJsonDocument::Compact);
+    return key.size() + json.size() - 2;
 }
 
 QVariant HttpSession::get(const QByteArray &key) const

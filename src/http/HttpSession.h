@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
+#include <QPair>
 #include <QVariant>
+
+struct SessionLimits;
 
 // A counted handle to one client session's values. Copies share the data; the last handle
 // to go frees it. Any thread may use a handle: the data carries its own lock.
@@ -19,6 +23,20 @@ public:
     bool isNull() const { return m_pData == nullptr; }
 
     void set(const QByteArray &key, const QVariant &value);
+    // What setWithin did with a batch of values: all of them stored, or none.
+    enum class Outcome
+    {
+        Stored,
+        NoSession,
+        TooManyValues,
+        TooManyBytes,
+    };
+    // Stores every entry, in order, only when the session then stays within the limits'
+    // count and size of values; checked and stored under one lock, so racing requests
+    // cannot overshoot together.
+    Outcome setWithin(const QList<QPair<QByteArray, QVariant>> &entries, const SessionLimits &limits);
+    // The bytes a value counts for: its text, or a structured value's compact JSON.
+    static qint64 sizeOf(const QByteArray &key, const QVariant &value);
     QVariant get(const QByteArray &key) const;
     bool contains(const QByteArray &key) const;
     QMap<QByteArray, QVariant> getAll() const;

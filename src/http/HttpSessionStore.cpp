@@ -16,7 +16,8 @@ std::atomic<HttpSessionStore *> g_pPublishedStore{nullptr};
 HttpSessionStore::HttpSessionStore(QSettings *settings, QObject *parent)
     : QObject(parent), m_pSettings(settings),
       m_oCookieName(settings->value(QStringLiteral("cookieName"), QStringLiteral("sessionid")).toByteArray()),
-      m_iExpirationTime(settings->value(QStringLiteral("expirationTime"), 3600000).toInt())
+      m_iExpirationTime(settings->value(QStringLiteral("expirationTime"), 3600000).toInt()),
+      m_oLimits(SessionLimits::read(*settings))
 {
     connect(&m_oCleanupTimer, &QTimer::timeout, this, &HttpSessionStore::sessionTimerEvent);
     m_oCleanupTimer.start(kSweepIntervalMs);
@@ -72,6 +73,17 @@ HttpSession HttpSessionStore::getSession(HttpRequest &request, HttpResponse &res
     }
     if (!allowCreate)
         return HttpSession();
+    return create(response);
+}
+
+// Called with m_oMutex held.
+HttpSession HttpSessionStore::create(HttpResponse &response)
+{
+    if (m_oSessions.size() >= m_oLimits.maxSessions) {
+        VYR_LOG_SERVER(Warning) << "HttpSessionStore: no new session, " << m_oSessions.size()
+                                << " are open (maxSessions)";
+        return HttpSession();
+    }
     const HttpSession session(true);
     VYR_LOG_SERVER(Debug) << "HttpSessionStore: create new session with ID " << session.getId();
     m_oSessions.insert(session.getId(), session);

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "HttpSession.h"
+#include "settings/SessionLimits.h"
 
 #include <QByteArray>
-#include <QMap>
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QTimer>
@@ -26,7 +27,8 @@ public:
 
     // The session cookie of the response or else of the request; empty when it names no session.
     QByteArray getSessionId(HttpRequest &request, HttpResponse &response);
-    // Refreshes (or with allowCreate opens) the request's session and sets its cookie on the response.
+    // Refreshes (or with allowCreate opens) the request's session and sets its cookie on the
+    // response. A null session with allowCreate means the store is full (maxSessions).
     HttpSession getSession(HttpRequest &request, HttpResponse &response, bool allowCreate = true);
     // A null session for an unknown ID; a found one counts as used.
     HttpSession getSession(const QByteArray &id);
@@ -38,6 +40,7 @@ public:
     int sessionCount() const;
     QByteArray cookieName() const { return m_oCookieName; }
     qint32 expirationTime() const { return m_iExpirationTime; }
+    const SessionLimits &limits() const { return m_oLimits; }
 
     // The process's store: start-up publishes the one it creates; null before and after.
     static HttpSessionStore *published();
@@ -51,12 +54,14 @@ public Q_SLOTS:
 private:
     HttpCookie sessionCookie(const QByteArray &id) const;
     HttpSession find(const QByteArray &id);
+    HttpSession create(HttpResponse &response);
 
-    QMap<QByteArray, HttpSession> m_oSessions;
+    QHash<QByteArray, HttpSession> m_oSessions;
     QSettings *m_pSettings;
     QTimer m_oCleanupTimer{this}; // follows the store's thread
     QByteArray m_oCookieName;
     qint32 m_iExpirationTime;
+    const SessionLimits m_oLimits;
     mutable QMutex m_oMutex; // guards m_oSessions
     // QSettings may be used by one thread at a time; the lookups come from many.
     mutable QMutex m_oSettingsMutex;

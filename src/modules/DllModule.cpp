@@ -281,14 +281,14 @@ void DllModule::addSession(const QByteArray &sessionId)
         VYR_LOG_SERVER(Debug) << "Module " << m_oModuleName << " already in session " << sessionId;
         return;
     }
-    m_oSessions.append(sessionId);
+    m_oSessions.insert(sessionId);
     VYR_LOG_SERVER(Debug) << "session <" << sessionId << "> appended to module <" << m_oModuleName << ">";
 }
 
 void DllModule::removeSession(const QByteArray &sessionId)
 {
     const QMutexLocker locker(&s_oClassMutex);
-    if (!m_oSessions.removeOne(sessionId)) {
+    if (!m_oSessions.remove(sessionId)) {
         VYR_LOG_SERVER(Debug) << "Module " << m_oModuleName << " not used in session " << sessionId;
         return;
     }
@@ -451,7 +451,9 @@ QByteArray DllModule::getModuleName() const
 QList<QByteArray> DllModule::getSessions() const
 {
     const QMutexLocker locker(&s_oClassMutex);
-    return m_oSessions;
+    QList<QByteArray> sessions = m_oSessions.values();
+    std::sort(sessions.begin(), sessions.end());
+    return sessions;
 }
 
 bool DllModule::isLoaded() const

@@ -9,6 +9,7 @@
 #include <QLibrary>
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -53,6 +54,7 @@ public:
 
     void setModuleName(const QByteArray &name);
     QByteArray getModuleName() const;
+    // In the order of their IDs.
     QList<QByteArray> getSessions() const;
     bool isLoaded() const;
     quint64 getCallsInProgress() const;
@@ -108,7 +110,8 @@ private:
     bool canUseOnTerminalServicesPriv();
     bool serverModeSetting() const;
 
-    QList<QByteArray> m_oSessions;
+    // Looked up on every module command of every session, so a set rather than a list.
+    QSet<QByteArray> m_oSessions;
     QByteArray m_oModuleName;
     std::unique_ptr<QLibrary, DeferredDelete> m_poLibrary;
     // The loaded library's own exports; present exactly while the library is loaded. Used by

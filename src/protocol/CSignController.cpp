@@ -86,6 +86,10 @@ void CSignController::service(HttpRequest &request, HttpResponse &response)
     }
     if (!IsServerCommand(m_oFields.command) && m_oFields.sessionId.isEmpty())
         ProcessOpenSession(request, response);
+    if (m_bOpeningRefused) {
+        SendResponse(request, response);
+        return;
+    }
     if (!m_oFields.sessionId.isEmpty())
         RestartTimeout();
     SetLogLevelRequest(request);
@@ -121,6 +125,7 @@ void CSignController::ProcessServerVersion(HttpRequest &, HttpResponse &response
 void CSignController::SetAllNecessaryParams(HttpRequest &request, HttpResponse &response)
 {
     m_oFields = RequestFields();
+    m_bOpeningRefused = false;
     m_oFields.sessionId = GetHeaderValue(request, "X-VYR-sessionId");
     VYR_LOG_SERVER(Debug) << "sessionId=" << m_oFields.sessionId;
     HttpSessionStore *store = m_oContext.sessionStore();

@@ -76,11 +76,14 @@ private:
     void ProcessAlive(HttpRequest &request, HttpResponse &response);
     void ProcessServerVersion(HttpRequest &request, HttpResponse &response);
     void ProcessOpenSession(HttpRequest &request, HttpResponse &response);
+    // A new session's start: its values, its module and its timer; false with the reply set.
+    bool StartSession(HttpRequest &request, HttpResponse &response);
     bool LoadDllLibrary();
     void CloseSession(HttpRequest &request, HttpResponse &response);
     void ProcessSetSessionVar(HttpRequest &request, HttpResponse &response);
-    void SetSessionVar(const QByteArray &key, const QVariant &value);
-    void SetSessionVars(const QByteArray &json);
+    // Both false when the session's caps refuse the values; then none of them is stored.
+    bool SetSessionVars(const QByteArray &json);
+    bool StoreSessionValues(const QList<QPair<QByteArray, QVariant>> &entries);
     void ProcessGetResult(HttpRequest &request, HttpResponse &response);
     // The job a GET_RESULT collects: the "cmdId" parameter, else the header.
     static QByteArray ResultCommandId(const HttpRequest &request);
@@ -97,6 +100,8 @@ private:
     CTimeout *m_poTimeouts = nullptr;
     RequestFields m_oFields;
     HttpSession m_oSession;
+    // Set when a cap refused the session this request would have opened; its reply stands.
+    bool m_bOpeningRefused = false;
     QByteArray m_oCallback;
     QByteArray m_oReplyBody;
 };

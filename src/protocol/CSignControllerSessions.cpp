@@ -19,6 +19,8 @@
 namespace {
 using ControllerReplies::kNoSession;
 using ControllerReplies::kNotFound;
+using ControllerReplies::kSessionValuesTooLarge;
+using ControllerReplies::kTooManySessions;
 } // namespace
 
 void CSignController::ProcessOpenSession(HttpRequest &request, HttpResponse &response)
@@ -29,25 +31,44 @@ void CSignController::ProcessOpenSession(HttpRequest &request, HttpResponse &res
     }
     HttpSessionStore *store = m_oContext.sessionStore();
     m_oSession = store ? store->getSession(request, response, true) : HttpSession();
+    if (store && m_oSession.isNull()) {
+        // The store is full and has said so in the log.
+        m_bOpeningRefused = true;
+        SetResultData(kTooManySessions, response);
+        return;
+    }
     if (m_oSession.isNull())
         VYR_LOG_SERVER(Error) << "Session is null!";
     if (!m_oSession.contains("startTime")) {
-        m_oSession.set("startTime", QDateTime::currentDateTime());
-        m_oFields.sessionId = m_oSession.getId();
-        VYR_LOG_SERVER(Debug) << "Creating session with ID: " << m_oFields.sessionId;
-        if (!LoadDllLibrary()) {
-            if (store)
-                store->removeSession(m_oSession);
-            SetResultData(kNotFound, response);
+        if (!StartSession(request, response))
             return;
-        }
-        m_poTimeouts->AddNewTimer(m_oFields.sessionId);
-        SetSessionVars(request.parameter("sessionVars"));
     } else {
         m_oFields.sessionId = m_oSession.getId();
         m_poTimeouts->RestartTimer(m_oFields.sessionId);
     }
     SetResultData(ResultData(200, "OK", m_oFields.sessionId), response);
+}
+
+bool CSignController::StartSession(HttpRequest &request, HttpResponse &response)
+{
+    m_oSession.set("startTime", QDateTime::currentDateTime());
+    m_oFields.sessionId = m_oSession.getId();
+    VYR_LOG_SERVER(Debug) << "Creating session with ID: " << m_oFields.sessionId;
+    // The page's values are checked before the module is loaded, so a refused session
+    // costs no module load.
+    const bool valuesStored = SetSessionVars(request.parameter("sessionVars"));
+    if (valuesStored && LoadDllLibrary()) {
+        m_poTimeouts->AddNewTimer(m_oFields.sessionId);
+        return true;
+    }
+    if (HttpSessionStore *store = m_oContext.sessionStore())
+        store->removeSession(m_oSession);
+    if (!valuesStored) {
+        m_bOpeningRefused = true;
+        m_oFields.sessionId.clear(); // the page gets no ID of a session that was never opened
+    }
+    SetResultData(valuesStored ? kNotFound : kSessionValuesTooLarge, response);
+    return false;
 }
 
 bool CSignController::LoadDllLibrary()
@@ -60,20 +81,33 @@ bool CSignController::LoadDllLibrary()
     return m_poDllManager->loadModuleForSession(m_oFields.libraryName, m_oFields.sessionId);
 }
 
-void CSignController::SetSessionVars(const QByteArray &json)
+bool CSignController::SetSessionVars(const QByteArray &json)
 {
-    const QJsonArray entries = QJsonDocument::fromJson(json).array();
-    for (const auto &entry : entries) {
+    const QJsonArray array = QJsonDocument::fromJson(json).array();
+    QList<QPair<QByteArray, QVariant>> entries;
+    entries.reserve(array.size());
+    for (const auto &entry : array) {
         const QJsonObject object = entry.toObject();
-        SetSessionVar(object.value(QStringLiteral("key")).toString().toUtf8(),
-                      object.value(QStringLiteral("value")).toVariant());
+        entries.append({object.value(QStringLiteral("key")).toString().toUtf8(),
+                        object.value(QStringLiteral("value")).toVariant()});
     }
+    return entries.isEmpty() || StoreSessionValues(entries);
 }
 
-void CSignController::SetSessionVar(const QByteArray &key, const QVariant &value)
+bool CSignController::StoreSessionValues(const QList<QPair<QByteArray, QVariant>> &entries)
 {
-    VYR_LOG_SERVER(Debug) << "key: " << key << " -> value: " << value.toByteArray();
-    m_oSession.set(key, value);
+    for (const auto &[key, value] : entries)
+        VYR_LOG_SERVER(Debug) << "key: " << key << " -> value: " << value.toByteArray();
+    HttpSessionStore *store = m_oContext.sessionStore();
+    const SessionLimits limits = store ? store->limits() : SessionLimits();
+    const HttpSession::Outcome outcome = m_oSession.setWithin(entries, limits);
+    if (outcome == HttpSession::Outcome::TooManyValues || outcome == HttpSession::Outcome::TooManyBytes) {
+        VYR_LOG_SERVER(Warning) << "Session values refused, sessionID=" << m_oFields.sessionId << ": over "
+                                << (outcome == HttpSession::Outcome::TooManyValues ? "maxSessionValues"
+                                                                                   : "maxSessionValueBytes");
+        return false;
+    }
+    return true; // stored, or dropped with the session that no longer exists
 }
 
 void CSignController::ProcessSetSessionVar(HttpRequest &request, HttpResponse &response)
@@ -82,8 +116,8 @@ void CSignController::ProcessSetSessionVar(HttpRequest &request, HttpResponse &r
         SetResultData(kNoSession, response);
         return;
     }
-    SetSessionVar(request.parameter("key"), request.parameter("value"));
-    SetResultData(ResultData(200, "OK"), response);
+    const bool stored = StoreSessionValues({{request.parameter("key"), request.parameter("value")}});
+    SetResultData(stored ? ResultData(200, "OK") : kSessionValuesTooLarge, response);
 }
 
 void CSignController::CloseSession(HttpRequest &, HttpResponse &response)

@@ -27,14 +27,14 @@ void CTask::CreateTimer(const QByteArray &v_oSessionID)
     });
 }
 
-void CTask::RestartTimer(QTimer *v_poTimer)
+void CTask::RestartTimer(QTimer *v_poTimer, int v_iInterval)
 {
     runGuarded("CTask", "RestartTimer", [&] {
         if (!v_poTimer)
             return;
         VYR_LOG_SERVER(Debug) << "Timers remain time=" << v_poTimer->remainingTime()
                               << ".Restart timer=" << static_cast<const void *>(v_poTimer);
-        v_poTimer->start(); // the full interval from now
+        v_poTimer->start(v_iInterval);
     });
 }
 

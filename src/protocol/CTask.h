@@ -23,7 +23,8 @@ Q_SIGNALS:
 
 public Q_SLOTS:
     void CreateTimer(const QByteArray &v_oSessionID);
-    void RestartTimer(QTimer *v_poTimer);
+    // Runs the timer again for v_iInterval ms, which may be less than the default interval.
+    void RestartTimer(QTimer *v_poTimer, int v_iInterval);
     void DeleteTimerLater(QTimer *v_poTimer);
 
 private:

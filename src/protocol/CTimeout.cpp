@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+#include <chrono>
 
 CTimeout::Services CTimeout::ProcessServices()
 {
@@ -101,12 +102,14 @@ void CTimeout::InsertTimerToMap(const QByteArray &v_oSessionID, QTimer *v_poTime
             Q_EMIT DeleteRemovedTimer(v_poTimer); // the session ended while this was made
             return;
         }
-        connect(v_poTimer, &QTimer::timeout, this, &CTimeout::ExecuteTimeout);
-        QTimer *replaced = m_oTimers.value(v_oSessionID);
-        m_oTimers.insert(v_oSessionID, v_poTimer);
+        // The session travels with the call: sender() would walk every timer connected here.
+        connect(v_poTimer, &QTimer::timeout, this,
+                [this, v_oSessionID, v_poTimer] { ExecuteTimeout(v_oSessionID, v_poTimer); });
+        QTimer *replaced = m_oTimers.value(v_oSessionID).timer;
+        m_oTimers.insert(v_oSessionID, {v_poTimer, 0});
         if (replaced && replaced != v_poTimer) {
             // A session given a second timer keeps one: the older is let go unfired.
-            disconnect(replaced, &QTimer::timeout, this, &CTimeout::ExecuteTimeout);
+            disconnect(replaced, nullptr, this, nullptr);
             Q_EMIT DeleteRemovedTimer(replaced);
         }
     });
@@ -115,21 +118,41 @@ void CTimeout::InsertTimerToMap(const QByteArray &v_oSessionID, QTimer *v_poTime
 void CTimeout::RestartTimer(const QByteArray &v_oSessionID)
 {
     const QMutexLocker locker(&s_oMutex);
-    QTimer *timer = m_oTimers.value(v_oSessionID);
-    if (!timer && m_oPendingTimers.contains(v_oSessionID))
+    const auto entry = m_oTimers.find(v_oSessionID);
+    if (entry == m_oTimers.end() && m_oPendingTimers.contains(v_oSessionID))
         return; // its timer is being made and starts with the full interval
-    if (!timer) {
+    if (entry == m_oTimers.end()) {
         VYR_LOG_SERVER(Warning) << "Timer for sessionID <" << v_oSessionID << "> not exist!";
         return;
     }
-    Q_EMIT RestartTimerCalled(timer);
+    entry->activeAt = NowMs();
     VYR_LOG_SERVER(Debug) << "Timer restarted. sessionID=" << v_oSessionID;
+}
+
+bool CTimeout::PostponeTimeout(const QByteArray &sessionId)
+{
+    const QMutexLocker locker(&s_oMutex);
+    const auto entry = m_oTimers.find(sessionId);
+    if (entry == m_oTimers.end() || entry->activeAt == 0)
+        return false;
+    const qint64 remaining = entry->activeAt + m_oDefaultInterval - NowMs();
+    entry->activeAt = 0; // the timer now runs to the end of that request's interval
+    if (remaining <= 0)
+        return false;
+    Q_EMIT RestartTimerCalled(entry->timer, int(remaining));
+    return true;
+}
+
+qint64 CTimeout::NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
 }
 
 void CTimeout::RemoveTimer(const QByteArray &v_oSessionID)
 {
     const QMutexLocker locker(&s_oMutex);
-    QTimer *timer = m_oTimers.take(v_oSessionID);
+    QTimer *timer = m_oTimers.take(v_oSessionID).timer;
     const bool wasPending = m_oPendingTimers.remove(v_oSessionID);
     if (!timer && wasPending)
         return;
@@ -138,8 +161,8 @@ void CTimeout::RemoveTimer(const QByteArray &v_oSessionID)
         return;
     }
     VYR_LOG_SERVER(Debug) << "Timer removed. sessionID=" << v_oSessionID;
-    // A timeout already queued from this timer then finds no sender and tears nothing down.
-    disconnect(timer, &QTimer::timeout, this, &CTimeout::ExecuteTimeout);
+    // A timeout already queued from this timer then finds it gone and tears nothing down.
+    disconnect(timer, nullptr, this, nullptr);
     Q_EMIT DeleteRemovedTimer(timer);
 }
 
@@ -149,29 +172,25 @@ bool CTimeout::HasTimer(const QByteArray &v_oSessionID) const
     return m_oTimers.contains(v_oSessionID);
 }
 
-void CTimeout::ExecuteTimeout()
+void CTimeout::ExecuteTimeout(const QByteArray &v_oSessionID, const QTimer *v_poTimer)
 {
     runGuarded("CTimeout", "ExecuteTimeout", [&] {
-        // Only the sender's identity is used: the timer belongs to the timer thread.
-        const QObject *timer = sender();
-        if (!timer) {
+        // Only the timer's identity is used: it belongs to the timer thread.
+        if (!IsTimerOf(v_oSessionID, v_poTimer)) {
             VYR_LOG_SERVER(Warning) << "Timer passed is NULL!";
             return;
         }
-        const QByteArray sessionId = SessionOfTimer(timer);
-        VYR_LOG_SERVER(Info) << "Timeout occured. sessionID=" << sessionId;
-        TearDownSession(sessionId);
+        if (PostponeTimeout(v_oSessionID))
+            return;
+        VYR_LOG_SERVER(Info) << "Timeout occured. sessionID=" << v_oSessionID;
+        TearDownSession(v_oSessionID);
     });
 }
 
-QByteArray CTimeout::SessionOfTimer(const QObject *timer) const
+bool CTimeout::IsTimerOf(const QByteArray &sessionId, const QTimer *timer) const
 {
     const QMutexLocker locker(&s_oMutex);
-    for (auto entry = m_oTimers.cbegin(); entry != m_oTimers.cend(); ++entry) {
-        if (entry.value() == timer)
-            return entry.key();
-    }
-    return {};
+    return timer && m_oTimers.value(sessionId).timer == timer;
 }
 
 void CTimeout::TearDownSession(const QByteArray &sessionId)

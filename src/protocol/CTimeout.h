@@ -4,7 +4,7 @@
 #include "modules/OwnedThread.h"
 
 #include <QByteArray>
-#include <QMap>
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
@@ -21,8 +21,9 @@ class QTimer;
 
 // Tears a client session down once it has been silent for the timeout interval: its jobs
 // ended, results dropped, HTTP session removed and modules let go. Request threads only
-// post to the timer thread, where CTask owns every timer; the table and the teardown live
-// in CTimeout's thread (the main thread for the process's instance).
+// note a session's activity or post to the timer thread, where CTask owns every timer; the
+// table and the teardown live in CTimeout's thread (the main thread for the process's
+// instance).
 class CTimeout : public QObject
 {
     Q_OBJECT
@@ -55,25 +56,36 @@ public:
     void RestartTimer(const QByteArray &v_oSessionID);
     void RemoveTimer(const QByteArray &v_oSessionID);
     bool HasTimer(const QByteArray &v_oSessionID) const;
+    // A timer's timeout, on this object's thread; one removed or replaced since is let go.
+    void ExecuteTimeout(const QByteArray &v_oSessionID, const QTimer *v_poTimer);
 
 Q_SIGNALS:
     void AddTimerCalled(const QByteArray &v_oSessionID);
-    void RestartTimerCalled(QTimer *v_poTimer);
+    void RestartTimerCalled(QTimer *v_poTimer, int v_iInterval);
     void DeleteRemovedTimer(QTimer *v_poTimer);
 
 public Q_SLOTS:
-    void ExecuteTimeout();
     void InsertTimerToMap(const QByteArray &v_oSessionID, QTimer *v_poTimer);
 
 private:
     void StartTimerThread();
-    QByteArray SessionOfTimer(const QObject *timer) const;
+    bool IsTimerOf(const QByteArray &sessionId, const QTimer *timer) const;
+    bool PostponeTimeout(const QByteArray &sessionId);
+    static qint64 NowMs();
     void TearDownSession(const QByteArray &sessionId);
 
     Services m_oServices;
+    // A request only notes the time it was seen (a timer restart costs the timer thread a
+    // scan of all its timers); a timer that fires while its session was active since is
+    // started again for what remains of the interval.
+    struct TimerEntry
+    {
+        QTimer *timer = nullptr;
+        qint64 activeAt = 0; // NowMs() of the last request since the timer was started; 0 for none
+    };
     // Session ID -> its timer. The timers live in the timer thread; only their identity is
     // used here.
-    QMap<QByteArray, QTimer *> m_oTimers;
+    QHash<QByteArray, TimerEntry> m_oTimers;
     // Sessions whose timer the timer thread is still making. A session removed in that gap
     // leaves this set, and its timer is let go unfired when it arrives.
     QSet<QByteArray> m_oPendingTimers;

@@ -13,7 +13,8 @@
 // reads the file through one QSettings under one mutex and falls back to a built-in
 // default, so a missing key never stops the server. Any thread may call the getters.
 // Whether a missing file may start a server at all is start-up's decision, not this one's.
-// The sessions group has no getters here: the session store reads it, defaults included.
+// The sessions group has no getters here: the session store reads it, defaults included,
+// its caps through SessionLimits.
 class CSettings : public QObject
 {
     Q_OBJECT
