@@ -4,7 +4,8 @@
 
 // How many connections of accounts other than the server's own hold a handler, and the
 // most they may hold together, so that another account cannot starve the owner of
-// handlers. Owned by the pool; every handler thread enters and leaves, lock-free.
+// handlers. Shared by the pool and its handlers; the listener thread enters, handler
+// threads enter and leave, lock-free.
 class OtherAccountsShare
 {
 public:
@@ -19,5 +20,5 @@ public:
 
 private:
     const int m_iLimit;
-    std::atomic<int> m_iHeld{0}; // entered and left by handler threads
+    std::atomic<int> m_iHeld{0}; // listener and handler threads
 };
