@@ -3,6 +3,7 @@
 #include <QAbstractSocket>
 #include <QFileDevice>
 #include <QIODevice>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 HttpResponse::HttpResponse(QIODevice *device) : m_pDevice(device) {}
@@ -95,13 +96,14 @@ bool HttpResponse::sendAll(const QByteArray &data)
     const char *cursor = data.constData();
     qint64 remaining = data.size();
     while (m_pDevice->isOpen() && remaining > 0) {
-        // Unbounded on purpose: a slow reader must get the whole body, and the connection's
-        // own timeouts and disconnect end the wait.
-        while (m_pDevice->bytesToWrite() > kMaxQueuedBytes) {
+        // Unbounded here: a slow reader must get the whole body; the connection's write
+        // deadline or its disconnect ends the wait.
+        while (queuedBytes() > kMaxQueuedBytes) {
             if (!m_pDevice->waitForBytesWritten(-1))
                 return false;
         }
-        const qint64 written = m_pDevice->write(cursor, remaining);
+        // In pieces, so that a large body is never copied whole into the connection's queue.
+        const qint64 written = m_pDevice->write(cursor, qMin(remaining, kMaxQueuedBytes));
         // A device that accepts nothing would keep this loop spinning.
         if (written <= 0)
             return false;
@@ -109,6 +111,13 @@ bool HttpResponse::sendAll(const QByteArray &data)
         remaining -= written;
     }
     return remaining == 0;
+}
+
+qint64 HttpResponse::queuedBytes() const
+{
+    // A TLS socket keeps what it has encrypted apart from what it has not yet.
+    const auto *tls = qobject_cast<const QSslSocket *>(m_pDevice);
+    return m_pDevice->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
 }
 
 void HttpResponse::flushDevice()

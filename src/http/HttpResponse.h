@@ -46,6 +46,7 @@ private:
     void chooseFraming(bool lastPart, qsizetype dataSize);
     void writeHeaders();
     bool sendAll(const QByteArray &data);
+    qint64 queuedBytes() const;
     void flushDevice();
 
     QMap<QByteArray, QByteArray> m_oHeaders;

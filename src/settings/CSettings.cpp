@@ -159,6 +159,34 @@ int CSettings::ReadMaxResults() const
     return readPositiveInt("jobs", "maxResults", "4096");
 }
 
+int CSettings::readPositiveInt(const QString &group, const QString &key, int defaultValue) const
+{
+    const int value = readInt(group, key, QByteArray::number(defaultValue).constData());
+    return value > 0 ? value : defaultValue;
+}
+int CSettings::ReadHandshakeTimeout() const
+{
+    return readPositiveInt("listener", "handshakeTimeout", 10000);
+}
+int CSettings::ReadRequestTimeout() const
+{
+    return readPositiveInt("listener", "requestTimeout", 30000);
+}
+int CSettings::ReadWriteTimeout() const
+{
+    return readPositiveInt("listener", "writeTimeout", 30000);
+}
+int CSettings::ReadSendBufferSize() const
+{
+    return readPositiveInt("listener", "sendBufferSize", 262144);
+}
+int CSettings::ReadOtherAccountsPoolShare() const
+{
+    bool isNumber = false;
+    const int share = readText("listener", "otherAccountsPoolShare", "50").toInt(&isNumber);
+    return isNumber ? qBound(0, share, 100) : 50;
+}
+
 qint64 CSettings::ReadMaxSize() const
 {
     return ReadVariant("logging", "maxSize", QStringLiteral("5242880")).toString().toLongLong();

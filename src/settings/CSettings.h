@@ -53,6 +53,16 @@ public:
     int ReadMaxResultsPerSession() const;
     int ReadMaxResults() const;
 
+    // Bounds on slow and hostile connections; a value that is no positive number reads as
+    // the default, so a typo cannot close every connection at once.
+    int ReadHandshakeTimeout() const;
+    int ReadRequestTimeout() const;
+    int ReadWriteTimeout() const;
+    // Bytes of replies the kernel may hold for one connection.
+    int ReadSendBufferSize() const;
+    // Percent of maxThreads that connections of other accounts may hold together, 0 to 100.
+    int ReadOtherAccountsPoolShare() const;
+
     QPair<QString, QString> ReadSslCertificateCertAndKeyFiles() const;
     QList<QSslCipher> ReadSslEnabledCiphersList() const;
 
@@ -64,6 +74,7 @@ private:
     int readPositiveInt(const QString &group, const QString &key, const char *defaultValue) const;
     bool readBool(const QString &group, const QString &key, const char *defaultValue) const;
     QString readText(const QString &group, const QString &key, const char *defaultValue) const;
+    int readPositiveInt(const QString &group, const QString &key, int defaultValue) const;
 
     const QString m_oAppDirPrefix;
     // Read from every thread that calls a getter, always under m_oMutex.

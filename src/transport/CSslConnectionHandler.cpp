@@ -1,5 +1,6 @@
 #include "CSslConnectionHandler.h"
 
+#include "OtherAccountsShare.h"
 #include "PeerIdentifier.h"
 #include "TlsMaterialCache.h"
 #include "http/ConnectionSocket.h"
@@ -12,6 +13,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QScopedValueRollback>
 #include <QSettings>
 #include <QSslSocket>
 #include <QStandardPaths>
@@ -19,22 +21,26 @@
 #include <QTimer>
 
 namespace {
-constexpr int kHandshakeWaitMs = 30000;
 constexpr char kEntityTooLarge[] =
     "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
 } // namespace
 
-CSslConnectionHandler::CSslConnectionHandler(QSettings *settings, HttpRequestHandler *requestHandler)
+CSslConnectionHandler::CSslConnectionHandler(QSettings *settings, HttpRequestHandler *requestHandler,
+                                             std::shared_ptr<OtherAccountsShare> otherAccounts)
     : m_poSettings(settings), m_poRequestHandler(requestHandler), m_poSocket(new ConnectionSocket(this)),
-      m_poReadTimer(new QTimer(this)), m_poThread(new QThread())
+      m_poReadTimer(new QTimer(this)), m_poRequestTimer(new QTimer(this)),
+      m_poOtherAccounts(std::move(otherAccounts)), m_poThread(new QThread())
 {
     m_poSocket->setPeerVerifyMode(QSslSocket::VerifyNone);
     m_poReadTimer->setSingleShot(true);
+    m_poRequestTimer->setSingleShot(true);
     connect(m_poSocket, &QSslSocket::readyRead, this, &CSslConnectionHandler::read);
     connect(m_poSocket, &QSslSocket::sslErrors, this, &CSslConnectionHandler::sslErrors);
     connect(m_poSocket, &QSslSocket::errorOccurred, this, &CSslConnectionHandler::error);
     connect(m_poSocket, &QSslSocket::disconnected, this, &CSslConnectionHandler::disconnected);
     connect(m_poReadTimer, &QTimer::timeout, this, &CSslConnectionHandler::readTimeout);
+    connect(m_poRequestTimer, &QTimer::timeout, this, &CSslConnectionHandler::requestTimeout);
+    connect(m_poSocket, &ConnectionSocket::writeDeadlinePassed, this, &CSslConnectionHandler::writeTimeout);
     connect(m_poThread, &QThread::finished, m_poThread, &QObject::deleteLater);
     m_oLastRequestDir = lastRequestDirectory();
     // Read once per handler: the parser's limits hold for the handler's life.
@@ -42,6 +48,10 @@ CSslConnectionHandler::CSslConnectionHandler(QSettings *settings, HttpRequestHan
     m_iMaxRequestSize = serverSettings->ReadMaxRequestSize();
     m_iMaxMultiPartSize = serverSettings->ReadMaxMultiPartSize();
     m_iReadTimeout = serverSettings->ReadReadTimeout();
+    m_iHandshakeTimeout = serverSettings->ReadHandshakeTimeout();
+    m_iRequestTimeout = serverSettings->ReadRequestTimeout();
+    m_poSocket->setWriteTimeout(serverSettings->ReadWriteTimeout());
+    m_iSendBufferSize = serverSettings->ReadSendBufferSize();
     // Room for the largest line the parser accepts plus one byte, so an over-long line
     // reaches the parser (and its 413) instead of stalling a full buffer.
     m_iReadBufferLimit = qMax<qint64>(serverSettings->ReadMaxRequestSize(), 65536) + 1;
@@ -55,6 +65,7 @@ CSslConnectionHandler::~CSslConnectionHandler()
 {
     m_poSocket->abort();
     m_poReadTimer->stop();
+    leaveOtherAccountsShare();
     m_poThread->quit();
     VYR_LOG_SERVER(Debug) << "destroyed";
 }
@@ -77,11 +88,13 @@ QString CSslConnectionHandler::lastRequestDirectory()
     return directory;
 }
 
-void CSslConnectionHandler::handleConnection(int socketDescriptor)
+void CSslConnectionHandler::handleConnection(int socketDescriptor, bool heldForOtherAccount)
 {
     VYR_LOG_SERVER(Debug) << "handle new connection";
     m_bBusy.store(true);
+    m_bHoldsOtherAccountsShare = heldForOtherAccount;
     m_poReadTimer->stop();
+    m_poRequestTimer->stop();
     m_poCurrentRequest.reset();
     m_poSocket->setPeer(PeerIdentity());
     // A plain connect attempt puts a socket that served TLS before back into plain
@@ -96,18 +109,58 @@ void CSslConnectionHandler::handleConnection(int socketDescriptor)
     // A reply leaves in more than one write (head, then body); without this, Nagle's
     // algorithm and the client's delayed ACK hold every keep-alive answer for ~40 ms.
     m_poSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Left to itself the kernel grows a loopback connection's buffer to megabytes, all of
+    // it held for a client that never reads.
+    m_poSocket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, m_iSendBufferSize);
     // Before TLS, so that no request on this connection is read, let alone served, before
     // its client is known. The handler's other events wait meanwhile (at most the
     // dispatcher's deadline), so nothing re-enters this connection.
     m_poSocket->setPeer(PeerIdentifier::identify(*m_poSocket));
-    if (!configureTls())
-        return;
+    if (admitPeer() && configureTls())
+        encrypt();
+}
+
+bool CSslConnectionHandler::admitPeer()
+{
+    const PeerIdentity &peer = m_poSocket->peer();
+    if (peer.onServerAccount || m_bHoldsOtherAccountsShare)
+        return true;
+    m_bHoldsOtherAccountsShare = m_poOtherAccounts->tryEnter();
+    if (m_bHoldsOtherAccountsShare)
+        return true;
+    // Only when the kernel could not name the account to the listener.
+    VYR_LOG_SERVER(Warning) << "Connection refused: other accounts hold their share of the handlers; port "
+                            << m_poSocket->peerPort() << ", account " << peer.account;
+    m_poSocket->abort();
+    return false;
+}
+
+void CSslConnectionHandler::leaveOtherAccountsShare()
+{
+    if (m_bHoldsOtherAccountsShare)
+        m_poOtherAccounts->leave();
+    m_bHoldsOtherAccountsShare = false;
+}
+
+void CSslConnectionHandler::encrypt()
+{
     m_poSocket->startServerEncryption();
-    // A handshake that never completes is bounded here; its failure arrives as
-    // sslErrors/error and a disconnect.
-    m_poSocket->waitForEncrypted(kHandshakeWaitMs);
-    if (m_poSocket->state() == QAbstractSocket::ConnectedState)
+    // Blocking is safe: the handler serves no one else meanwhile, and the wait is bounded.
+    // A failed handshake arrives as sslErrors/error and a disconnect.
+    if (m_poSocket->waitForEncrypted(m_iHandshakeTimeout)) {
         restartReadTimer();
+        return;
+    }
+    if (m_poSocket->state() == QAbstractSocket::ConnectedState)
+        closeSlowConnection("handshake");
+}
+
+void CSslConnectionHandler::closeSlowConnection(const char *deadline)
+{
+    VYR_LOG_SERVER(Info) << "The " << deadline << " deadline passed; closing the connection from port "
+                         << m_poSocket->peerPort() << ", account " << m_poSocket->peer().account;
+    // The request stays: a write deadline passes while the request is being served.
+    m_poSocket->abort();
 }
 
 bool CSslConnectionHandler::configureTls()
@@ -145,6 +198,14 @@ bool CSslConnectionHandler::canFeedRequest() const
 void CSslConnectionHandler::read()
 {
     VYR_LOG_SERVER(Debug) << "read input";
+    // A reply waiting for the client to take it lets the socket read meanwhile, and its
+    // readyRead lands here: the outer call serves what arrived once the reply is out.
+    if (m_bReading)
+        return;
+    const QScopedValueRollback reading(m_bReading, true);
+    // From a request's first byte, however slowly the rest arrives.
+    if (!m_poRequestTimer->isActive() && m_poSocket->bytesAvailable() > 0)
+        m_poRequestTimer->start(m_iRequestTimeout);
     // Pipelined requests arrive in one burst: keep serving while whole lines are waiting.
     while (m_poSocket->state() == QAbstractSocket::ConnectedState && canFeedRequest()) {
         feedRequest();
@@ -158,6 +219,8 @@ void CSslConnectionHandler::read()
         if (status != HttpRequest::Complete)
             return;
         serveCompleteRequest();
+        if (m_poSocket->bytesAvailable() > 0)
+            m_poRequestTimer->start(m_iRequestTimeout);
     }
 }
 
@@ -178,6 +241,7 @@ void CSslConnectionHandler::feedRequest()
 void CSslConnectionHandler::answerEntityTooLarge()
 {
     VYR_LOG_SERVER(Warning) << "HTTP/1.1 413 entity too large - Connection: close";
+    m_poRequestTimer->stop();
     m_poSocket->write(kEntityTooLarge);
     m_poSocket->disconnectFromHost();
     m_poCurrentRequest.reset();
@@ -186,6 +250,7 @@ void CSslConnectionHandler::answerEntityTooLarge()
 void CSslConnectionHandler::serveCompleteRequest()
 {
     m_poReadTimer->stop();
+    m_poRequestTimer->stop();
     VYR_LOG_SERVER(Debug) << "received complete request";
     HttpRequest &request = *m_poCurrentRequest;
     HttpResponse response(m_poSocket);
@@ -198,7 +263,7 @@ void CSslConnectionHandler::serveCompleteRequest()
         response.write(QByteArray(), true);
     if (request.header("Connection").compare("close", Qt::CaseInsensitive) == 0)
         m_poSocket->disconnectFromHost();
-    else
+    else if (m_poSocket->state() == QAbstractSocket::ConnectedState)
         restartReadTimer();
     m_poCurrentRequest.reset();
     VYR_LOG_SERVER(Debug) << "request processed";
@@ -213,11 +278,24 @@ void CSslConnectionHandler::readTimeout()
     m_poCurrentRequest.reset();
 }
 
+void CSslConnectionHandler::requestTimeout()
+{
+    closeSlowConnection("request");
+    m_poCurrentRequest.reset();
+}
+
+void CSslConnectionHandler::writeTimeout()
+{
+    closeSlowConnection("write");
+}
+
 void CSslConnectionHandler::disconnected()
 {
     VYR_LOG_SERVER(Debug) << "disconnected";
     m_poSocket->close();
     m_poReadTimer->stop();
+    m_poRequestTimer->stop();
+    leaveOtherAccountsShare();
     m_bBusy.store(false);
 }
 

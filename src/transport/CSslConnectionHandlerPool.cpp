@@ -1,6 +1,7 @@
 #include "CSslConnectionHandlerPool.h"
 
 #include "CSslConnectionHandler.h"
+#include "OtherAccountsShare.h"
 #include "logging/LogStatement.h"
 #include "settings/CSettings.h"
 
@@ -11,8 +12,12 @@ constexpr int kShutdownWaitMs = 10000;
 }
 
 CSslConnectionHandlerPool::CSslConnectionHandlerPool(QSettings *settings, HttpRequestHandler *requestHandler)
-    : m_poSettings(settings), m_poRequestHandler(requestHandler)
+    : m_poSettings(settings), m_poRequestHandler(requestHandler),
+      m_poOtherAccounts(std::make_shared<OtherAccountsShare>(
+          CSettings::instance()->ReadMaxThreads(), CSettings::instance()->ReadOtherAccountsPoolShare()))
 {
+    VYR_LOG_SERVER(Info) << "Connections of other accounts may hold " << m_poOtherAccounts->limit()
+                         << " connection handlers";
     connect(&m_oCleanupTimer, &QTimer::timeout, this, &CSslConnectionHandlerPool::cleanup);
     m_oCleanupTimer.start(CSettings::instance()->ReadCleanupInterval());
 }
@@ -60,7 +65,7 @@ CSslConnectionHandler *CSslConnectionHandlerPool::getConnectionHandler()
                           << ", max threads: " << maxThreads;
     if (m_oPool.size() >= maxThreads)
         return nullptr;
-    auto *handler = new CSslConnectionHandler(m_poSettings, m_poRequestHandler);
+    auto *handler = new CSslConnectionHandler(m_poSettings, m_poRequestHandler, m_poOtherAccounts);
     handler->setBusy();
     m_oPool.append(handler);
     return handler;

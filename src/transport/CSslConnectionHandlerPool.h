@@ -5,8 +5,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <memory>
 
 class CSslConnectionHandler;
+class OtherAccountsShare;
 class HttpRequestHandler;
 class QSettings;
 class QThread;
@@ -22,6 +24,7 @@ public:
 
     // A handler already marked busy, or null when the pool is exhausted.
     CSslConnectionHandler *getConnectionHandler();
+    OtherAccountsShare &otherAccounts() { return *m_poOtherAccounts; }
 
 private Q_SLOTS:
     void cleanup();
@@ -32,6 +35,8 @@ private:
 
     QSettings *m_poSettings;                // not owned
     HttpRequestHandler *m_poRequestHandler; // not owned
+    // Shared with every handler, which may outlive the pool when stuck at shutdown.
+    std::shared_ptr<OtherAccountsShare> m_poOtherAccounts;
     QList<CSslConnectionHandler *> m_oPool; // guarded by m_oMutex; handlers live on their own threads
     // Threads of handlers retired by cleanup; each deletes itself once finished, unless the
     // pool ends first (then the event loop that would delete it is gone). Main thread only.

@@ -2,6 +2,8 @@
 
 #include "CSslConnectionHandler.h"
 #include "CSslConnectionHandlerPool.h"
+#include "OtherAccountsShare.h"
+#include "PeerIdentifier.h"
 #include "SocketActivation.h"
 #include "TlsMaterialCache.h"
 #include "common/ProcessExit.h"
@@ -139,15 +141,35 @@ bool CSslListener::listenWithBackoff(quint16 port)
 void CSslListener::incomingConnection(qintptr socketDescriptor)
 {
     VYR_LOG_SERVER(Debug) << "New connection";
+    // Decided here when the kernel can tell, so that a connection beyond the other accounts'
+    // share never holds a handler, not even while it is identified.
+    const std::optional<QString> otherAccount = PeerIdentifier::kernelNamedOtherAccount(socketDescriptor);
+    if (otherAccount && !m_poPool->otherAccounts().tryEnter()) {
+        refuseOtherAccount(socketDescriptor, *otherAccount);
+        return;
+    }
     CSslConnectionHandler *handler = m_poPool->getConnectionHandler();
     if (!handler) {
+        if (otherAccount)
+            m_poPool->otherAccounts().leave();
         answerTooManyConnections(socketDescriptor);
         return;
     }
     // Queued: the handler takes the descriptor over on its own thread.
     connect(this, &CSslListener::handleConnection, handler, &CSslConnectionHandler::handleConnection);
-    Q_EMIT handleConnection(static_cast<int>(socketDescriptor));
+    Q_EMIT handleConnection(static_cast<int>(socketDescriptor), otherAccount.has_value());
     disconnect(this, &CSslListener::handleConnection, handler, &CSslConnectionHandler::handleConnection);
+}
+
+void CSslListener::refuseOtherAccount(qintptr socketDescriptor, const QString &account)
+{
+    QTcpSocket socket;
+    socket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
+    // Closed rather than queued: a waiting connection would need a queue and a deadline of
+    // its own, while a refused client of another account may simply try again.
+    VYR_LOG_SERVER(Warning) << "Connection refused: other accounts hold their share of the handlers; port "
+                            << socket.peerPort() << ", account " << account;
+    socket.abort();
 }
 
 void CSslListener::answerTooManyConnections(qintptr socketDescriptor)

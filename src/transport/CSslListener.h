@@ -19,7 +19,7 @@ public:
     ~CSslListener() override;
 
 Q_SIGNALS:
-    void handleConnection(int socketDescriptor);
+    void handleConnection(int socketDescriptor, bool heldForOtherAccount);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -30,6 +30,7 @@ private:
     void becomeDispatcher(quint16 port);
     bool listenWithBackoff(quint16 port);
     void answerTooManyConnections(qintptr socketDescriptor);
+    void refuseOtherAccount(qintptr socketDescriptor, const QString &account);
 
     std::unique_ptr<CSslConnectionHandlerPool> m_poPool; // lives on the listener thread
 };

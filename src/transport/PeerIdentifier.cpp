@@ -95,6 +95,20 @@ void classify(ProcessUtils &processUtils, PeerIdentity &peer)
 
 } // namespace
 
+std::optional<QString> PeerIdentifier::kernelNamedOtherAccount(qintptr socketDescriptor)
+{
+    try {
+        const auto processUtils = createProcessUtils();
+        const std::optional<PeerSocketOwner> owner = processUtils->getPeerSocketOwner(socketDescriptor);
+        const QString server = processUtils->getDomainAndUsernameForPid(QCoreApplication::applicationPid());
+        if (owner && !sameAccount(owner->account, server))
+            return owner->account;
+    } catch (...) {
+        // The handler's full identification decides.
+    }
+    return std::nullopt;
+}
+
 PeerIdentity PeerIdentifier::identify(const QAbstractSocket &socket)
 {
     PeerIdentity peer;

@@ -2,6 +2,9 @@
 
 #include "common/PeerIdentity.h"
 
+#include <QtGlobal>
+#include <optional>
+
 class QAbstractSocket;
 
 // Learns who holds the other end of a freshly accepted connection: the kernel's owner of
@@ -13,4 +16,8 @@ public:
     // On the connection's handler thread, before anything is read from the connection;
     // blocks at most for the dispatcher's deadline.
     static PeerIdentity identify(const QAbstractSocket &socket);
+    // The account of the peer's socket when the kernel names one other than the server's;
+    // nothing when it names the server's or cannot tell. One kernel query, no other process
+    // asked, so the listener thread may wait for it.
+    static std::optional<QString> kernelNamedOtherAccount(qintptr socketDescriptor);
 };

@@ -1,11 +1,17 @@
 #include "support/QtPrinters.h"
 #include "support/ServerProcess.h"
+#include "support/TestAccount.h"
 #include "support/TlsClient.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -22,6 +28,29 @@ protected:
 
     ServerProcess m_oServer;
 };
+
+// A connection the kernel books to the account, as if a program of that account had opened
+// it; with little room to receive, so that a reply left unread backs up into the server soon.
+std::unique_ptr<QSslSocket> connectAs(const TestAccount &account, quint16 port, bool tls,
+                                      const QByteArray &bytes)
+{
+    EXPECT_EQ(::setegid(account.gid()) | ::seteuid(account.uid()), 0);
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(::seteuid(0) | ::setegid(0), 0);
+    const int room = 4096;
+    ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    sockaddr_in server{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    EXPECT_EQ(::connect(descriptor, reinterpret_cast<const sockaddr *>(&server), sizeof server), 0);
+    auto socket = std::make_unique<QSslSocket>();
+    socket->setSocketDescriptor(descriptor);
+    socket->setReadBufferSize(room);
+    socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+    if (tls && (socket->startClientEncryption(), socket->waitForEncrypted(5000))) {
+        socket->write(bytes);
+        socket->flush();
+    }
+    return socket;
+}
 
 // A 404 leaves the last-request file alone, a 200 stamps it; and a second server of the same
 // account does not start. The 404 goes first: the stamps of the 200s land after their replies.
@@ -129,3 +158,44 @@ TEST_F(TransportTest, HostileInput_OversizedGarbageSilenceAndPlainHttp_413ThenSe
 }
 
 } // namespace
+
+// Ten slow clients of another account at a time: five are refused at once, as half the pool
+// is all other accounts may hold, five are closed by their deadline, and meanwhile the owner
+// is served at once on the other half.
+TEST_F(TransportTest, SlowClientsOfAnotherAccount_StalledTrickledUnread_ClosedByDeadlineOwnerServed)
+{
+    const TestAccount other(QStringLiteral("s"));
+    if (!other.valid())
+        GTEST_SKIP() << "needs root to make a test account";
+    for (const char *key : {"listener/handshakeTimeout", "listener/requestTimeout", "listener/writeTimeout"})
+        m_oServer.setIniValue(QString::fromLatin1(key), "3000");
+    m_oServer.setIniValue("listener/sendBufferSize", "16384");
+    const quint16 port = startServer();
+    const QByteArray trickled = "POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\n";
+    const QByteArray unread = TlsClient::postRequest("/SERVER_VERSION").repeated(1000);
+    for (const auto &[deadline, bytes] :
+         {std::pair{"handshake", QByteArray()}, {"request", trickled}, {"write", unread}}) {
+        std::vector<std::unique_ptr<QSslSocket>> slow;
+        for (int client = 0; client < 10; ++client)
+            slow.push_back(connectAs(other, port, !bytes.isNull(), bytes));
+        // The owner's half of the pool, held at once.
+        const QDeadlineTimer oneSecond(1s);
+        std::vector<std::unique_ptr<TlsClient>> owner;
+        for (int client = 0; client < 5; ++client) {
+            owner.push_back(std::make_unique<TlsClient>(port));
+            EXPECT_EQ(owner.back()->post("/SERVER_VERSION").statusCode(), 200) << deadline;
+        }
+        EXPECT_FALSE(oneSecond.hasExpired()) << deadline;
+        const QString closed = QStringLiteral("The %1 deadline passed").arg(QLatin1String(deadline));
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                for (const auto &socket : slow)
+                    if (bytes == trickled && socket->state() == QAbstractSocket::ConnectedState)
+                        socket->write("x");
+                return m_oServer.logText().count(closed) == 5;
+            },
+            4s))
+            << deadline;
+    }
+    EXPECT_EQ(m_oServer.logText().count("Connection refused: other accounts hold their share"), 15);
+}
