@@ -88,7 +88,8 @@ QString CSslConnectionHandler::lastRequestDirectory()
     return directory;
 }
 
-void CSslConnectionHandler::handleConnection(int socketDescriptor, bool heldForOtherAccount)
+void CSslConnectionHandler::handleConnection(int socketDescriptor, const std::optional<PeerIdentity> &peer,
+                                             bool heldForOtherAccount)
 {
     VYR_LOG_SERVER(Debug) << "handle new connection";
     m_bBusy.store(true);
@@ -115,7 +116,7 @@ void CSslConnectionHandler::handleConnection(int socketDescriptor, bool heldForO
     // Before TLS, so that no request on this connection is read, let alone served, before
     // its client is known. The handler's other events wait meanwhile (at most the
     // dispatcher's deadline), so nothing re-enters this connection.
-    m_poSocket->setPeer(PeerIdentifier::identify(*m_poSocket));
+    m_poSocket->setPeer(peer ? *peer : PeerIdentifier::identify(*m_poSocket));
     if (admitPeer() && configureTls())
         encrypt();
 }

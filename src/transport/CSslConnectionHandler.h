@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/PeerIdentity.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -7,6 +9,7 @@
 #include <QTcpSocket>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class ConnectionSocket;
 class HttpRequest;
@@ -36,9 +39,12 @@ public:
     QThread *ownThread() const { return m_poThread; }
 
 public Q_SLOTS:
-    // heldForOtherAccount: the listener already counted the connection in the other
-    // accounts' share, which this handler leaves when the connection ends.
-    void handleConnection(int socketDescriptor, bool heldForOtherAccount);
+    // peer: the client as the kernel named it to the listener, or nothing when it could not
+    // (then the handler looks for the client's process). heldForOtherAccount: the listener
+    // already counted the connection in the other accounts' share, which this handler leaves
+    // when the connection ends.
+    void handleConnection(int socketDescriptor, const std::optional<PeerIdentity> &peer,
+                          bool heldForOtherAccount);
 
 private Q_SLOTS:
     void readTimeout();

@@ -143,9 +143,11 @@ void CSslListener::incomingConnection(qintptr socketDescriptor)
     VYR_LOG_SERVER(Debug) << "New connection";
     // Decided here when the kernel can tell, so that a connection beyond the other accounts'
     // share never holds a handler, not even while it is identified.
-    const std::optional<QString> otherAccount = PeerIdentifier::kernelNamedOtherAccount(socketDescriptor);
+    const std::optional<PeerIdentity> peer = PeerIdentifier::identifyByKernel(socketDescriptor);
+    const bool otherAccount =
+        peer && peer->account != PeerIdentity::unknownAccount() && !peer->onServerAccount;
     if (otherAccount && !m_poPool->otherAccounts().tryEnter()) {
-        refuseOtherAccount(socketDescriptor, *otherAccount);
+        refuseOtherAccount(socketDescriptor, peer->account);
         return;
     }
     CSslConnectionHandler *handler = m_poPool->getConnectionHandler();
@@ -157,7 +159,7 @@ void CSslListener::incomingConnection(qintptr socketDescriptor)
     }
     // Queued: the handler takes the descriptor over on its own thread.
     connect(this, &CSslListener::handleConnection, handler, &CSslConnectionHandler::handleConnection);
-    Q_EMIT handleConnection(static_cast<int>(socketDescriptor), otherAccount.has_value());
+    Q_EMIT handleConnection(static_cast<int>(socketDescriptor), peer, otherAccount);
     disconnect(this, &CSslListener::handleConnection, handler, &CSslConnectionHandler::handleConnection);
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "common/PeerIdentity.h"
+
 #include <QTcpServer>
 #include <memory>
+#include <optional>
 
 class CSslConnectionHandlerPool;
 class HttpRequestHandler;
@@ -19,7 +22,8 @@ public:
     ~CSslListener() override;
 
 Q_SIGNALS:
-    void handleConnection(int socketDescriptor, bool heldForOtherAccount);
+    void handleConnection(int socketDescriptor, const std::optional<PeerIdentity> &peer,
+                          bool heldForOtherAccount);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;

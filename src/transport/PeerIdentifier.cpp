@@ -95,24 +95,32 @@ void classify(ProcessUtils &processUtils, PeerIdentity &peer)
 
 } // namespace
 
-std::optional<QString> PeerIdentifier::kernelNamedOtherAccount(qintptr socketDescriptor)
+std::optional<PeerIdentity> PeerIdentifier::identifyByKernel(qintptr socketDescriptor)
 {
+    // Timed for the benchmark, which reads this line to see the lookup grow with the machine.
+    QElapsedTimer clock;
+    clock.start();
     try {
         const auto processUtils = createProcessUtils();
-        const std::optional<PeerSocketOwner> owner = processUtils->getPeerSocketOwner(socketDescriptor);
-        const QString server = processUtils->getDomainAndUsernameForPid(QCoreApplication::applicationPid());
-        if (owner && !sameAccount(owner->account, server))
-            return owner->account;
+        PeerIdentity peer;
+        if (const std::optional<PeerSocketOwner> owner = processUtils->getPeerSocketOwner(socketDescriptor)) {
+            peer.uid = owner->uid;
+            peer.account = owner->account;
+        } else {
+            VYR_LOG_SERVER(Info) << "Client left before its account was known";
+        }
+        classify(*processUtils, peer);
+        VYR_LOG_SERVER(Debug) << "Client identified in " << clock.nsecsElapsed() / 1000 << " us";
+        return peer;
     } catch (...) {
-        // The handler's full identification decides.
+        // The handler looks for the client's process instead.
+        return std::nullopt;
     }
-    return std::nullopt;
 }
 
 PeerIdentity PeerIdentifier::identify(const QAbstractSocket &socket)
 {
     PeerIdentity peer;
-    // Timed for the benchmark, which reads this line to see the lookup grow with the machine.
     QElapsedTimer clock;
     clock.start();
     try {

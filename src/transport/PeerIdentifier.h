@@ -13,11 +13,11 @@ class QAbstractSocket;
 class PeerIdentifier
 {
 public:
-    // On the connection's handler thread, before anything is read from the connection;
-    // blocks at most for the dispatcher's deadline.
+    // On the connection's handler thread, before anything is read from the connection, when
+    // the kernel could not name the peer; blocks at most for the dispatcher's deadline.
     static PeerIdentity identify(const QAbstractSocket &socket);
-    // The account of the peer's socket when the kernel names one other than the server's;
-    // nothing when it names the server's or cannot tell. One kernel query, no other process
-    // asked, so the listener thread may wait for it.
-    static std::optional<QString> kernelNamedOtherAccount(qintptr socketDescriptor);
+    // On the listener thread: the peer as the kernel names its socket's owner, classified;
+    // nothing when the kernel cannot be asked. One kernel query, no other process asked, so
+    // the listener may wait for it, and the handler need not ask again.
+    static std::optional<PeerIdentity> identifyByKernel(qintptr socketDescriptor);
 };
