@@ -104,7 +104,9 @@ session_step() {
 # SESSIONS sessions with SESSION_VARS values each, opened in four steps; they then expire together
 # after SESSION_TIMEOUT_MS of silence, and the main thread's CPU over their teardown is counted.
 sessions_rows() {
-  sed -i "s/^interval=.*/interval=$SESSION_TIMEOUT_MS/" "$app/VeltraneCryptoProvider.ini"
+  # The row's own sessions and the probes' must fit under the cap on open sessions.
+  sed -i -e "s/^interval=.*/interval=$SESSION_TIMEOUT_MS/" -e "s/^maxSessions=.*/maxSessions=$(( SESSIONS * 2 ))/" \
+    "$app/VeltraneCryptoProvider.ini"
   bench_start_server
   local offset step live=0 ticks_before ticks_after rss0 started=$SECONDS
   offset=$(log_length)
