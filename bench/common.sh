@@ -77,6 +77,18 @@ bench_start_server() {
   pids+=("$server_pid")
 }
 
+# Waits until the copied modules' change times lie further back than the server's module
+# verification cache trusts (2 s): an installed module is old, and a young one is verified
+# again on every request that names it, which no user would see.
+bench_settle_modules() {
+  local newest
+  for _ in $(seq 1 50); do
+    newest=$(stat -c %Z "$app"/dlls/*.so | sort -n | tail -n1)
+    [ $(( $(date +%s) - newest )) -ge 3 ] && return
+    sleep 0.1
+  done
+}
+
 # Ends the running server and waits until it is gone, so the next one may start.
 bench_stop_server() {
   kill "$server_pid" 2>/dev/null || true

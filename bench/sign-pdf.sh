@@ -54,6 +54,7 @@ DISPLAY=":$(cat "$work/display")"
 export DISPLAY
 server_args=() # a GUI application: -console would leave the dialogs without one
 bench_start_server DISPLAY="$DISPLAY" TMPDIR="$work/tmp"
+bench_settle_modules
 
 if [ -n "${PERF:-}" ] && command -v perf >/dev/null; then
   perf record -q -g -p "$server_pid" -o "$work/perf.data" 2>/dev/null &
