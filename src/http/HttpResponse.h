@@ -40,7 +40,7 @@ public:
     QTcpSocket *socket() const;
 
     // More than this many queued bytes make a write wait for the connection to drain.
-    static constexpr qint64 kMaxQueuedBytes = 16384;
+    static constexpr qint64 kMaxQueuedBytes = 262144;
 
 private:
     void chooseFraming(bool lastPart, qsizetype dataSize);
