@@ -1,7 +1,7 @@
-#include "Base64Writer.h"
 #include "KeyStores.h"
 #include "PdfDocumentInfo.h"
 #include "PdfSigner.h"
+#include "SignedDocumentReply.h"
 #include "SignerCommands.h"
 #include "UserConfirmation.h"
 #include "cms/CadesBuilder.h"
@@ -121,14 +121,6 @@ SigningSummary summaryOf(const QByteArray &origin, const PdfRequest &input, cons
     return summary;
 }
 
-// Built by hand, the document encoded as it is read: it may be tens of megabytes, and a JSON
-// object, a copy of the signed document or a growing text would each copy it again.
-QByteArray documentReply(const PdfSigner &signer, const QByteArray &update)
-{
-    Base64Writer reply(signer.signedSize(update), R"({"document":")", R"("})");
-    signer.forEachSignedPiece(update, [&](QByteArrayView piece) { reply.add(piece); });
-    return reply.finish();
-}
 } // namespace
 
 namespace SignerCommands {
@@ -143,9 +135,9 @@ QByteArray signPdf(const tRequestMap &request)
     const SignatureAlgorithm algorithm =
         vyr::signer::signatureAlgorithmFor(key->certificate(), input.algorithm);
     CadesBuilder builder(*key, {true, false, DigestAlgorithm::Sha256, algorithm});
+    SignedDocumentReply reply(document.input());
     UserConfirmation::unlockForSigning(summaryOf(request.value(kVyrOriginKey), input, document, *key), *key);
-    const QByteArray update = signer.sign(builder, key->certificate());
-    return documentReply(signer, update);
+    return reply.text(signer.sign(builder, key->certificate()));
 }
 
 } // namespace SignerCommands

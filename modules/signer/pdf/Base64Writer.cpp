@@ -1,7 +1,6 @@
 #include "Base64Writer.h"
 
-#include "core/SignerError.h"
-
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -32,57 +31,65 @@ unsigned byteAt(const char *bytes, qsizetype index)
 }
 } // namespace
 
-Base64Writer::Base64Writer(qint64 total, QByteArrayView head, QByteArrayView tail)
-    : m_text(head.size() + encodedSize(total) + tail.size(), Qt::Uninitialized), m_written(head.size()),
-      m_remaining(total), m_tail(tail.toByteArray())
+Base64Writer::Base64Writer(QByteArrayView head, qint64 expectedBytes)
+    : m_text(head.size() + encodedSize(expectedBytes), Qt::Uninitialized), m_written(head.size())
 {
     std::copy(head.begin(), head.end(), m_text.begin());
 }
 
 void Base64Writer::add(QByteArrayView bytes)
 {
-    if (bytes.size() > m_remaining)
-        throw SignerError(SignerErrorCode::StoreError, QStringLiteral("The reply was given too many bytes."));
-    m_remaining -= bytes.size();
-    if (!m_carry.isEmpty()) {
-        const qsizetype taken = std::min(kGroup - m_carry.size(), bytes.size());
-        m_carry.append(bytes.first(taken));
+    if (m_carried > 0) {
+        const qsizetype taken = std::min(kGroup - m_carried, bytes.size());
+        std::copy_n(bytes.data(), taken, m_carry.begin() + m_carried);
+        m_carried += taken;
         bytes = bytes.sliced(taken);
-        if (m_carry.size() < kGroup && m_remaining > 0)
+        if (m_carried < kGroup)
             return;
-        encode(m_carry.constData(), m_carry.size());
-        m_carry.clear();
+        encode(m_carry.data(), kGroup);
+        m_carried = 0;
     }
-    const qsizetype whole = m_remaining > 0 ? bytes.size() / kGroup * kGroup : bytes.size();
+    const qsizetype whole = bytes.size() / kGroup * kGroup;
     encode(bytes.data(), whole);
-    m_carry.append(bytes.sliced(whole));
+    m_carried = bytes.size() - whole;
+    std::copy_n(bytes.data() + whole, m_carried, m_carry.begin());
+}
+
+void Base64Writer::makeRoom(qsizetype encodedBytes)
+{
+    const qsizetype needed = m_written + encodedBytes;
+    if (needed > m_text.size())
+        m_text.resize(std::max(needed, m_text.size() + m_text.size() / 4));
 }
 
 void Base64Writer::encode(const char *bytes, qsizetype length)
 {
+    makeRoom(encodedSize(length));
     char *out = m_text.data() + m_written;
-    qsizetype at = 0;
-    for (; at + kGroup <= length; at += kGroup, out += kEncodedGroup) {
+    for (qsizetype at = 0; at + kGroup <= length; at += kGroup, out += kEncodedGroup) {
         const unsigned group = byteAt(bytes, at) << 16 | byteAt(bytes, at + 1) << 8 | byteAt(bytes, at + 2);
         std::memcpy(out, kPairs[group >> 12].data(), 2);
         std::memcpy(out + 2, kPairs[group & kTwelveBits].data(), 2);
     }
-    if (at < length) {
-        // The last group, one or two bytes, padded as the standard alphabet pads.
-        const unsigned first = byteAt(bytes, at), second = at + 1 < length ? byteAt(bytes, at + 1) : 0;
-        out[0] = kAlphabet[first >> 2];
-        out[1] = kAlphabet[((first << 4) | (second >> 4)) & kSixBits];
-        out[2] = at + 1 < length ? kAlphabet[(second << 2) & kSixBits] : '=';
-        out[3] = '=';
-        out += kEncodedGroup;
-    }
     m_written = out - m_text.data();
 }
 
-QByteArray Base64Writer::finish()
+QByteArray Base64Writer::finish(QByteArrayView tail)
 {
-    if (m_remaining != 0 || !m_carry.isEmpty() || m_written != m_text.size() - m_tail.size())
-        throw SignerError(SignerErrorCode::StoreError, QStringLiteral("The reply is incomplete."));
-    std::copy(m_tail.begin(), m_tail.end(), m_text.begin() + m_written);
+    if (m_carried > 0) {
+        // The last group, one or two bytes, padded as the standard alphabet pads.
+        makeRoom(kEncodedGroup);
+        const unsigned first = byteAt(m_carry.data(), 0),
+                       second = m_carried > 1 ? byteAt(m_carry.data(), 1) : 0;
+        char *out = m_text.data() + m_written;
+        out[0] = kAlphabet[first >> 2];
+        out[1] = kAlphabet[((first << 4) | (second >> 4)) & kSixBits];
+        out[2] = m_carried > 1 ? kAlphabet[(second << 2) & kSixBits] : '=';
+        out[3] = '=';
+        m_written += kEncodedGroup;
+        m_carried = 0;
+    }
+    m_text.truncate(m_written);
+    m_text.append(tail.data(), tail.size());
     return std::move(m_text);
 }

@@ -27,6 +27,11 @@ PdfInput PdfInput::fromBytes(const QByteArray &bytes)
     return input;
 }
 
+PdfInput PdfInput::reopened() const
+{
+    return m_file ? fromFile(m_path) : fromBytes(m_bytes);
+}
+
 QByteArray PdfInput::read(qint64 offset, qint64 length) const
 {
     if (offset < 0 || offset >= m_size || length <= 0)

@@ -20,6 +20,9 @@ public:
     // BadInput when the file cannot be opened.
     static PdfInput fromFile(const QString &path);
     static PdfInput fromBytes(const QByteArray &bytes);
+    // The same document through a file handle of its own, for another thread to read while
+    // this one reads too; its digest is its own. BadInput when the file cannot be opened.
+    PdfInput reopened() const;
 
     qint64 size() const { return m_size; }
     bool isFile() const { return m_file != nullptr; }

@@ -34,7 +34,6 @@ public:
     // cannot be read to its end.
     void forEachSignedPiece(const QByteArray &update,
                             const std::function<void(QByteArrayView)> &consume) const;
-    qint64 signedSize(const QByteArray &update) const { return m_document.input().size() + update.size(); }
     // The same into `out`; StoreError also when `out` takes less.
     void write(const QByteArray &update, QIODevice &out) const;
 
