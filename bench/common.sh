@@ -89,6 +89,44 @@ bench_settle_modules() {
   done
 }
 
+# bench_start_nginx root location...: nginx beside the server, on nginx_port, serving files from
+# root and answering the given location blocks, with a key of the same type and size and the
+# same cipher preference as the server's.
+bench_start_nginx() {
+  local root=$1 locations
+  shift
+  printf -v locations '    %s\n' "$@"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/nginx.key" -out "$work/nginx.crt" -days 2 \
+    -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
+  nginx_port=$(( vyr_port + 1000 ))
+  cat > "$work/nginx.conf" <<CONF
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 256; }
+http {
+  access_log off;
+  keepalive_requests 1000000;
+  client_body_temp_path $work/nginx-body;
+  server {
+    listen 127.0.0.1:$nginx_port ssl;
+    ssl_certificate $work/nginx.crt;
+    ssl_certificate_key $work/nginx.key;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    ssl_ciphers ECDHE-RSA-AES256-GCM-SHA384:ECDHE-RSA-AES128-GCM-SHA256;
+    root $root;
+$locations  }
+}
+CONF
+  nginx -c "$work/nginx.conf" -g 'daemon off;' &
+  pids+=($!)
+  for _ in $(seq 1 50); do
+    ss -Hltn "sport = :$nginx_port" | grep -q . && return
+    sleep 0.1
+  done
+  echo "nginx did not start"; exit 1
+}
+
 # Ends the running server and waits until it is gone, so the next one may start.
 bench_stop_server() {
   kill "$server_pid" 2>/dev/null || true

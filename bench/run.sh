@@ -30,33 +30,9 @@ bench_workdir
 bench_app
 bench_start_server
 
-# nginx with a key of the same type and size and the same cipher preference.
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/nginx.key" -out "$work/nginx.crt" -days 2 \
-  -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
-nginx_port=$(( vyr_port + 1000 ))
 body='<h1>Veltrane Crypto Server v6.6.10.168 is running </h1>'
-cat > "$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/nginx-error.log;
-events { worker_connections 256; }
-http {
-  access_log off;
-  keepalive_requests 1000000;
-  server {
-    listen 127.0.0.1:$nginx_port ssl;
-    ssl_certificate $work/nginx.crt;
-    ssl_certificate_key $work/nginx.key;
-    ssl_protocols TLSv1.2 TLSv1.3;
-    ssl_ciphers ECDHE-RSA-AES256-GCM-SHA384:ECDHE-RSA-AES128-GCM-SHA256;
-    location = /status { default_type text/html; return 200 '$body'; }
-    location = /SERVER_VERSION { default_type text/plain; return 200 '6.6.10.168'; }
-  }
-}
-CONF
-nginx -c "$work/nginx.conf" -g 'daemon off;' &
-pids+=($!)
-sleep 0.5
+bench_start_nginx "$work" "location = /status { default_type text/html; return 200 '$body'; }" \
+  "location = /SERVER_VERSION { default_type text/plain; return 200 '6.6.10.168'; }"
 
 rps() { "${runas[@]}" wrk -t1 -c"$1" -d"${DURATION}s" "${@:3}" "$2" 2>/dev/null | awk '/Requests\/sec/ {print $2}'; }
 tls_new() { openssl s_time -connect "127.0.0.1:$1" -new -time "$DURATION" 2>/dev/null | awk '/connections in/ && /real/ {printf "%.1f", $1/$4; exit}'; }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Signing a 10 MB PDF through the server with a PKCS#12 key, its dialog confirmed by xdotool
-# (bench/sign_pdf_client.py, one keep-alive connection as a page would keep): the server's part
+# Signing a 10 MB PDF through the server with a PKCS#12 key, its dialog confirmed through the X
+# test extension as xdotool would (bench/sign_pdf_client.py, one keep-alive connection as a page would keep): the server's part
 # (POST to the dialog mapped, plus Return keystroke to the signed document in hand) apart from
 # the person's typing, and the whole round, beside `openssl cms -sign` over the same bytes with
 # the same key after each round. RUNS=n rounds (default 5), medians. The CPU times (server over
@@ -12,7 +12,8 @@ RUNS=${RUNS:-5}
 # shellcheck source=bench/common.sh
 source "$(dirname "$0")/common.sh"
 
-bench_need Xvfb:xvfb xdotool:xdotool python3:python3 qpdf:qpdf pdfsig:poppler-utils openssl:openssl
+bench_need Xvfb:xvfb xdotool:xdotool python3:python3 qpdf:qpdf pdfsig:poppler-utils openssl:openssl \
+  nginx:nginx-light ss:iproute2
 bench_build signer
 bench_workdir
 bench_app
@@ -55,13 +56,19 @@ export DISPLAY
 server_args=() # a GUI application: -console would leave the dialogs without one
 bench_start_server DISPLAY="$DISPLAY" TMPDIR="$work/tmp"
 bench_settle_modules
+# The wire's floor: nginx takes the same upload and serves a reply of the same size to the same
+# client on one connection; what no server can undercut through this client.
+mkdir -p "$work/wire"
+chown "${BENCH_USER}" "$work/wire" 2>/dev/null || true
+bench_start_nginx "$work/wire" "location = /upload { client_max_body_size 64m; return 200; }"
 
 if [ -n "${PERF:-}" ] && command -v perf >/dev/null; then
   perf record -q -g -p "$server_pid" -o "$work/perf.data" 2>/dev/null &
   perf_pid=$!
 fi
 "${runas[@]}" env DISPLAY="$DISPLAY" /usr/bin/python3 bench/sign_pdf_client.py "$vyr_port" benchpass "$RUNS" \
-  "$doc/big.pdf" "$keys/cert.pem" "$keys/key.pem" "$work/signed.pdf" "$server_pid" > "$work/medians"
+  "$doc/big.pdf" "$keys/cert.pem" "$keys/key.pem" "$work/signed.pdf" "$server_pid" "$nginx_port" "$work/wire" \
+  > "$work/medians"
 if [ -n "${perf_pid:-}" ]; then
   kill -INT "$perf_pid"
   wait "$perf_pid" || true
@@ -81,6 +88,9 @@ row "SIGN_PDF, Return to signed document" return_done
 row "SIGN_PDF, server's part (the two above)" server
 row "SIGN_PDF, POST to signed document (typing too)" total
 row "openssl cms -sign, same bytes and key" openssl
+row "nginx: the same upload" wire_up
+row "nginx: then a reply as large" wire_down
+row "nginx: both, the wire's floor for this client" wire
 c=$(median openssl_cpu)
 row "CPU time: server over the whole round" server_cpu
 row "CPU time: openssl cms -sign" openssl_cpu

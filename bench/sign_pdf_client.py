@@ -3,20 +3,30 @@ to SIGN_PDF, waits for the dialog, types the password and confirms it as a perso
 polls GET_RESULT back to back on the same keep-alive connection until the signed document is
 in hand; after each round `openssl cms -sign` over the same bytes with the same key.
 
+The dialogs are driven through the X server's test extension from this process, as xdotool
+drives them: the dialog is seen the moment the X server maps it, and a key is timed from the
+moment it is sent. Polling `xdotool search` and starting `xdotool key` cost a process each,
+several milliseconds of both cores that the server's figures carried.
+
 Per round it prints the server's part apart from the person's: POST to the 202, POST to the
 dialog mapped, Return keystroke to the signed document, their sum (what the server spends),
 the whole round including the typing, and the server's CPU time over the round (all its
 threads, the dialog's drawing too); then openssl's time and CPU time. On a busy machine the CPU
 times still compare where the clock times no longer do.
 
-Usage: sign_pdf_client.py PORT PASSWORD ROUNDS PDF CERT KEY OUTPUT SERVER_PID  (DISPLAY set;
-run as the server's account)
+After each round the same upload goes to nginx and a reply as large as the signed document's
+comes back from it, on one connection of its own: the wire's floor for this client.
+
+Usage: sign_pdf_client.py PORT PASSWORD ROUNDS PDF CERT KEY OUTPUT SERVER_PID NGINX_PORT WIRE_ROOT
+(DISPLAY set; run as the server's account; WIRE_ROOT is nginx's root, writable by this account)
 """
 import base64
+import ctypes
 import http.client
 import json
 import os
 import resource
+import select
 import ssl
 import statistics
 import subprocess
@@ -27,14 +37,19 @@ CONSENT_TITLE = "Allow access to your certificates?"
 SIGN_TITLE = "Sign with your certificate"
 ORIGIN = "https://bench.example"
 BOUNDARY = "vyrbenchboundary7Qx2"
-COLUMNS = ("post_202", "post_dialog", "return_done", "server", "total", "server_cpu", "openssl", "openssl_cpu")
+COLUMNS = ("post_202", "post_dialog", "return_done", "server", "total", "server_cpu", "openssl", "openssl_cpu",
+           "wire_up", "wire_down", "wire")
 TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def connect(port):
+    context = ssl._create_unverified_context()  # loopback, our own throwaway authority
+    return http.client.HTTPSConnection("127.0.0.1", port, context=context)
 
 
 class Server:
     def __init__(self, port):
-        context = ssl._create_unverified_context()  # loopback, our own throwaway authority
-        self.connection = http.client.HTTPSConnection("127.0.0.1", port, context=context)
+        self.connection = connect(port)
         self.session = None
         self.session = self.post("/OPEN_SESSION")[1].decode()
 
@@ -73,18 +88,65 @@ def children_cpu_seconds():
     return usage.ru_utime + usage.ru_stime
 
 
-def xdotool(*arguments):
-    return subprocess.run(["xdotool", *arguments], check=True, capture_output=True, text=True).stdout
+class Display:
+    """The dialogs as a person meets them: mapped on the screen, focused, typed into."""
 
+    MAP_NOTIFY, SUBSTRUCTURE_NOTIFY_MASK, REVERT_TO_PARENT = 19, 1 << 19, 2
 
-def wait_for_window(title):
-    # xdotool's own --sync looks only every half second; a page's user sees the dialog at once.
-    while True:
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title],
-                               capture_output=True, text=True).stdout.split()
-        if found:
-            return found[0]
-        time.sleep(0.002)
+    def __init__(self):
+        self.x = ctypes.CDLL("libX11.so.6")
+        self.test = ctypes.CDLL("libXtst.so.6")
+        self.x.XOpenDisplay.restype = ctypes.c_void_p
+        self.x.XDefaultRootWindow.restype = ctypes.c_ulong
+        self.x.XStringToKeysym.restype = ctypes.c_ulong
+        self.x.XKeysymToKeycode.restype = ctypes.c_ubyte
+        for name in ("XDefaultRootWindow", "XSelectInput", "XPending", "XNextEvent", "XFetchName", "XFree",
+                     "XSetInputFocus", "XSync", "XFlush", "XKeysymToKeycode", "XConnectionNumber"):
+            getattr(self.x, name).argtypes = None
+        self.display = ctypes.c_void_p(self.x.XOpenDisplay(None))
+        if not self.display:
+            sys.exit("no X display")
+        # Dialogs are children of the root window (no window manager): their mapping is told here.
+        root = ctypes.c_ulong(self.x.XDefaultRootWindow(self.display))
+        self.x.XSelectInput(self.display, root, ctypes.c_long(self.SUBSTRUCTURE_NOTIFY_MASK))
+        self.x.XFlush(self.display)
+
+    def wait_mapped(self, title, timeout=30):
+        deadline = time.monotonic() + timeout
+        event = (ctypes.c_long * 24)()
+        while True:
+            while not self.x.XPending(self.display):
+                if not select.select([self.x.XConnectionNumber(self.display)], [], [],
+                                     max(0, deadline - time.monotonic()))[0]:
+                    sys.exit(f"no window {title!r} within {timeout} s")
+            self.x.XNextEvent(self.display, event)
+            # XMapEvent: type, serial, send_event, display, event, window
+            if event[0] & 0xFFFFFFFF == self.MAP_NOTIFY and self.name(event[5]) == title:
+                return event[5]
+
+    def name(self, window):
+        text = ctypes.c_char_p()
+        if not self.x.XFetchName(self.display, ctypes.c_ulong(window), ctypes.byref(text)) or not text.value:
+            return None
+        value = text.value.decode(errors="replace")
+        self.x.XFree(text)
+        return value
+
+    def focus(self, window):
+        self.x.XSetInputFocus(self.display, ctypes.c_ulong(window), self.REVERT_TO_PARENT, ctypes.c_ulong(0))
+        self.x.XSync(self.display, 0)
+
+    def key(self, name):
+        keysym = ctypes.c_ulong(self.x.XStringToKeysym(name.encode()))
+        code = self.x.XKeysymToKeycode(self.display, keysym)
+        for pressed in (1, 0):
+            self.test.XTestFakeKeyEvent(self.display, code, pressed, ctypes.c_ulong(0))
+        self.x.XFlush(self.display)
+
+    def type(self, text, delay=0.012):
+        for character in text:
+            self.key(character)
+            time.sleep(delay)
 
 
 def multipart(key_id, document):
@@ -94,17 +156,17 @@ def multipart(key_id, document):
     return head + document + f"\r\n--{BOUNDARY}--\r\n".encode()
 
 
-def sign_round(server, body, password, server_pid):
+def sign_round(server, display, body, password, server_pid):
     cpu = cpu_seconds(server_pid)
     started = time.perf_counter()
     command = server.start("/signer/SIGN_PDF", body, f"multipart/form-data; boundary={BOUNDARY}")
     accepted = time.perf_counter()
-    window = wait_for_window(SIGN_TITLE)
+    window = display.wait_mapped(SIGN_TITLE)
     mapped = time.perf_counter()
-    xdotool("windowfocus", "--sync", window)
-    xdotool("type", "--delay", "12", password)
+    display.focus(window)
+    display.type(password)
     confirmed = time.perf_counter()
-    xdotool("key", "--delay", "0", "Return")
+    display.key("Return")
     status, text = server.result(command)
     done = time.perf_counter()
     if status != 200:
@@ -122,13 +184,29 @@ def openssl_round(pdf, cert, key):
     return time.perf_counter() - started, children_cpu_seconds() - cpu
 
 
+def wire_round(nginx, body, reply_size):
+    """The same upload to nginx, then a reply of the signed document's size from it."""
+    started = time.perf_counter()
+    nginx.request("POST", "/upload", body=body, headers={"Content-Type": f"multipart/form-data; boundary={BOUNDARY}"})
+    nginx.getresponse().read()
+    uploaded = time.perf_counter()
+    nginx.request("GET", "/reply.json")
+    answer = nginx.getresponse().read()
+    done = time.perf_counter()
+    if len(answer) != reply_size:
+        sys.exit(f"nginx served {len(answer)} bytes, not {reply_size}")
+    return uploaded - started, done - uploaded, done - started
+
+
 def main():
     port, password, rounds = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
-    pdf, cert, key, output, server_pid = sys.argv[4:9]
+    pdf, cert, key, output, server_pid, nginx_port, wire_root = sys.argv[4:11]
+    display = Display()
     server = Server(port)
     command = server.start("/signer/LIST_CERTIFICATES")
-    xdotool("windowfocus", "--sync", xdotool("search", "--sync", "--onlyvisible", "--name", CONSENT_TITLE).split()[0])
-    xdotool("key", "space", "Return")
+    display.focus(display.wait_mapped(CONSENT_TITLE))
+    display.key("space")
+    display.key("Return")
     status, text = server.result(command)
     if status != 200 or not json.loads(text):
         sys.exit(f"LIST_CERTIFICATES: {status} {text[:200]!r}")
@@ -136,8 +214,12 @@ def main():
         body = multipart(json.loads(text)[0]["id"], file.read())
     rows = []
     for number in range(rounds):
-        times, answer = sign_round(server, body, password, server_pid)
-        rows.append(times + openssl_round(pdf, cert, key))
+        times, answer = sign_round(server, display, body, password, server_pid)
+        if number == 0:
+            with open(os.path.join(wire_root, "reply.json"), "wb") as file:
+                file.write(answer)
+            nginx = connect(int(nginx_port))
+        rows.append(times + openssl_round(pdf, cert, key) + wire_round(nginx, body, len(answer)))
         print(f"round {number + 1}: " + " ".join(f"{c}={v:.3f}" for c, v in zip(COLUMNS, rows[-1])),
               file=sys.stderr)
     with open(output, "wb") as file:
