@@ -128,15 +128,19 @@ namespace SignerCommands {
 QByteArray signPdf(const tRequestMap &request)
 {
     PdfRequest input = parsePdfRequest(request);
-    const PdfDocument document(documentOf(request, input.fileName));
+    const PdfInput source = documentOf(request, input.fileName);
+    source.startDigest(); // while the document is parsed and the key opened
+    const PdfDocument document(source);
     // Everything that can be refused is refused here, before the user is asked for a PIN.
     PdfSigner signer(document, input.options);
     const std::unique_ptr<SigningKey> key = moduleKeyStores().open(input.id);
     const SignatureAlgorithm algorithm =
         vyr::signer::signatureAlgorithmFor(key->certificate(), input.algorithm);
     CadesBuilder builder(*key, {true, false, DigestAlgorithm::Sha256, algorithm});
+    const SigningSummary summary = summaryOf(request.value(kVyrOriginKey), input, document, *key);
+    // Begun once the digest is in, so that it takes no processor from what the dialog waits for.
     SignedDocumentReply reply(document.input());
-    UserConfirmation::unlockForSigning(summaryOf(request.value(kVyrOriginKey), input, document, *key), *key);
+    UserConfirmation::unlockForSigning(summary, *key);
     return reply.text(signer.sign(builder, key->certificate()));
 }
 

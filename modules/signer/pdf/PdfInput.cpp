@@ -61,13 +61,19 @@ void PdfInput::forEachPiece(const std::function<void(QByteArrayView)> &consume) 
     }
 }
 
+void PdfInput::startDigest() const
+{
+    if (m_digest->valid())
+        return;
+    *m_digest = std::async(std::launch::async, [input = reopened()] {
+                    Sha256 hash;
+                    input.forEachPiece([&hash](QByteArrayView piece) { hash.add(piece); });
+                    return hash;
+                }).share();
+}
+
 Sha256 PdfInput::digestOfAll() const
 {
-    std::optional<Sha256> &digest = *m_digest;
-    if (!digest) {
-        Sha256 hash;
-        forEachPiece([&](QByteArrayView piece) { hash.add(piece); });
-        digest.emplace(std::move(hash));
-    }
-    return digest->copy();
+    startDigest();
+    return m_digest->get().copy();
 }

@@ -6,8 +6,8 @@
 #include <QByteArrayView>
 #include <QString>
 #include <functional>
+#include <future>
 #include <memory>
-#include <optional>
 
 class QFile;
 
@@ -33,8 +33,11 @@ public:
     QByteArray read(qint64 offset, qint64 length) const;
     // Every byte in order, in bounded pieces. StoreError when the file cannot be read to its end.
     void forEachPiece(const std::function<void(QByteArrayView)> &consume) const;
-    // The digest state after every byte, to be finished or continued; the bytes are read for
-    // it once, on first use.
+    // Reads every byte for the digest on a thread of its own with its own file handle, so the
+    // bytes are digested while the document is parsed and the key opened; once for all copies.
+    void startDigest() const;
+    // The digest state after every byte, to be finished or continued; waits for the digest,
+    // starting it when nobody has. Throws what reading threw (StoreError).
     Sha256 digestOfAll() const;
     QByteArray sha256() const { return digestOfAll().result(); }
 
@@ -45,6 +48,7 @@ private:
     std::shared_ptr<QFile> m_file;
     QByteArray m_bytes;
     qint64 m_size = 0;
-    // Filled on first use, then shared by the copies like the source.
-    std::shared_ptr<std::optional<Sha256>> m_digest = std::make_shared<std::optional<Sha256>>();
+    // Started once, then shared by the copies like the source; only the copies' thread starts
+    // and waits for it.
+    std::shared_ptr<std::shared_future<Sha256>> m_digest = std::make_shared<std::shared_future<Sha256>>();
 };

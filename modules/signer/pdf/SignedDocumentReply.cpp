@@ -1,5 +1,7 @@
 #include "SignedDocumentReply.h"
 
+#include "BackgroundPriority.h"
+
 namespace {
 constexpr char kHead[] = R"({"document":")";
 constexpr char kTail[] = R"("})";
@@ -10,6 +12,7 @@ constexpr qint64 kUpdateRoom = qint64{64} * 1024;
 
 SignedDocumentReply::SignedDocumentReply(const PdfInput &document)
     : m_document(std::async(std::launch::async, [input = document.reopened()] {
+          yieldToForegroundWork();
           Base64Writer writer(kHead, input.size() + kUpdateRoom);
           input.forEachPiece([&writer](QByteArrayView piece) { writer.add(piece); });
           return writer;
