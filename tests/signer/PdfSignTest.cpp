@@ -6,6 +6,7 @@
 #include "support/ProgramRun.h"
 
 #include <QImage>
+#include <QRegularExpression>
 
 // Documents made here by qpdf, signed through a PKCS#12 store, judged by poppler's pdfsig and
 // pdftoppm and by qpdf's own checks, never by this library.
@@ -36,6 +37,7 @@ sample() {
 sample 1 >raw1; sample 40 form >raw40
 qpdf raw1 one.pdf || [ $? = 3 ]; qpdf raw40 many.pdf || [ $? = 3 ]
 qpdf --object-streams=generate many.pdf streams.pdf
+qpdf --rotate=+90:1 one.pdf turned.pdf
 qpdf --encrypt user owner 256 -- one.pdf encrypted.pdf)";
 
 QTemporaryDir g_dir; // the suite's files; the test's thread only
@@ -175,6 +177,20 @@ INSTANTIATE_TEST_SUITE_P(
                       SignCase{"XrefStreamVisible", "streams.pdf", 40, QRectF(300, 400, 160, 40), true,
                                false}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(PdfSignTest, SignVisible_PageShownTurned_TextReadsUpright)
+{
+    // Tall on the unturned page, wide as the page is shown.
+    signPdf(path("turned.pdf"), path("turned-signed.pdf"), "alice", {1, QRectF(100, 300, 60, 220), {}});
+    // poppler gives each word's box as the page is shown: a word read upright is wider than tall.
+    const QString words = runProgram("pdftotext", {"-bbox", path("turned-signed.pdf"), "-"}).output;
+    const QRegularExpressionMatch word =
+        QRegularExpression(R"re(xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">Signed<)re")
+            .match(words);
+    ASSERT_TRUE(word.hasMatch()) << words.toStdString();
+    EXPECT_GT(word.captured(3).toDouble() - word.captured(1).toDouble(),
+              word.captured(4).toDouble() - word.captured(2).toDouble());
+}
 
 TEST_F(PdfSignTest, SignTwice_BothValid_FirstBrokenByAByteOfItsRevision)
 {

@@ -9,6 +9,7 @@
 #include <QIODevice>
 #include <cmath>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
 
 namespace {
 
@@ -65,6 +66,13 @@ QByteArray PdfSigner::sign(CadesBuilder &builder, const QByteArray &signerCertif
     return update;
 }
 
+int PdfSigner::pageRotation() const
+{
+    // Inherited from the page tree when the page has none of its own.
+    QPDFObjectHandle rotate = QPDFPageObjectHelper(m_page).getAttribute("/Rotate", false);
+    return rotate.isInteger() ? static_cast<int>(rotate.getIntValue() % 360) : 0;
+}
+
 std::pair<QByteArray, qsizetype> PdfSigner::unsignedUpdate(const SignatureDictionary &dictionary,
                                                            const QByteArray &signerCertificate) const
 {
@@ -73,7 +81,8 @@ std::pair<QByteArray, qsizetype> PdfSigner::unsignedUpdate(const SignatureDictio
     const qsizetype bodyStart = update.addObject(signature, dictionary.body());
     std::optional<QPDFObjGen> appearance;
     if (m_options.rect) {
-        const SignatureAppearance face(m_options.rect->size(), signerCertificate, m_options.details.time);
+        const SignatureAppearance face(m_options.rect->size(), pageRotation(), signerCertificate,
+                                       m_options.details.time);
         appearance = update.reserve();
         update.addStream(*appearance, face.entries(), face.content());
     }

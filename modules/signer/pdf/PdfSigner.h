@@ -41,6 +41,7 @@ private:
     // The update with the dictionary's room still empty, and where the dictionary's body starts.
     std::pair<QByteArray, qsizetype> unsignedUpdate(const SignatureDictionary &dictionary,
                                                     const QByteArray &signerCertificate) const;
+    int pageRotation() const;
     QByteArray digest(const QByteArray &update, std::pair<qsizetype, qsizetype> gap) const;
 
     const PdfDocument &m_document;

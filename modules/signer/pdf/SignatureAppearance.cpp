@@ -24,12 +24,27 @@ QString commonName(const QByteArray &certificate)
     return name;
 }
 
+int quarterTurns(int degrees)
+{
+    constexpr int kQuarter = 90;
+    return degrees % kQuarter == 0 ? (degrees / kQuarter % 4 + 4) % 4 : 0;
+}
+
+// Turns the face counterclockwise by quarter turns; the reader fits the turned box to /Rect.
+QByteArray turning(int quarterTurns)
+{
+    static const char *const kMatrices[] = {"", " /Matrix [0 1 -1 0 0 0]", " /Matrix [-1 0 0 -1 0 0]",
+                                            " /Matrix [0 -1 1 0 0 0]"};
+    return kMatrices[quarterTurns];
+}
+
 } // namespace
 
-SignatureAppearance::SignatureAppearance(const QSizeF &size, const QByteArray &certificate,
+SignatureAppearance::SignatureAppearance(const QSizeF &rect, int pageRotation, const QByteArray &certificate,
                                          const QDateTime &time)
-    : m_size(size), m_lines{QStringLiteral("Signed by ") + commonName(certificate),
-                            time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"))}
+    : m_quarterTurns(quarterTurns(pageRotation)), m_size(m_quarterTurns % 2 ? rect.transposed() : rect),
+      m_lines{QStringLiteral("Signed by ") + commonName(certificate),
+              time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"))}
 {
 }
 
@@ -38,7 +53,8 @@ QByteArray SignatureAppearance::entries() const
     return "/Type /XObject /Subtype /Form /BBox [0 0 " + pdf::number(m_size.width()) + ' ' +
            pdf::number(m_size.height()) +
            "] /Resources << /Font << /Helv << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
-           "/Encoding /WinAnsiEncoding >> >> >>";
+           "/Encoding /WinAnsiEncoding >> >> >>" +
+           turning(m_quarterTurns);
 }
 
 QByteArray SignatureAppearance::content() const
