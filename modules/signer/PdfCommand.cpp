@@ -104,6 +104,10 @@ PdfRequest parsePdfRequest(const tRequestMap &request)
     }
     parsed.options.page = pageOf(request);
     parsed.options.rect = rectOf(request);
+    parsed.options.field = textOf(request, "field");
+    if (!parsed.options.field.isEmpty() && (request.contains("page") || request.contains("rect")))
+        badInput(QStringLiteral(
+            "\"field\" decides the page and the rectangle: give it without \"page\" and \"rect\"."));
     parsed.options.details.reason = textOf(request, "reason");
     parsed.options.details.location = textOf(request, "location");
     parsed.options.details.contactInfo = textOf(request, "contactInfo");

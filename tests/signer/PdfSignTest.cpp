@@ -19,7 +19,7 @@ mkdir p12 && for name in alice bob; do
   openssl x509 -req -in $name.csr -CA ca.pem -CAkey ca.key -days 2 -out $name.pem 2>/dev/null
   openssl pkcs12 -export -inkey $name.key -in $name.pem -certpbe NONE -passout pass:pw -out p12/$name.p12
 done
-# n pages; with a text field on the first page when $2 is given. qpdf writes the offsets.
+# n pages; with a text field (form) or an empty signature field (sig) on the first page as $2 says. qpdf writes the offsets.
 sample() {
   n=$1; field=$((2*n+3)); kids=""
   [ -n "$2" ] && form="/AcroForm << /Fields [$field 0 R] >>" || form=""
@@ -31,11 +31,12 @@ sample() {
     echo "$((2*i+1)) 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents $((2*i+2)) 0 R $annots >> endobj"
     s="0 0 1 rg 72 700 $((i*5)) 50 re f"; echo "$((2*i+2)) 0 obj << /Length ${#s} >> stream"; echo "$s"; echo endstream endobj
   done
-  [ -n "$2" ] && echo "$field 0 obj << /FT /Tx /T (Name) /Type /Annot /Subtype /Widget /Rect [72 600 272 620] /P 3 0 R >> endobj"
+  [ "$2" = form ] && echo "$field 0 obj << /FT /Tx /T (Name) /Type /Annot /Subtype /Widget /Rect [72 600 272 620] /P 3 0 R >> endobj"
+  [ "$2" = sig ] && echo "$field 0 obj << /FT /Sig /T (Approval) /Type /Annot /Subtype /Widget /Rect [300 100 520 160] /P 3 0 R >> endobj"
   echo "trailer << /Root 1 0 R /Size $((field+1)) >>"
 }
-sample 1 >raw1; sample 40 form >raw40
-qpdf raw1 one.pdf || [ $? = 3 ]; qpdf raw40 many.pdf || [ $? = 3 ]
+sample 1 >raw1; sample 40 form >raw40; sample 2 sig >rawsig
+qpdf raw1 one.pdf || [ $? = 3 ]; qpdf raw40 many.pdf || [ $? = 3 ]; qpdf rawsig field.pdf || [ $? = 3 ]
 qpdf --object-streams=generate many.pdf streams.pdf
 qpdf --rotate=+90:1 one.pdf turned.pdf
 qpdf --encrypt user owner 256 -- one.pdf encrypted.pdf)";
@@ -131,6 +132,7 @@ struct SignCase
     int page;
     std::optional<QRectF> rect;
     bool xrefStream, inMemory;
+    const char *field = nullptr; // an empty signature field the sample has, which then decides the rect
 };
 
 class PdfSignCaseTest : public PdfSignTest, public ::testing::WithParamInterface<SignCase>
@@ -142,15 +144,18 @@ TEST_P(PdfSignCaseTest, Sign_EachForm_PdfsigValidAndQpdfClean)
     const SignCase c = GetParam();
     const QString out = path(QStringLiteral("%1.pdf").arg(c.name));
     const SignatureDetails details{{}, QStringLiteral("Approved (final) \\ ü"), QStringLiteral("Zürich"), {}};
-    signPdf(path(c.sample), out, "alice", {c.page, c.rect, details}, c.inMemory);
+    const PdfSignatureOptions options = c.field ? PdfSignatureOptions{1, std::nullopt, details, c.field}
+                                                : PdfSignatureOptions{c.page, c.rect, details, {}};
+    signPdf(path(c.sample), out, "alice", options, c.inMemory);
     const QStringList reports = signatureReports(out);
     ASSERT_EQ(reports.size(), 1);
     EXPECT_TRUE(valid(reports[0], "alice", true)) << reports[0].toStdString();
     EXPECT_TRUE(lastCmsVerifies(out));
     EXPECT_EQ(runProgram("qpdf", {"--check", out}).exitCode, 0);
     const QString form = runProgram("qpdf", {"--json", "--json-key=acroform", out}).output;
-    EXPECT_TRUE(form.contains("\"Signature1\"") &&
-                form.contains("\"Name\"") == (QString(c.sample) != "one.pdf"));
+    EXPECT_EQ(form.contains("\"Signature1\""), !c.field);
+    EXPECT_EQ(form.contains("\"Name\""),
+              QString(c.sample) == "many.pdf" || QString(c.sample) == "streams.pdf");
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().right(300).contains("/XRef"), c.xrefStream);
@@ -172,16 +177,17 @@ TEST_P(PdfSignCaseTest, Sign_EachForm_PdfsigValidAndQpdfClean)
 
 INSTANTIATE_TEST_SUITE_P(
     Samples, PdfSignCaseTest,
-    ::testing::Values(SignCase{"OnePageInvisibleInMemory", "one.pdf", 1, std::nullopt, false, true},
-                      SignCase{"FormFieldVisible", "many.pdf", 2, QRectF(300, 100, 220, 60), false, false},
-                      SignCase{"XrefStreamVisible", "streams.pdf", 40, QRectF(300, 400, 160, 40), true,
-                               false}),
+    ::testing::Values(
+        SignCase{"OnePageInvisibleInMemory", "one.pdf", 1, std::nullopt, false, true},
+        SignCase{"FormFieldVisible", "many.pdf", 2, QRectF(300, 100, 220, 60), false, false},
+        SignCase{"XrefStreamVisible", "streams.pdf", 40, QRectF(300, 400, 160, 40), true, false},
+        SignCase{"EmptyFieldFilled", "field.pdf", 1, QRectF(300, 100, 220, 60), false, false, "Approval"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(PdfSignTest, SignVisible_PageShownTurned_TextReadsUpright)
 {
     // Tall on the unturned page, wide as the page is shown.
-    signPdf(path("turned.pdf"), path("turned-signed.pdf"), "alice", {1, QRectF(100, 300, 60, 220), {}});
+    signPdf(path("turned.pdf"), path("turned-signed.pdf"), "alice", {1, QRectF(100, 300, 60, 220), {}, {}});
     // poppler gives each word's box as the page is shown: a word read upright is wider than tall.
     const QString words = runProgram("pdftotext", {"-bbox", path("turned-signed.pdf"), "-"}).output;
     const QRegularExpressionMatch word =
@@ -195,7 +201,7 @@ TEST_F(PdfSignTest, SignVisible_PageShownTurned_TextReadsUpright)
 TEST_F(PdfSignTest, SignTwice_BothValid_FirstBrokenByAByteOfItsRevision)
 {
     signPdf(path("streams.pdf"), path("once.pdf"), "alice", {});
-    signPdf(path("once.pdf"), path("twice.pdf"), "bob", {3, QRectF(100, 100, 200, 50), {}});
+    signPdf(path("once.pdf"), path("twice.pdf"), "bob", {3, QRectF(100, 100, 200, 50), {}, {}});
     EXPECT_EQ(PdfDocumentInfo::describe(PdfDocument(PdfInput::fromFile(path("twice.pdf")))).signatureCount,
               2);
     QStringList reports = signatureReports(path("twice.pdf"));
@@ -219,6 +225,7 @@ struct BadCase
     std::function<QByteArray(QByteArray)> damage;
     int page;
     const char *reason;
+    const char *field = nullptr;
 };
 
 class PdfBadInputTest : public PdfSignTest, public ::testing::WithParamInterface<BadCase>
@@ -232,7 +239,7 @@ TEST_P(PdfBadInputTest, Open_BadDocumentOrPage_BadInputWithReason)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     try {
         const PdfDocument document(PdfInput::fromBytes(c.damage(file.readAll())));
-        PdfSigner(document, {c.page, std::nullopt, {}});
+        PdfSigner(document, {c.page, std::nullopt, {}, c.field});
         FAIL() << "accepted";
     } catch (const SignerError &error) {
         EXPECT_EQ(error.code(), SignerErrorCode::BadInput);
@@ -257,7 +264,9 @@ INSTANTIATE_TEST_SUITE_P(
                               1, "damaged"},
                       BadCase{"Encrypted", "encrypted.pdf", kSame, 1, "encrypted"},
                       BadCase{"LyingXref", "one.pdf", lyingXref, 1, "damaged"},
-                      BadCase{"PageOutOfRange", "many.pdf", kSame, 41, "no page 41"}),
+                      BadCase{"PageOutOfRange", "many.pdf", kSame, 41, "no page 41"},
+                      BadCase{"FieldNotForSignatures", "many.pdf", kSame, 1, "not a signature field", "Name"},
+                      BadCase{"FieldMissing", "one.pdf", kSame, 1, "no field \"Approval\"", "Approval"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

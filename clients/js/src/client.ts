@@ -71,6 +71,8 @@ export interface SignPdfOptions {
   page?: number;
   /** Visible signature's rectangle in PDF points: x1, y1, x2, y2. */
   rect?: readonly [number, number, number, number];
+  /** Full name of an unsigned signature field the PDF has, to sign in its place (then no `page` or `rect`). */
+  field?: string;
   reason?: string;
   location?: string;
   contactInfo?: string;
@@ -145,6 +147,7 @@ export class VeltraneClient extends SessionClient {
       document: file,
       page: pdf.page,
       rect: checkRect(pdf.rect),
+      field: pdf.field,
       reason: pdf.reason,
       location: pdf.location,
       contactInfo: pdf.contactInfo,

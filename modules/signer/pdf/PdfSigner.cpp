@@ -45,13 +45,20 @@ void checkCertification(QPDF &qpdf)
     }
 }
 
+SignatureField placeOf(const PdfDocument &document, const PdfSignatureOptions &options)
+{
+    if (!options.field.isEmpty())
+        return readingPdf([&] { return SignatureField::existing(document, options.field); });
+    if (options.rect)
+        checkRect(*options.rect);
+    return SignatureField::added(document, document.page(options.page), options.rect.value_or(QRectF()));
+}
+
 } // namespace
 
 PdfSigner::PdfSigner(const PdfDocument &document, PdfSignatureOptions options)
-    : m_document(document), m_options(std::move(options)), m_page(document.page(m_options.page))
+    : m_document(document), m_options(std::move(options)), m_field(placeOf(document, m_options))
 {
-    if (m_options.rect)
-        checkRect(*m_options.rect);
     m_options.details.check();
     readingPdf([&] { checkCertification(document.qpdf()); });
 }
@@ -69,7 +76,7 @@ QByteArray PdfSigner::sign(CadesBuilder &builder, const QByteArray &signerCertif
 int PdfSigner::pageRotation() const
 {
     // Inherited from the page tree when the page has none of its own.
-    QPDFObjectHandle rotate = QPDFPageObjectHelper(m_page).getAttribute("/Rotate", false);
+    QPDFObjectHandle rotate = QPDFPageObjectHelper(m_field.page()).getAttribute("/Rotate", false);
     return rotate.isInteger() ? static_cast<int>(rotate.getIntValue() % 360) : 0;
 }
 
@@ -80,14 +87,13 @@ std::pair<QByteArray, qsizetype> PdfSigner::unsignedUpdate(const SignatureDictio
     const QPDFObjGen signature = update.reserve();
     const qsizetype bodyStart = update.addObject(signature, dictionary.body());
     std::optional<QPDFObjGen> appearance;
-    if (m_options.rect) {
-        const SignatureAppearance face(m_options.rect->size(), pageRotation(), signerCertificate,
+    if (!m_field.rect().isEmpty()) {
+        const SignatureAppearance face(m_field.rect().size(), pageRotation(), signerCertificate,
                                        m_options.details.time);
         appearance = update.reserve();
         update.addStream(*appearance, face.entries(), face.content());
     }
-    SignatureField(m_document, m_page)
-        .addTo(update, signature, m_options.rect.value_or(QRectF()), appearance);
+    m_field.addTo(update, signature, appearance);
     return {update.finish(), bodyStart};
 }
 

@@ -2,6 +2,7 @@
 
 #include "PdfDocument.h"
 #include "SignatureDictionary.h"
+#include "SignatureField.h"
 
 #include <QRectF>
 #include <optional>
@@ -15,6 +16,9 @@ struct PdfSignatureOptions
     // In PDF points on that page; none for an invisible signature.
     std::optional<QRectF> rect;
     SignatureDetails details; // its time is taken when signing
+    // The full name of an unsigned signature field the document has, which then decides the
+    // page and the rectangle; empty for a new field.
+    QString field;
 };
 
 // Signs a document with a PAdES (CAdES-detached) signature in one incremental update: the
@@ -24,8 +28,8 @@ struct PdfSignatureOptions
 class PdfSigner
 {
 public:
-    // BadInput for a page the document lacks, a rectangle no page holds, an overlong text or a
-    // document certified against any change.
+    // BadInput for a page the document lacks, a rectangle no page holds, a field it lacks or
+    // that is signed, an overlong text or a document certified against any change.
     PdfSigner(const PdfDocument &document, PdfSignatureOptions options);
 
     // The update to append to the document's bytes. Throws what the builder throws.
@@ -46,5 +50,5 @@ private:
 
     const PdfDocument &m_document;
     PdfSignatureOptions m_options;
-    QPDFObjectHandle m_page;
+    SignatureField m_field;
 };
