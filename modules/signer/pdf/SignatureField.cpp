@@ -50,7 +50,7 @@ QByteArray dictionaryWith(QPDFObjectHandle dictionary, const Entries &entries)
 }
 
 // An object the update can write a new version of: one the bytes have under its own number.
-bool updatable(const PdfDocument &document, QPDFObjectHandle object)
+bool updatable(const PdfDocument &document, const QPDFObjectHandle &object)
 {
     return object.isIndirect() && document.qpdf().getXRefTable().count(object.getObjGen()) > 0;
 }
@@ -75,8 +75,8 @@ QRectF rectOf(QPDFObjectHandle widget)
 
 } // namespace
 
-SignatureField::SignatureField(const PdfDocument &document, QPDFObjectHandle page, const QRectF &rect)
-    : m_document(document), m_page(std::move(page)), m_rect(rect)
+SignatureField::SignatureField(const PdfDocument &document, const QPDFObjectHandle &page, const QRectF &rect)
+    : m_document(document), m_page(page), m_rect(rect)
 {
 }
 
@@ -125,8 +125,8 @@ void SignatureField::fill(IncrementalUpdate &update, QPDFObjGen signature,
 {
     Entries field{{"/V", reference(signature)}};
     const QByteArray face = appearance ? "<< /N " + reference(*appearance) + " >>" : QByteArray();
-    QPDFObjectHandle fieldObject = m_existing->field,
-                     widget = m_existing->widget; // handles: the same objects
+    const QPDFObjectHandle fieldObject = m_existing->field;
+    const QPDFObjectHandle widget = m_existing->widget;
     const bool merged = fieldObject.getObjGen() == widget.getObjGen();
     if (appearance && merged)
         field["/AP"] = face;

@@ -27,7 +27,7 @@ public:
     void addTo(IncrementalUpdate &update, QPDFObjGen signature, std::optional<QPDFObjGen> appearance) const;
 
 private:
-    SignatureField(const PdfDocument &document, QPDFObjectHandle page, const QRectF &rect);
+    SignatureField(const PdfDocument &document, const QPDFObjectHandle &page, const QRectF &rect);
 
     // "Signature<n>" with the smallest n no top-level field has taken.
     QString newName() const;
