@@ -201,6 +201,7 @@ void HttpRequest::readMultipartBody(QIODevice &device)
     m_iMultipartReceived += m_pMultipart->read(device, wanted);
     if (m_iMultipartReceived >= m_iMaxMultiPartSize) {
         VYR_LOG_SERVER(Warning) << "HttpRequest: received too many multipart bytes";
+        m_pMultipart.reset(); // its upload files go now, not when the connection lets go of us
         m_eStatus = Aborted;
     } else if (m_iMultipartReceived >= m_iExpectedBodySize) {
         takeMultipartResults();
