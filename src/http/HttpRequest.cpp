@@ -1,24 +1,16 @@
 #include "HttpRequest.h"
 
 #include "HttpCookie.h"
+#include "MultipartParser.h"
 #include "logging/LogStatement.h"
-#include "logging/SecretNames.h"
 
 #include <QAbstractSocket>
-#include <QDir>
 #include <QIODevice>
-#include <QTemporaryFile>
 #include <algorithm>
 
 namespace {
-// Multipart data is copied to disk in blocks of this size, and its lines are read at most this long.
+// Multipart data is read and parsed in blocks of at most this size.
 constexpr qint64 kMultipartBlockSize = 65536;
-
-// One recognisable name for everything a request spools, so a leftover is easy to find.
-QString uploadTemplate()
-{
-    return QDir::tempPath() + QStringLiteral("/vyr-upload-XXXXXX");
-}
 
 // At most maxBytes bytes, stopping after a line feed. QIODevice::readLine(qint64) takes one
 // byte less than asked on some Qt versions, so the documented char* form is used.
@@ -199,38 +191,34 @@ void HttpRequest::readBody(QIODevice &device)
         m_eStatus = Complete;
 }
 
-bool HttpRequest::openMultipartFile()
-{
-    if (!m_pTempFile)
-        m_pTempFile = std::make_unique<QTemporaryFile>(uploadTemplate());
-    if (m_pTempFile->isOpen() || m_pTempFile->open())
-        return true;
-    VYR_LOG_SERVER(Critical) << "HttpRequest: Error writing temp file for multipart body";
-    return false;
-}
-
 void HttpRequest::readMultipartBody(QIODevice &device)
 {
-    if (!openMultipartFile()) {
-        // Without a file the body cannot be kept; drain it so the connection is not stuck.
-        device.read(std::min(device.bytesAvailable(), kMultipartBlockSize));
-        return;
+    if (!m_pMultipart) {
+        VYR_LOG_SERVER(Debug) << "HttpRequest: parsing multipart body";
+        m_pMultipart = std::make_unique<MultipartParser>(m_oBoundary);
     }
-    qint64 fileSize = m_pTempFile->size();
-    const qint64 wanted = std::min(m_iExpectedBodySize - fileSize, kMultipartBlockSize);
-    const QByteArray block = device.read(std::max<qint64>(wanted, 0));
-    const qint64 written = m_pTempFile->write(block);
-    fileSize += std::max<qint64>(written, 0);
-    if (fileSize >= m_iMaxMultiPartSize) {
+    const qint64 wanted = std::min(m_iExpectedBodySize - m_iMultipartReceived, kMultipartBlockSize);
+    m_iMultipartReceived += m_pMultipart->read(device, wanted);
+    if (m_iMultipartReceived >= m_iMaxMultiPartSize) {
         VYR_LOG_SERVER(Warning) << "HttpRequest: received too many multipart bytes";
+        m_pMultipart.reset(); // its upload files go now, not when the connection lets go of us
         m_eStatus = Aborted;
-    } else if (fileSize >= m_iExpectedBodySize) {
-        if (!m_pTempFile->flush())
-            VYR_LOG_SERVER(Critical) << "HttpRequest: Error writing temp file for multipart body";
-        parseMultipartFile();
-        m_pTempFile->close();
+    } else if (m_iMultipartReceived >= m_iExpectedBodySize) {
+        takeMultipartResults();
         m_eStatus = Complete;
     }
+}
+
+// Fields and uploads become the request's only once the whole body is in, so a request
+// refused halfway holds none of them.
+void HttpRequest::takeMultipartResults()
+{
+    m_pMultipart->finish();
+    m_iCurrentSize += m_pMultipart->fieldBytes();
+    for (const auto &[name, value] : m_pMultipart->parameters())
+        m_oParameters.insert(name, value);
+    m_oUploadedFiles = m_pMultipart->takeUploads();
+    m_pMultipart.reset();
 }
 
 void HttpRequest::checkSize()
@@ -332,152 +320,4 @@ QByteArray HttpRequest::percentDecode(const QByteArray &source)
         percent = buffer.indexOf('%', percent + 1);
     }
     return buffer;
-}
-
-void HttpRequest::parseMultipartFile()
-{
-    VYR_LOG_SERVER(Debug) << "HttpRequest: parsing multipart temp file";
-    m_iSpoolSize = m_pTempFile->size();
-    m_pTempFile->seek(0);
-    bool finished = false;
-    while (!finished && spoolHasMore()) {
-        QByteArray fieldName;
-        QByteArray fileName;
-        if (readPartHeaders(fieldName, fileName))
-            finished = readPartData(fieldName, fileName);
-    }
-    if (m_pTempFile->error() != QFileDevice::NoError)
-        VYR_LOG_SERVER(Critical) << "HttpRequest: cannot read temp file, " << m_pTempFile->errorString();
-}
-
-// The file's size is known once: asking the file (atEnd, bytesAvailable) costs a system call per
-// line, which for an upload of many short lines took longer than its transfer.
-bool HttpRequest::spoolHasMore() const
-{
-    return m_pTempFile->pos() < m_iSpoolSize && m_pTempFile->error() == QFileDevice::NoError;
-}
-
-QByteArray HttpRequest::readSpoolLine()
-{
-    const qint64 limit = std::min(kMultipartBlockSize, m_iSpoolSize - m_pTempFile->pos());
-    m_oSpoolLine.resize(std::max<qint64>(limit, 1) + 1);
-    const qint64 count = m_pTempFile->readLine(m_oSpoolLine.data(), m_oSpoolLine.size());
-    return m_oSpoolLine.left(std::max<qint64>(count, 0));
-}
-
-namespace {
-// The text between marker and the next double quote; target stays as it is unless both are found.
-void takeQuoted(const QByteArray &line, const char *marker, QByteArray &target)
-{
-    const auto markerLength = qsizetype(qstrlen(marker));
-    const qsizetype start = line.indexOf(marker);
-    if (start < 0)
-        return;
-    const qsizetype end = line.indexOf('"', start + markerLength);
-    if (end >= 0)
-        target = line.mid(start + markerLength, end - start - markerLength);
-}
-} // namespace
-
-bool HttpRequest::readPartHeaders(QByteArray &fieldName, QByteArray &fileName)
-{
-    while (spoolHasMore()) {
-        const QByteArray line = readSpoolLine().trimmed();
-        if (line.isEmpty())
-            return true;
-        if (!line.startsWith("Content-Disposition:"))
-            continue;
-        if (line.contains("form-data")) {
-            takeQuoted(line, " name=\"", fieldName);
-            takeQuoted(line, " filename=\"", fileName);
-        } else {
-            VYR_LOG_SERVER(Debug) << "HttpRequest: ignoring unsupported content part " << line;
-        }
-    }
-    return false;
-}
-
-// Read in blocks and searched for the next delimiter line: an upload of many short lines read
-// and written a line at a time took longer than its transfer.
-bool HttpRequest::readPartData(const QByteArray &fieldName, const QByteArray &fileName)
-{
-    const QByteArray delimiter = "--" + m_oBoundary;
-    const QByteArray marker = '\n' + delimiter; // a delimiter counts at the start of a line only
-    const bool isField = !fieldName.isEmpty() && fileName.isEmpty();
-    const bool isFile = !fieldName.isEmpty() && !fileName.isEmpty();
-    QByteArray value;
-    std::unique_ptr<QTemporaryFile> upload;
-    const auto take = [&](QByteArrayView bytes) {
-        if (isField) {
-            m_iCurrentSize += bytes.size();
-            value += bytes;
-        } else if (isFile && !bytes.isEmpty()) {
-            writeUploadBytes(upload, bytes);
-        }
-    };
-    // Its first byte is taken already, or is the line break that starts the part's first line.
-    QByteArray window = "\n";
-    qint64 windowStart = m_pTempFile->pos() - 1;
-    while (true) {
-        const qsizetype found = window.indexOf(marker);
-        const qsizetype end =
-            found >= 0 ? found + 1 : std::max<qsizetype>(1, window.size() - marker.size() + 1);
-        take(QByteArrayView(window).sliced(1, end - 1));
-        if (found >= 0) {
-            m_pTempFile->seek(windowStart + end);
-            if (isField)
-                storeField(fieldName, value);
-            else if (isFile)
-                storeUpload(fieldName, fileName, std::move(upload));
-            return readSpoolLine().mid(delimiter.size()).startsWith("--");
-        }
-        if (!spoolHasMore())
-            break;
-        // The last byte taken stays as the line break a delimiter may follow.
-        windowStart += end - 1;
-        window = window.sliced(end - 1) +
-                 m_pTempFile->read(std::min(kMultipartBlockSize, m_iSpoolSize - m_pTempFile->pos()));
-    }
-    VYR_LOG_SERVER(Warning) << "HttpRequest: format error, unexpected end of file data";
-    return true;
-}
-
-void HttpRequest::storeField(const QByteArray &fieldName, QByteArray value)
-{
-    // The line break before the boundary belongs to the delimiter, not to the value.
-    value.chop(2);
-    m_oParameters.insert(fieldName, value);
-    VYR_LOG_SERVER(Debug) << "HttpRequest: set parameter " << fieldName << "="
-                          << loggableValue(fieldName, value);
-}
-
-void HttpRequest::writeUploadBytes(std::unique_ptr<QTemporaryFile> &upload, QByteArrayView bytes)
-{
-    if (!upload) {
-        upload = std::make_unique<QTemporaryFile>(uploadTemplate());
-        if (!upload->open())
-            VYR_LOG_SERVER(Critical) << "HttpRequest: error writing temp file, " << upload->errorString();
-    }
-    if (upload->isOpen() && upload->write(bytes.data(), bytes.size()) < 0)
-        VYR_LOG_SERVER(Critical) << "HttpRequest: error writing temp file, " << upload->errorString();
-}
-
-void HttpRequest::storeUpload(const QByteArray &fieldName, const QByteArray &fileName,
-                              std::unique_ptr<QTemporaryFile> upload)
-{
-    if (!upload) {
-        VYR_LOG_SERVER(Warning) << "HttpRequest: format error, unexpected end of file data";
-        return;
-    }
-    // As with fields, the last line break belongs to the delimiter.
-    upload->resize(std::max<qint64>(upload->size() - 2, 0));
-    upload->flush();
-    VYR_LOG_SERVER(Debug) << "HttpRequest: uploaded file size is " << upload->size();
-    // From here the file is deleted with the last holder, which may be a job that outlives
-    // the request and runs on another thread, so no QObject stays attached to it.
-    upload->setAutoRemove(false);
-    auto kept = std::make_shared<const UploadedFile>(upload->fileName(), fieldName, fileName);
-    upload.reset();
-    m_oParameters.insert(fieldName, fileName);
-    m_oUploadedFiles[fieldName] = std::move(kept);
 }

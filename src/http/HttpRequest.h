@@ -3,16 +3,15 @@
 #include "common/UploadedFile.h"
 
 #include <QByteArray>
-#include <QByteArrayView>
 #include <QHostAddress>
 #include <QMap>
 #include <QMultiMap>
 #include <map>
 #include <memory>
 
+class MultipartParser;
 class QAbstractSocket;
 class QIODevice;
-class QTemporaryFile;
 
 // One HTTP/1.x request read from a connection: request line, headers, body, parameters,
 // cookies and multipart uploads (kept on disk, never in memory). Never writes to the
@@ -71,20 +70,10 @@ private:
     void finishHeaders();
     void readBody(QIODevice &device);
     void readMultipartBody(QIODevice &device);
-    bool openMultipartFile();
+    void takeMultipartResults();
     void checkSize();
     void decodeParameters();
     void extractCookies();
-
-    void parseMultipartFile();
-    bool spoolHasMore() const;
-    QByteArray readSpoolLine();
-    bool readPartHeaders(QByteArray &fieldName, QByteArray &fileName);
-    bool readPartData(const QByteArray &fieldName, const QByteArray &fileName);
-    void storeField(const QByteArray &fieldName, QByteArray value);
-    void writeUploadBytes(std::unique_ptr<QTemporaryFile> &upload, QByteArrayView bytes);
-    void storeUpload(const QByteArray &fieldName, const QByteArray &fileName,
-                     std::unique_ptr<QTemporaryFile> upload);
 
     QMultiMap<QByteArray, QByteArray> m_oHeaders;
     QMultiMap<QByteArray, QByteArray> m_oParameters;
@@ -105,8 +94,7 @@ private:
     // headers cost memory in proportion to their length, not its square.
     bool m_bCurrentHeaderContinued = false;
     QByteArray m_oBoundary;
-    std::unique_ptr<QTemporaryFile> m_pTempFile;
-    qint64 m_iSpoolSize = 0; // of m_pTempFile, once the whole body is in it
-    QByteArray m_oSpoolLine; // reused for every line read back from m_pTempFile
+    std::unique_ptr<MultipartParser> m_pMultipart;
+    qint64 m_iMultipartReceived = 0;
     QByteArray m_oLineBuffer;
 };

@@ -198,6 +198,20 @@ TEST_F(HttpRequestTest, Receive_MultipartAtOnceOrByteByByte_FieldsAndFilesOnDisk
               Pairs({{"a", "1"}}));
 }
 
+// An upload that cannot be stored is reported once per file, not per block, and never handed over
+// half-written; the body is still read to its end, so the request completes with its fields.
+TEST_F(HttpRequestTest, Receive_UploadFolderMissing_ReportedOncePerFileFieldsKeptNoUpload)
+{
+    const QByteArray folder = qgetenv("TMPDIR");
+    qputenv("TMPDIR", "/dev/null"); // not a folder, so not even root can create a file in it
+    const Parse parse(multipartRequest(kMultipartBody), true);
+    folder.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", folder);
+    EXPECT_EQ(parse.request.status(), HttpRequest::Complete);
+    EXPECT_EQ(parse.request.parameterMap(), Pairs({{"text", "first\r\nsecond"}}));
+    EXPECT_TRUE(parse.request.uploadedFiles().empty());
+    EXPECT_EQ(m_oSink->lines().filter(QStringLiteral("error writing temp file")).size(), 2);
+}
+
 class HttpSessionStoreTest : public HttpLogTest
 {
 protected:
