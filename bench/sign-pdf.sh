@@ -62,6 +62,17 @@ mkdir -p "$work/wire"
 chown "${BENCH_USER}" "$work/wire" 2>/dev/null || true
 bench_start_nginx "$work/wire" "location = /upload { client_max_body_size 64m; return 200; }"
 
+# PAGE=1: the same floor for a page in Chromium (needs chromium, node and playwright-core,
+# which the browser tests install: build/ci/tests/browser/node unless PLAYWRIGHT_CORE says).
+page_floor() {
+  local playwright=${PLAYWRIGHT_CORE:-$PWD/build/ci/tests/browser/node/node_modules/playwright-core}
+  echo '<!doctype html><title>floor</title>' > "$work/wire/page.html"
+  "${runas[@]}" env HOME="$work" node bench/page_floor.mjs "$nginx_port" "$(stat -c %s "$doc/big.pdf")" "$RUNS" \
+    "$playwright" | sort -n -k4 | awk -v n="$RUNS" -v c="$c" 'NR == int((n + 1) / 2) {
+      printf "%-46s %8.3f s %7.2f   (upload %.3f, reply with JSON parsed %.3f, decoded %.3f)\n",
+        "a page in Chromium: both, its floor", $4, $4 / c, $1, $2, $3 }'
+}
+
 if [ -n "${PERF:-}" ] && command -v perf >/dev/null; then
   perf record -q -g -p "$server_pid" -o "$work/perf.data" 2>/dev/null &
   perf_pid=$!
@@ -91,6 +102,9 @@ row "openssl cms -sign, same bytes and key" openssl
 row "nginx: the same upload" wire_up
 row "nginx: then a reply as large" wire_down
 row "nginx: both, the wire's floor for this client" wire
+if [ -n "${PAGE:-}" ]; then
+  page_floor
+fi
 c=$(median openssl_cpu)
 row "CPU time: server over the whole round" server_cpu
 row "CPU time: openssl cms -sign" openssl_cpu
